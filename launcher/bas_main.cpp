@@ -1,0 +1,67 @@
+#include "bas_main.hpp"
+
+#include "failure_message.hpp"
+#include "game_folder.hpp"
+#include "launch_failure.hpp"
+#include "link.hpp"
+#include "win_owners.hpp"
+
+#include <optional>
+
+namespace {
+
+constexpr int exitAfterStart = 0;
+constexpr int exitAfterReport = 1;
+
+constexpr UINT failureBoxStyle = MB_OK | MB_ICONEXCLAMATION;
+static_assert(failureBoxStyle == 48);
+
+// Returns once the process exists; the game is neither waited for nor watched.
+void StartGame(std::wstring& commandLine, const std::optional<std::wstring>& folder) {
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = SW_SHOWNORMAL;
+    UniqueProcessInformation process;
+    if (::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                         folder ? folder->c_str() : nullptr, &startup, process.put()) == FALSE) {
+        throw LaunchFailure("the game could not be started");
+    }
+}
+
+int ReportLaunchFailure(const std::wstring& server, const std::wstring& password) noexcept {
+    try {
+        const std::wstring message = ComposeFailureMessage(server, password);
+        ::MessageBoxW(nullptr, message.c_str(), failureCaption.data(), failureBoxStyle);
+    } catch (...) {
+        // Out of memory for the text: there is nothing left to show.
+    }
+    return exitAfterReport;
+}
+
+} // namespace
+
+int basMain::Main(const wchar_t* argumentText) {
+    std::wstring installPath;
+    std::wstring server;
+    std::wstring password;
+    try {
+        installPath =
+            ReadRegistryValue(L"HKEY_LOCAL_MACHINE\\SOFTWARE\\Dunmarch\\Quarrion\\InstallPath");
+        if (installPath.empty()) {
+            throw LaunchFailure("the game is not installed");
+        }
+        const LinkFields link = DecodeLink(argumentText != nullptr ? argumentText : L"");
+        server = link.server;
+        if (link.hasPassword) {
+            password = link.password;
+        }
+        RequireSafeFields(link);
+        const std::optional<std::wstring> folder = GameFolder(installPath);
+        installPath = BuildGameCommand(installPath, link);
+        StartGame(installPath, folder);
+        return exitAfterStart;
+    } catch (...) {
+        return ReportLaunchFailure(server, password);
+    }
+}

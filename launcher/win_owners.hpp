@@ -1,0 +1,100 @@
+#pragma once
+
+// Small owners in the spirit of WIL's unique_* types: each takes its resource at the moment it is
+// acquired and gives it back on every path out of the scope that holds it.
+
+#include <windows.h>
+#include <ole2.h>
+#include <oleauto.h>
+
+#include "launch_failure.hpp"
+
+inline void ThrowIfFailed(HRESULT result, const char* what) {
+    if (FAILED(result)) {
+        throw LaunchFailure(what);
+    }
+}
+
+class UniqueBstr {
+  public:
+    explicit UniqueBstr(BSTR value) noexcept : value_(value) {}
+    UniqueBstr(const UniqueBstr&) = delete;
+    UniqueBstr& operator=(const UniqueBstr&) = delete;
+    ~UniqueBstr() { ::SysFreeString(value_); }
+
+    explicit operator bool() const noexcept { return value_ != nullptr; }
+    // For a by-reference argument: the callee may replace the string, and the owner frees
+    // whichever one is there at the end.
+    BSTR* addressof() noexcept { return &value_; }
+
+  private:
+    BSTR value_;
+};
+
+class UniqueVariant {
+  public:
+    UniqueVariant() noexcept { ::VariantInit(&value_); }
+    UniqueVariant(const UniqueVariant&) = delete;
+    UniqueVariant& operator=(const UniqueVariant&) = delete;
+    ~UniqueVariant() { ::VariantClear(&value_); }
+
+    const VARIANT& get() const noexcept { return value_; }
+    // For an out parameter; whatever was held is released first.
+    VARIANT* put() noexcept {
+        ::VariantClear(&value_);
+        return &value_;
+    }
+
+  private:
+    VARIANT value_;
+};
+
+// IDispatch::Invoke fills in three strings when the method raises an error.
+class UniqueExcepInfo {
+  public:
+    UniqueExcepInfo() noexcept = default;
+    UniqueExcepInfo(const UniqueExcepInfo&) = delete;
+    UniqueExcepInfo& operator=(const UniqueExcepInfo&) = delete;
+    ~UniqueExcepInfo() {
+        ::SysFreeString(value_.bstrSource);
+        ::SysFreeString(value_.bstrDescription);
+        ::SysFreeString(value_.bstrHelpFile);
+    }
+
+    EXCEPINFO* put() noexcept { return &value_; }
+
+  private:
+    EXCEPINFO value_{};
+};
+
+class UniqueProcessInformation {
+  public:
+    UniqueProcessInformation() noexcept = default;
+    UniqueProcessInformation(const UniqueProcessInformation&) = delete;
+    UniqueProcessInformation& operator=(const UniqueProcessInformation&) = delete;
+    ~UniqueProcessInformation() {
+        if (value_.hThread != nullptr) {
+            ::CloseHandle(value_.hThread);
+        }
+        if (value_.hProcess != nullptr) {
+            ::CloseHandle(value_.hProcess);
+        }
+    }
+
+    PROCESS_INFORMATION* put() noexcept { return &value_; }
+
+  private:
+    PROCESS_INFORMATION value_{};
+};
+
+// COM for the calling thread, for as long as the object lives.
+class ComApartment {
+  public:
+    ComApartment() {
+        ThrowIfFailed(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE),
+                      "COM could not be initialised");
+    }
+    ComApartment(const ComApartment&) = delete;
+    ComApartment& operator=(const ComApartment&) = delete;
+    ~ComApartment() { ::CoUninitialize(); }
+};

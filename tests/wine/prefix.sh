@@ -1,0 +1,28 @@
+#!/bin/sh
+# Makes sure the private 32-bit Wine prefix at $1 exists, with windows that need no display, and
+# that its server is running and kept warm between programs. Safe to call concurrently.
+set -eu
+prefix=$1
+mkdir -p "$(dirname "$prefix")"
+export WINEPREFIX="$prefix" WINEARCH=win32 WINEDEBUG=-all
+log="$prefix.log"
+
+exec 9>"$prefix.lock"
+flock 9
+
+# The server lingers a minute after the last program so each test doesn't pay a cold start. Its
+# output goes to a file: a caller's pipe held open by it would never reach end of file.
+keep_server_warm() { wineserver -p60 </dev/null >>"$log" 2>&1 || true; }
+
+marker="$prefix/.quarrion-private-prefix"
+if [ ! -f "$marker" ]; then
+	rm -rf "$prefix"
+	echo "creating the private Wine prefix $prefix" >&2
+	keep_server_warm
+	wineboot -i </dev/null >>"$log" 2>&1
+	wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f </dev/null >>"$log" 2>&1
+	# The tests write the registry only where they find this value naming their own prefix.
+	wine reg add 'HKLM\Software\QuarrionTests' /v PrivatePrefix /d "$prefix" /f </dev/null >>"$log" 2>&1
+	touch "$marker"
+fi
+keep_server_warm

@@ -1,0 +1,22 @@
+#!/bin/sh
+# Installs the Debian packages the build and the tests need; does nothing when all are present.
+set -eu
+
+packages="cmake make g++ clang googletest g++-mingw-w64-i686 wine wine32:i386 python3-pefile"
+
+missing=""
+for p in $packages; do
+	dpkg-query -W -f='${Status}\n' "$p" 2>/dev/null | grep -q 'install ok installed' || missing="$missing $p"
+done
+[ -z "$missing" ] && exit 0
+
+if [ "$(id -u)" -ne 0 ]; then
+	echo "missing packages:$missing (run as root, or install them yourself)" >&2
+	exit 1
+fi
+echo "installing:$missing"
+dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386
+export DEBIAN_FRONTEND=noninteractive
+apt-get update -qq
+# shellcheck disable=SC2086
+apt-get install -y -qq --no-install-recommends $missing >/dev/null
