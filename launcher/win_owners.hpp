@@ -39,6 +39,7 @@ class UniqueVariant {
     ~UniqueVariant() { ::VariantClear(&value_); }
 
     const VARIANT& get() const noexcept { return value_; }
+    VARIANT& get() noexcept { return value_; }
     // For an out parameter; whatever was held is released first.
     VARIANT* put() noexcept {
         ::VariantClear(&value_);

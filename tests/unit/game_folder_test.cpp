@@ -15,6 +15,11 @@ struct FolderCase {
     std::optional<std::wstring> folder;
 };
 
+// Rows print as their name in test listings, not as a dump of their bytes.
+void PrintTo(const FolderCase& row, std::ostream* out) {
+    *out << row.name;
+}
+
 class GameFolderRule : public testing::TestWithParam<FolderCase> {};
 
 TEST_P(GameFolderRule, IsTheProgramsOwnFolder) {

@@ -17,6 +17,11 @@ struct LinkCase {
     std::optional<std::wstring> command; // empty: decoding fails
 };
 
+// Rows print as their name in test listings, not as a dump of their bytes.
+void PrintTo(const LinkCase& row, std::ostream* out) {
+    *out << row.name;
+}
+
 class DecodeAndBuild : public testing::TestWithParam<LinkCase> {};
 
 TEST_P(DecodeAndBuild, GivesTheGameCommandLine) {
@@ -80,6 +85,11 @@ struct FieldCase {
     std::wstring field;
     bool safe;
 };
+
+// Rows print as their name in test listings, not as a dump of their bytes.
+void PrintTo(const FieldCase& row, std::ostream* out) {
+    *out << row.name;
+}
 
 class FieldSafety : public testing::TestWithParam<FieldCase> {};
 

@@ -7,8 +7,10 @@ mkdir -p "$(dirname "$prefix")"
 export WINEPREFIX="$prefix" WINEARCH=win32 WINEDEBUG=-all
 log="$prefix.log"
 
-exec 9>"$prefix.lock"
-flock 9
+# Wine's services outlive this script; flock -o keeps the lock from being inherited by them.
+if [ "${2:-}" != --locked ]; then
+	exec flock -o "$prefix.lock" "$0" "$prefix" --locked
+fi
 
 # The server lingers a minute after the last program so each test doesn't pay a cold start. Its
 # output goes to a file: a caller's pipe held open by it would never reach end of file.

@@ -1,0 +1,157 @@
+// Runs the real quarrion_shell.exe in the private Wine prefix, one case per link and registry
+// state, and checks what the player would see: the game's command line or the report.
+
+#include "private_prefix.hpp"
+#include "shell_run.hpp"
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+#include <variant>
+#include <vector>
+
+namespace {
+
+const std::wstring gameFolder = L"C:\\Games\\Quarrion";
+const std::wstring game = gameFolder + L"\\quarrion.exe";
+const std::wstring spacedFolder = L"C:\\Program Files\\Dunmarch Games\\Quarrion";
+const std::wstring spacedGame = spacedFolder + L"\\quarrion.exe";
+const std::wstring shellFolder = L"C:\\windows"; // as a browser would start it: anywhere
+const std::wstring firstLine = L"There was an issue starting quarrion, either it isn't installed, "
+                               L"or you clicked on an invalid link";
+
+struct RegistryValue {
+    DWORD type;
+    std::vector<BYTE> data;
+};
+
+RegistryValue Text(const std::wstring& text, DWORD type = REG_SZ) {
+    const auto* bytes = reinterpret_cast<const BYTE*>(text.c_str());
+    return {type, {bytes, bytes + (text.size() + 1) * sizeof(wchar_t)}};
+}
+
+const RegistryValue keyWithoutValue{REG_NONE, {}};
+
+struct Started {
+    std::wstring commandLine;
+    std::wstring folder;
+    // Wine quotes an unquoted program path that holds blanks before the child sees it.
+    std::wstring commandLineUnderWine = commandLine;
+};
+
+struct Reported {
+    std::wstring server;
+    std::wstring password;
+};
+
+struct LaunchCase {
+    const char* name;
+    std::optional<RegistryValue> installPath; // none: the game's key is absent
+    std::optional<std::wstring> argumentText; // none: nothing after the program's name
+    std::variant<Started, Reported> outcome;
+};
+
+void PrintTo(const LaunchCase& row, std::ostream* out) {
+    *out << row.name;
+}
+
+class Launch : public testing::TestWithParam<LaunchCase> {
+  protected:
+    static void SetUpTestSuite() {
+        InstallStandInGame(game);
+        InstallStandInGame(spacedGame);
+    }
+    void SetUp() override {
+        RemoveInstallPathKey();
+        const auto& value = GetParam().installPath;
+        if (value && value->type == REG_NONE) {
+            const DWORD unrelated = 1;
+            SetInstallPath(REG_DWORD, &unrelated, sizeof unrelated);
+            RemoveInstallPath();
+        } else if (value) {
+            SetInstallPath(value->type, value->data.data(), static_cast<DWORD>(value->data.size()));
+        }
+    }
+    void TearDown() override { RemoveInstallPathKey(); }
+};
+
+TEST_P(Launch, StartsTheGameOrReports) {
+    const LaunchCase& c = GetParam();
+    const ShellRun run = RunShell(c.argumentText, shellFolder);
+
+    if (const auto* started = std::get_if<Started>(&c.outcome)) {
+        EXPECT_EQ(run.exitCode, 0u);
+        EXPECT_TRUE(run.visibleWindows.empty()) << "a successful run shows nothing";
+        ASSERT_TRUE(run.game) << "the game was not started";
+        EXPECT_TRUE(run.game->commandLine == started->commandLine ||
+                    run.game->commandLine == started->commandLineUnderWine)
+            << testing::PrintToString(run.game->commandLine);
+        EXPECT_EQ(run.game->folder, started->folder);
+        EXPECT_EQ(run.game->showCommand, SW_SHOWNORMAL);
+        return;
+    }
+    const auto& reported = std::get<Reported>(c.outcome);
+    EXPECT_EQ(run.exitCode, 1u);
+    ASSERT_TRUE(run.box) << "no report was shown";
+    EXPECT_EQ(run.box->caption, L"Oopsie...");
+    EXPECT_EQ(run.box->text,
+              firstLine + L"\r\nServer: " + reported.server + L"\r\nPass: " + reported.password);
+    EXPECT_EQ(run.box->buttons, std::vector<int>{IDOK});
+    EXPECT_EQ(run.visibleWindows, std::vector<std::wstring>{L"#32770"});
+    EXPECT_FALSE(run.game) << "a game was started after all";
+}
+
+const DWORD number = 42;
+const BYTE binary[] = {0x43, 0x00, 0x3A, 0x00};
+const std::wstring multi = game + std::wstring(1, L'\0') + game + std::wstring(1, L'\0');
+
+INSTANTIATE_TEST_SUITE_P(
+    Links, Launch,
+    testing::Values(
+        LaunchCase{"TwoFieldLink", Text(game), L"quarrion://127.0.0.1:27960/secret",
+                   Started{game + L" +connect 127.0.0.1:27960 +pass secret", gameFolder}},
+        LaunchCase{"OneFieldLink", Text(game), L"quarrion://play.example.net:27960",
+                   Started{game + L" +connect play.example.net:27960", gameFolder}},
+        LaunchCase{"EmptyPasswordField", Text(game), L"quarrion://h/",
+                   Started{game + L" +connect h +pass ", gameFolder}},
+        LaunchCase{"PercentEscapesPass", Text(game), L"quarrion://h%20x/p%3Bw",
+                   Started{game + L" +connect h%20x +pass p%3Bw", gameFolder}},
+        LaunchCase{"BlanksAfterTheProgramName", Text(game), L"   quarrion://h",
+                   Started{game + L" +connect h", gameFolder}},
+        LaunchCase{"QuotedPathWithBlanks", Text(L"\"" + spacedGame + L"\""), L"quarrion://h/p",
+                   Started{L"\"" + spacedGame + L"\" +connect h +pass p", spacedFolder}},
+        LaunchCase{"UnquotedPathWithBlanks", Text(spacedGame), L"quarrion://h/p",
+                   Started{spacedGame + L" +connect h +pass p", spacedFolder,
+                           L"\"" + spacedGame + L"\" +connect h +pass p"}},
+        LaunchCase{"PathWithoutFolderInheritsOurs", Text(L"stand_in_game.exe"), L"quarrion://h",
+                   Started{L"stand_in_game.exe +connect h", shellFolder}},
+        LaunchCase{"NotInstalled", std::nullopt, L"quarrion://h/p", Reported{}},
+        LaunchCase{"ValueMissing", keyWithoutValue, L"quarrion://h/p", Reported{}},
+        LaunchCase{"ValueEmptyLinkNotRead", Text(L""), L"quarrion://h/p", Reported{}},
+        LaunchCase{"ValueBinary", RegistryValue{REG_BINARY, {binary, binary + sizeof binary}},
+                   L"quarrion://h/p", Reported{}},
+        LaunchCase{"ValueMultiString", Text(multi, REG_MULTI_SZ), L"quarrion://h/p", Reported{}},
+        LaunchCase{"NoArgumentText", Text(game), std::nullopt, Reported{}},
+        LaunchCase{"OnlyBlanks", Text(game), L"   ", Reported{}},
+        LaunchCase{"SchemeOnly", Text(game), L"quarrion://", Reported{}},
+        LaunchCase{"NoProgramTwoFields", Text(L"C:\\Games\\Nowhere\\quarrion.exe"),
+                   L"quarrion://h/p", Reported{L"h", L"p"}},
+        LaunchCase{"NoProgramOneField", Text(L"C:\\Games\\Nowhere\\quarrion.exe"), L"quarrion://h",
+                   Reported{L"h", L""}},
+        LaunchCase{"ValueNumberNamesNoProgram",
+                   RegistryValue{REG_DWORD,
+                                 {reinterpret_cast<const BYTE*>(&number),
+                                  reinterpret_cast<const BYTE*>(&number) + sizeof number}},
+                   L"quarrion://h/p", Reported{L"h", L"p"}},
+        LaunchCase{"InjectedOption", Text(game), L"quarrion://x +exec evil.cfg",
+                   Reported{L"x +exec evil.cfg", L""}},
+        LaunchCase{"InjectedCommand", Text(game), L"quarrion://h/p;quit",
+                   Reported{L"h", L"p;quit"}},
+        LaunchCase{"QuotedLinkIsRefused", Text(game), L"\"quarrion://h/p\"",
+                   Reported{L"\"h", L"p\""}}),
+    [](const testing::TestParamInfo<LaunchCase>& row) { return std::string(row.param.name); });
+
+} // namespace

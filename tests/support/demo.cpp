@@ -1,0 +1,74 @@
+// make demo: installs the stand-in game in the private prefix, opens the link with
+// quarrion_shell.exe as the platform would, and shows what came of it.
+
+#include "private_prefix.hpp"
+#include "shell_run.hpp"
+
+#include <windows.h>
+
+#include <cstring>
+#include <exception>
+#include <string>
+
+namespace {
+
+void Print(const std::wstring& text) {
+    const int size = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
+                                           nullptr, 0, nullptr, nullptr);
+    std::string utf8(static_cast<std::size_t>(size), '\0');
+    ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), utf8.data(), size,
+                          nullptr, nullptr);
+    utf8 += '\n';
+    DWORD written = 0;
+    ::WriteFile(::GetStdHandle(STD_OUTPUT_HANDLE), utf8.data(), static_cast<DWORD>(utf8.size()),
+                &written, nullptr);
+}
+
+// Shows the report's line breaks as they are, so the CR LF pairs can be seen.
+std::wstring Indented(const std::wstring& text) {
+    std::wstring shown = L"    ";
+    for (const wchar_t unit : text) {
+        shown += unit == L'\r' ? std::wstring(L"\\r") : std::wstring(1, unit);
+        if (unit == L'\n') {
+            shown += L"    ";
+        }
+    }
+    return shown;
+}
+
+} // namespace
+
+int wmain() {
+    try {
+        wchar_t link[32767] = {};
+        const bool hasLink = ::GetEnvironmentVariableW(L"QUARRION_DEMO_LINK", link, 32767) > 0;
+        const std::wstring game = L"C:\\Games\\Quarrion\\quarrion.exe";
+        InstallStandInGame(game);
+        SetInstallPath(game);
+        Print(L"Stand-in game installed; HKLM\\SOFTWARE\\Dunmarch\\Quarrion\\InstallPath = " +
+              game);
+        Print(hasLink ? L"Opening: quarrion_shell.exe " + std::wstring(link)
+                      : std::wstring(L"Opening: quarrion_shell.exe (no link)"));
+
+        const ShellRun run =
+            RunShell(hasLink ? std::optional<std::wstring>(link) : std::nullopt, L"C:\\windows");
+        Print(L"quarrion_shell.exe ended with exit status " + std::to_wstring(run.exitCode));
+        if (run.box) {
+            Print(L"It showed a message box, closed here with OK:");
+            Print(L"  caption: " + run.box->caption);
+            Print(L"  text:\n" + Indented(run.box->text));
+        }
+        if (run.game) {
+            Print(L"The stand-in game received:");
+            Print(L"  command line:   " + run.game->commandLine);
+            Print(L"  working folder: " + run.game->folder);
+        } else {
+            Print(L"No game was started.");
+        }
+        return 0;
+    } catch (const std::exception& error) {
+        Print(L"demo failed: " +
+              std::wstring(error.what(), error.what() + std::strlen(error.what())));
+        return 1;
+    }
+}

@@ -1,0 +1,78 @@
+#include "private_prefix.hpp"
+
+#include <windows.h>
+
+#include "shell_run.hpp"
+
+#include <filesystem>
+#include <stdexcept>
+
+namespace {
+
+constexpr wchar_t gameKey[] = L"SOFTWARE\\Dunmarch\\Quarrion";
+
+std::wstring ReadMarker() {
+    wchar_t marker[4096] = {};
+    DWORD size = sizeof marker;
+    if (::RegGetValueW(HKEY_LOCAL_MACHINE, L"Software\\QuarrionTests", L"PrivatePrefix",
+                       RRF_RT_REG_SZ, nullptr, marker, &size) != ERROR_SUCCESS) {
+        return {};
+    }
+    return marker;
+}
+
+void Check(LSTATUS status, const char* what) {
+    if (status != ERROR_SUCCESS) {
+        throw std::runtime_error(std::string(what) + " failed with " + std::to_string(status));
+    }
+}
+
+} // namespace
+
+void RequirePrivatePrefix() {
+    const HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
+    if (ntdll == nullptr || ::GetProcAddress(ntdll, "wine_get_version") == nullptr) {
+        throw std::runtime_error("not running under Wine: refusing to write this registry");
+    }
+    wchar_t prefix[4096] = {};
+    const DWORD length = ::GetEnvironmentVariableW(L"WINEPREFIX", prefix, 4096);
+    const std::wstring marker = ReadMarker();
+    if (length == 0 || length >= 4096 || marker.empty() || marker != prefix) {
+        throw std::runtime_error(
+            "not the tests' private Wine prefix: refusing to write its registry");
+    }
+}
+
+void SetInstallPath(unsigned long type, const void* data, unsigned long size) {
+    RequirePrivatePrefix();
+    Check(::RegSetKeyValueW(HKEY_LOCAL_MACHINE, gameKey, L"InstallPath", type, data, size),
+          "writing InstallPath");
+}
+
+void SetInstallPath(const std::wstring& text) {
+    SetInstallPath(REG_SZ, text.c_str(), static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
+}
+
+void RemoveInstallPath() {
+    RequirePrivatePrefix();
+    const LSTATUS status = ::RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, gameKey, L"InstallPath");
+    if (status != ERROR_FILE_NOT_FOUND) {
+        Check(status, "removing InstallPath");
+    }
+}
+
+void RemoveInstallPathKey() {
+    RequirePrivatePrefix();
+    const LSTATUS status = ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, gameKey);
+    if (status != ERROR_FILE_NOT_FOUND) {
+        Check(status, "removing the game's key");
+    }
+}
+
+void InstallStandInGame(const std::wstring& programPath) {
+    RequirePrivatePrefix();
+    const std::filesystem::path program(programPath);
+    std::filesystem::create_directories(program.parent_path());
+    std::filesystem::copy_file(ProgramFolder() + L"stand_in_game.exe", program,
+                               std::filesystem::copy_options::overwrite_existing);
+}

@@ -1,0 +1,148 @@
+#include "shell_run.hpp"
+
+#include <windows.h>
+
+#include <chrono>
+#include <stdexcept>
+#include <thread>
+
+namespace {
+
+constexpr auto runTimeout = std::chrono::seconds(60);
+constexpr DWORD gameTimeoutMs = 30'000;
+
+struct Handle {
+    HANDLE value;
+    explicit Handle(HANDLE h) : value(h) {}
+    Handle(const Handle&) = delete;
+    Handle& operator=(const Handle&) = delete;
+    ~Handle() {
+        if (value != nullptr && value != INVALID_HANDLE_VALUE) {
+            ::CloseHandle(value);
+        }
+    }
+};
+
+std::wstring WindowText(HWND window) {
+    std::wstring text(static_cast<std::size_t>(::GetWindowTextLengthW(window)) + 1, L'\0');
+    text.resize(static_cast<std::size_t>(
+        ::GetWindowTextW(window, text.data(), static_cast<int>(text.size()))));
+    return text;
+}
+
+std::wstring ClassName(HWND window) {
+    wchar_t name[256] = {};
+    return {name, static_cast<std::size_t>(::GetClassNameW(window, name, 256))};
+}
+
+FailureBox ReadBox(HWND box) {
+    FailureBox read{WindowText(box), WindowText(::GetDlgItem(box, 0xFFFF)), {}};
+    for (HWND child = ::GetWindow(box, GW_CHILD); child != nullptr;
+         child = ::GetWindow(child, GW_HWNDNEXT)) {
+        if (ClassName(child) == L"Button" && ::IsWindowVisible(child) != FALSE) {
+            read.buttons.push_back(::GetDlgCtrlID(child));
+        }
+    }
+    return read;
+}
+
+struct WindowSearch {
+    DWORD processId;
+    std::vector<HWND> found;
+};
+
+BOOL CALLBACK CollectVisible(HWND window, LPARAM context) {
+    auto* search = reinterpret_cast<WindowSearch*>(context);
+    DWORD owner = 0;
+    ::GetWindowThreadProcessId(window, &owner);
+    if (owner == search->processId && ::IsWindowVisible(window) != FALSE) {
+        search->found.push_back(window);
+    }
+    return TRUE;
+}
+
+std::vector<HWND> VisibleWindowsOf(DWORD processId) {
+    WindowSearch search{processId, {}};
+    ::EnumWindows(CollectVisible, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+std::optional<GameRecord> ReadRecord(const std::wstring& path) {
+    const Handle file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (file.value == INVALID_HANDLE_VALUE) {
+        return std::nullopt;
+    }
+    std::wstring content(::GetFileSize(file.value, nullptr) / sizeof(wchar_t), L'\0');
+    DWORD read = 0;
+    ::ReadFile(file.value, content.data(), static_cast<DWORD>(content.size() * sizeof(wchar_t)),
+               &read, nullptr);
+    const auto folderStart = content.find(L'\0') + 1;
+    const auto showStart = content.find(L'\0', folderStart) + 1;
+    return GameRecord{content.substr(0, folderStart - 1),
+                      content.substr(folderStart, showStart - 1 - folderStart),
+                      std::stoi(content.substr(showStart))};
+}
+
+} // namespace
+
+std::wstring ProgramFolder() {
+    std::wstring path(MAX_PATH * 4, L'\0');
+    path.resize(::GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size())));
+    return path.substr(0, path.find_last_of(L'\\') + 1);
+}
+
+ShellRun RunShell(const std::optional<std::wstring>& argumentText,
+                  const std::wstring& workingFolder) {
+    static unsigned runNumber = 0;
+    const std::wstring tag =
+        std::to_wstring(::GetCurrentProcessId()) + L"-" + std::to_wstring(++runNumber);
+    wchar_t temp[MAX_PATH + 1] = {};
+    ::GetTempPathW(MAX_PATH + 1, temp);
+    const std::wstring recordPath = std::wstring(temp) + L"quarrion-standin-" + tag + L".rec";
+    const std::wstring eventName = L"Local\\quarrion-standin-" + tag;
+    ::DeleteFileW(recordPath.c_str());
+    const Handle gameStarted(::CreateEventW(nullptr, TRUE, FALSE, eventName.c_str()));
+    ::SetEnvironmentVariableW(L"QUARRION_STANDIN_RECORD", recordPath.c_str());
+    ::SetEnvironmentVariableW(L"QUARRION_STANDIN_EVENT", eventName.c_str());
+
+    const std::wstring shell = ProgramFolder() + L"quarrion_shell.exe";
+    std::wstring commandLine = L"\"" + shell + L"\"";
+    if (argumentText) {
+        commandLine += L" " + *argumentText;
+    }
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    if (::CreateProcessW(shell.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                         workingFolder.c_str(), &startup, &process) == FALSE) {
+        throw std::runtime_error("quarrion_shell.exe could not be started");
+    }
+    const Handle shellProcess(process.hProcess);
+    const Handle shellThread(process.hThread);
+
+    ShellRun run;
+    const auto deadline = std::chrono::steady_clock::now() + runTimeout;
+    while (::WaitForSingleObject(shellProcess.value, 5) == WAIT_TIMEOUT) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            ::TerminateProcess(shellProcess.value, 99);
+            throw std::runtime_error("quarrion_shell.exe did not end");
+        }
+        for (HWND window : VisibleWindowsOf(process.dwProcessId)) {
+            const std::wstring name = ClassName(window);
+            if (run.visibleWindows.empty() || run.visibleWindows.back() != name) {
+                run.visibleWindows.push_back(name);
+            }
+            if (name == L"#32770" && !run.box) {
+                run.box = ReadBox(window);
+                ::PostMessageW(window, WM_COMMAND, IDOK, 0);
+            }
+        }
+    }
+    ::GetExitCodeProcess(shellProcess.value, &run.exitCode);
+    // Only a started game can signal; after a report, a record would mean a game ran anyway.
+    ::WaitForSingleObject(gameStarted.value, run.exitCode == 0 ? gameTimeoutMs : 0);
+    run.game = ReadRecord(recordPath);
+    ::DeleteFileW(recordPath.c_str());
+    return run;
+}

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+// Runs the real quarrion_shell.exe as the platform would, watches its windows, answers its
+// failure report and collects what the stand-in game recorded.
+
+struct FailureBox {
+    std::wstring caption;
+    std::wstring text;
+    std::vector<int> buttons; // ids of the visible buttons
+};
+
+struct GameRecord {
+    std::wstring commandLine;
+    std::wstring folder;
+    int showCommand = -1;
+};
+
+struct ShellRun {
+    unsigned long exitCode = 0;
+    std::optional<FailureBox> box;
+    std::optional<GameRecord> game;
+    std::vector<std::wstring> visibleWindows; // class names of every visible window it showed
+};
+
+// The folder holding this program, quarrion_shell.exe and stand_in_game.exe.
+std::wstring ProgramFolder();
+
+// argumentText is what follows the program's name and one blank on the command line; without
+// one, the command line is the quoted program name alone. The shell starts in workingFolder.
+ShellRun RunShell(const std::optional<std::wstring>& argumentText,
+                  const std::wstring& workingFolder);

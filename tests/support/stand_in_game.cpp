@@ -1,0 +1,56 @@
+// Stands in for the game: records how it was started where the test says, then tells the test.
+// The record is the command line, the working folder and the show command, each ended by a NUL.
+
+#include <windows.h>
+
+#include <string>
+
+namespace {
+
+std::wstring Environment(const wchar_t* name) {
+    std::wstring value(32767, L'\0');
+    value.resize(::GetEnvironmentVariableW(name, value.data(), static_cast<DWORD>(value.size())));
+    return value;
+}
+
+std::wstring CurrentFolder() {
+    std::wstring folder(MAX_PATH * 4, L'\0');
+    folder.resize(::GetCurrentDirectoryW(static_cast<DWORD>(folder.size()), folder.data()));
+    return folder;
+}
+
+} // namespace
+
+int WINAPI wWinMain(HINSTANCE /*instance*/, HINSTANCE /*previous*/, PWSTR /*commandLine*/,
+                    int /*show*/) {
+    STARTUPINFOW startup{};
+    ::GetStartupInfoW(&startup);
+    const int show = (startup.dwFlags & STARTF_USESHOWWINDOW) != 0 ? startup.wShowWindow : -1;
+
+    std::wstring record = ::GetCommandLineW();
+    record.push_back(L'\0');
+    record += CurrentFolder();
+    record.push_back(L'\0');
+    record += std::to_wstring(show);
+    record.push_back(L'\0');
+
+    const std::wstring recordPath = Environment(L"QUARRION_STANDIN_RECORD");
+    if (!recordPath.empty()) {
+        const HANDLE file = ::CreateFileW(recordPath.c_str(), GENERIC_WRITE, 0, nullptr,
+                                          CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file != INVALID_HANDLE_VALUE) {
+            DWORD written = 0;
+            ::WriteFile(file, record.data(), static_cast<DWORD>(record.size() * sizeof(wchar_t)),
+                        &written, nullptr);
+            ::CloseHandle(file);
+        }
+    }
+    const std::wstring eventName = Environment(L"QUARRION_STANDIN_EVENT");
+    if (!eventName.empty()) {
+        if (const HANDLE started = ::OpenEventW(EVENT_MODIFY_STATE, FALSE, eventName.c_str())) {
+            ::SetEvent(started);
+            ::CloseHandle(started);
+        }
+    }
+    return 0;
+}
