@@ -19,9 +19,11 @@ keep_server_warm() { wineserver -p60 </dev/null >>"$log" 2>&1 || true; }
 marker="$prefix/.quarrion-private-prefix"
 if [ ! -f "$marker" ]; then
 	rm -rf "$prefix"
+	mkdir -p "$prefix"
 	echo "creating the private Wine prefix $prefix" >&2
 	keep_server_warm
-	wineboot -i </dev/null >>"$log" 2>&1
+	# No .NET or HTML engine: nothing here needs them, and their installers would ask.
+	WINEDLLOVERRIDES='mscoree=;mshtml=' wineboot -i </dev/null >>"$log" 2>&1
 	wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f </dev/null >>"$log" 2>&1
 	# The tests write the registry only where they find this value naming their own prefix.
 	wine reg add 'HKLM\Software\QuarrionTests' /v PrivatePrefix /d "$prefix" /f </dev/null >>"$log" 2>&1
