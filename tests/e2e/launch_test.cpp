@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <variant>
 #include <vector>
@@ -153,5 +154,15 @@ INSTANTIATE_TEST_SUITE_P(
         LaunchCase{"QuotedLinkIsRefused", Text(game), L"\"quarrion://h/p\"",
                    Reported{L"\"h", L"p\""}}),
     [](const testing::TestParamInfo<LaunchCase>& row) { return std::string(row.param.name); });
+
+TEST(PrivatePrefix, GuardRefusesAnyOtherRegistry) {
+    wchar_t ours[4096] = {};
+    ASSERT_GT(::GetEnvironmentVariableW(L"WINEPREFIX", ours, 4096), 0u);
+    ::SetEnvironmentVariableW(L"WINEPREFIX", L"/home/player/.wine");
+    EXPECT_THROW(RequirePrivatePrefix(), std::runtime_error);
+    EXPECT_THROW(SetInstallPath(L"C:\\x.exe"), std::runtime_error);
+    ::SetEnvironmentVariableW(L"WINEPREFIX", ours);
+    EXPECT_NO_THROW(RequirePrivatePrefix());
+}
 
 } // namespace
