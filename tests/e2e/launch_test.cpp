@@ -66,17 +66,16 @@ class Launch : public testing::TestWithParam<LaunchCase> {
         InstallStandInGame(spacedGame);
     }
     void SetUp() override {
-        RemoveInstallPathKey();
+        RemoveMachineKey(gameKey);
         const auto& value = GetParam().installPath;
         if (value && value->type == REG_NONE) {
-            const DWORD unrelated = 1;
-            SetInstallPath(REG_DWORD, &unrelated, sizeof unrelated);
-            RemoveInstallPath();
+            SetMachineText(gameKey, L"Version", L"unrelated");
         } else if (value) {
-            SetInstallPath(value->type, value->data.data(), static_cast<DWORD>(value->data.size()));
+            SetMachineValue(gameKey, L"InstallPath", value->type, value->data.data(),
+                            static_cast<DWORD>(value->data.size()));
         }
     }
-    void TearDown() override { RemoveInstallPathKey(); }
+    void TearDown() override { RemoveMachineKey(gameKey); }
 };
 
 TEST_P(Launch, StartsTheGameOrReports) {

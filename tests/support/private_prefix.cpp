@@ -9,8 +9,6 @@
 
 namespace {
 
-constexpr wchar_t gameKey[] = L"SOFTWARE\\Dunmarch\\Quarrion";
-
 std::wstring ReadMarker() {
     wchar_t marker[4096] = {};
     DWORD size = sizeof marker;
@@ -43,30 +41,33 @@ void RequirePrivatePrefix() {
     }
 }
 
-void SetInstallPath(unsigned long type, const void* data, unsigned long size) {
+void SetMachineValue(const std::wstring& key, const std::wstring& name, unsigned long type,
+                     const void* data, unsigned long size) {
     RequirePrivatePrefix();
-    Check(::RegSetKeyValueW(HKEY_LOCAL_MACHINE, gameKey, L"InstallPath", type, data, size),
-          "writing InstallPath");
+    Check(::RegSetKeyValueW(HKEY_LOCAL_MACHINE, key.c_str(), name.c_str(), type, data, size),
+          "writing a registry value");
 }
 
-void SetInstallPath(const std::wstring& text) {
-    SetInstallPath(REG_SZ, text.c_str(), static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
+void SetMachineText(const std::wstring& key, const std::wstring& name, const std::wstring& text) {
+    SetMachineValue(key, name, REG_SZ, text.c_str(),
+                    static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
 }
 
-void RemoveInstallPath() {
+void RemoveMachineValue(const std::wstring& key, const std::wstring& name) {
     RequirePrivatePrefix();
-    const LSTATUS status = ::RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, gameKey, L"InstallPath");
+    const LSTATUS status = ::RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, key.c_str(), name.c_str());
     if (status != ERROR_FILE_NOT_FOUND) {
-        Check(status, "removing InstallPath");
+        Check(status, "removing a registry value");
     }
 }
 
-void RemoveInstallPathKey() {
+void RemoveMachineKey(const std::wstring& key) {
     RequirePrivatePrefix();
-    const LSTATUS status = ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, gameKey);
+    const LSTATUS status = ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, key.c_str());
     if (status != ERROR_FILE_NOT_FOUND) {
-        Check(status, "removing the game's key");
+        Check(status, "removing a registry key");
     }
+    ::RegDeleteKeyW(HKEY_LOCAL_MACHINE, key.c_str()); // RegDeleteTree leaves the key itself
 }
 
 void InstallStandInGame(const std::wstring& programPath) {

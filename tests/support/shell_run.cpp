@@ -1,6 +1,7 @@
 #include "shell_run.hpp"
 
 #include <windows.h>
+#include <shellapi.h>
 
 #include <chrono>
 #include <stdexcept>
@@ -13,7 +14,7 @@ constexpr DWORD gameTimeoutMs = 30'000;
 
 struct Handle {
     HANDLE value;
-    explicit Handle(HANDLE h) : value(h) {}
+    explicit Handle(HANDLE owned) : value(owned) {}
     Handle(const Handle&) = delete;
     Handle& operator=(const Handle&) = delete;
     ~Handle() {
@@ -92,20 +93,70 @@ std::wstring ProgramFolder() {
     return path.substr(0, path.find_last_of(L'\\') + 1);
 }
 
+namespace {
+
+// Tells the stand-in game where to record and what to signal; children inherit both.
+class GameProbe {
+  public:
+    GameProbe() {
+        static unsigned runNumber = 0;
+        const std::wstring tag =
+            std::to_wstring(::GetCurrentProcessId()) + L"-" + std::to_wstring(++runNumber);
+        wchar_t temp[MAX_PATH + 1] = {};
+        ::GetTempPathW(MAX_PATH + 1, temp);
+        recordPath_ = std::wstring(temp) + L"quarrion-standin-" + tag + L".rec";
+        const std::wstring eventName = L"Local\\quarrion-standin-" + tag;
+        ::DeleteFileW(recordPath_.c_str());
+        started_.value = ::CreateEventW(nullptr, TRUE, FALSE, eventName.c_str());
+        ::SetEnvironmentVariableW(L"QUARRION_STANDIN_RECORD", recordPath_.c_str());
+        ::SetEnvironmentVariableW(L"QUARRION_STANDIN_EVENT", eventName.c_str());
+    }
+    GameProbe(const GameProbe&) = delete;
+    GameProbe& operator=(const GameProbe&) = delete;
+    ~GameProbe() { ::DeleteFileW(recordPath_.c_str()); }
+
+    std::optional<GameRecord> Record(DWORD waitMs) const {
+        ::WaitForSingleObject(started_.value, waitMs);
+        return ReadRecord(recordPath_);
+    }
+
+  private:
+    std::wstring recordPath_;
+    Handle started_{nullptr};
+};
+
+// Waits for the shell to end, reading and answering any failure report it shows.
+ShellRun Watch(HANDLE shellProcess, const GameProbe& probe) {
+    const DWORD processId = ::GetProcessId(shellProcess);
+    ShellRun run;
+    const auto deadline = std::chrono::steady_clock::now() + runTimeout;
+    while (::WaitForSingleObject(shellProcess, 5) == WAIT_TIMEOUT) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            ::TerminateProcess(shellProcess, 99);
+            throw std::runtime_error("quarrion_shell.exe did not end");
+        }
+        for (HWND window : VisibleWindowsOf(processId)) {
+            const std::wstring name = ClassName(window);
+            if (run.visibleWindows.empty() || run.visibleWindows.back() != name) {
+                run.visibleWindows.push_back(name);
+            }
+            if (name == L"#32770" && !run.box) {
+                run.box = ReadBox(window);
+                ::PostMessageW(window, WM_COMMAND, IDOK, 0);
+            }
+        }
+    }
+    ::GetExitCodeProcess(shellProcess, &run.exitCode);
+    // Only a started game can signal; after a report, a record would mean a game ran anyway.
+    run.game = probe.Record(run.exitCode == 0 ? gameTimeoutMs : 0);
+    return run;
+}
+
+} // namespace
+
 ShellRun RunShell(const std::optional<std::wstring>& argumentText,
                   const std::wstring& workingFolder) {
-    static unsigned runNumber = 0;
-    const std::wstring tag =
-        std::to_wstring(::GetCurrentProcessId()) + L"-" + std::to_wstring(++runNumber);
-    wchar_t temp[MAX_PATH + 1] = {};
-    ::GetTempPathW(MAX_PATH + 1, temp);
-    const std::wstring recordPath = std::wstring(temp) + L"quarrion-standin-" + tag + L".rec";
-    const std::wstring eventName = L"Local\\quarrion-standin-" + tag;
-    ::DeleteFileW(recordPath.c_str());
-    const Handle gameStarted(::CreateEventW(nullptr, TRUE, FALSE, eventName.c_str()));
-    ::SetEnvironmentVariableW(L"QUARRION_STANDIN_RECORD", recordPath.c_str());
-    ::SetEnvironmentVariableW(L"QUARRION_STANDIN_EVENT", eventName.c_str());
-
+    const GameProbe probe;
     const std::wstring shell = ProgramFolder() + L"quarrion_shell.exe";
     std::wstring commandLine = L"\"" + shell + L"\"";
     if (argumentText) {
@@ -120,29 +171,39 @@ ShellRun RunShell(const std::optional<std::wstring>& argumentText,
     }
     const Handle shellProcess(process.hProcess);
     const Handle shellThread(process.hThread);
+    return Watch(shellProcess.value, probe);
+}
 
-    ShellRun run;
-    const auto deadline = std::chrono::steady_clock::now() + runTimeout;
-    while (::WaitForSingleObject(shellProcess.value, 5) == WAIT_TIMEOUT) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            ::TerminateProcess(shellProcess.value, 99);
-            throw std::runtime_error("quarrion_shell.exe did not end");
-        }
-        for (HWND window : VisibleWindowsOf(process.dwProcessId)) {
-            const std::wstring name = ClassName(window);
-            if (run.visibleWindows.empty() || run.visibleWindows.back() != name) {
-                run.visibleWindows.push_back(name);
-            }
-            if (name == L"#32770" && !run.box) {
-                run.box = ReadBox(window);
-                ::PostMessageW(window, WM_COMMAND, IDOK, 0);
-            }
-        }
+ShellRun OpenLink(const std::wstring& link) {
+    const GameProbe probe;
+    SHELLEXECUTEINFOW open{};
+    open.cbSize = sizeof open;
+    open.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI | SEE_MASK_NOASYNC;
+    open.lpVerb = L"open";
+    open.lpFile = link.c_str();
+    open.nShow = SW_SHOWNORMAL;
+    if (::ShellExecuteExW(&open) == FALSE || open.hProcess == nullptr) {
+        throw std::runtime_error("the platform did not start a program for the link");
     }
-    ::GetExitCodeProcess(shellProcess.value, &run.exitCode);
-    // Only a started game can signal; after a report, a record would mean a game ran anyway.
-    ::WaitForSingleObject(gameStarted.value, run.exitCode == 0 ? gameTimeoutMs : 0);
-    run.game = ReadRecord(recordPath);
-    ::DeleteFileW(recordPath.c_str());
-    return run;
+    const Handle shellProcess(open.hProcess);
+    return Watch(shellProcess.value, probe);
+}
+
+unsigned long RunAndWait(std::wstring commandLine) {
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    if (::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                         &startup, &process) == FALSE) {
+        throw std::runtime_error("could not start a program");
+    }
+    const Handle started(process.hProcess);
+    const Handle thread(process.hThread);
+    if (::WaitForSingleObject(started.value, 120'000) != WAIT_OBJECT_0) {
+        ::TerminateProcess(started.value, 99);
+        throw std::runtime_error("a program did not end");
+    }
+    DWORD exitCode = 0;
+    ::GetExitCodeProcess(started.value, &exitCode);
+    return exitCode;
 }

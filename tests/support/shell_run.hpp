@@ -33,3 +33,10 @@ std::wstring ProgramFolder();
 // one, the command line is the quoted program name alone. The shell starts in workingFolder.
 ShellRun RunShell(const std::optional<std::wstring>& argumentText,
                   const std::wstring& workingFolder);
+
+// Opens the link through the platform's link dispatch, as a click in a browser does, and watches
+// the program the scheme's registration started.
+ShellRun OpenLink(const std::wstring& link);
+
+// Runs a command line to its end and returns its exit status.
+unsigned long RunAndWait(std::wstring commandLine);
