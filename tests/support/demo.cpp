@@ -1,7 +1,8 @@
-// make demo: installs the stand-in game in the private prefix, opens the link with
-// quarrion_shell.exe as the platform would, and shows what came of it.
+// make demo: installs quarrion_shell_setup.exe and a stand-in game in the private prefix, opens
+// the link through the platform's link dispatch as a click would, and shows what came of it.
 
 #include "private_prefix.hpp"
+#include "product.hpp"
 #include "shell_run.hpp"
 
 #include <windows.h>
@@ -42,16 +43,18 @@ int wmain() {
     try {
         wchar_t link[32767] = {};
         const bool hasLink = ::GetEnvironmentVariableW(L"QUARRION_DEMO_LINK", link, 32767) > 0;
+        InstallProduct();
+        Print(L"Installed quarrion_shell_setup.exe /S into " + InstallFolder());
         const std::wstring game = L"C:\\Games\\Quarrion\\quarrion.exe";
         InstallStandInGame(game);
         SetInstallPath(game);
         Print(L"Stand-in game installed; HKLM\\SOFTWARE\\Dunmarch\\Quarrion\\InstallPath = " +
               game);
-        Print(hasLink ? L"Opening: quarrion_shell.exe " + std::wstring(link)
-                      : std::wstring(L"Opening: quarrion_shell.exe (no link)"));
 
-        const ShellRun run =
-            RunShell(hasLink ? std::optional<std::wstring>(link) : std::nullopt, L"C:\\windows");
+        // An empty link cannot be dispatched; the program is then started with no link at all.
+        Print(hasLink ? L"Opening " + std::wstring(link) + L" as a click would (ShellExecuteEx)"
+                      : std::wstring(L"Starting quarrion_shell.exe with no link"));
+        const ShellRun run = hasLink ? OpenLink(link) : RunShell(std::nullopt, L"C:\\windows");
         Print(L"quarrion_shell.exe ended with exit status " + std::to_wstring(run.exitCode));
         if (run.box) {
             Print(L"It showed a message box, closed here with OK:");
