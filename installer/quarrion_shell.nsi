@@ -105,6 +105,8 @@ Section "Uninstall"
 
     Delete "$INSTDIR\${SHELL_NAME}"
     Delete "$INSTDIR\uninstall.exe"
+    ; A folder that is the uninstaller's own working folder cannot be removed.
+    SetOutPath "$TEMP"
     RMDir "$INSTDIR"
     ; The company folder goes too, unless another of its programs is in it.
     ${GetParent} "$INSTDIR" $1

@@ -147,7 +147,14 @@ INSTANTIATE_TEST_SUITE_P(Links, OpenedLink,
 TEST(Uninstall, RemovesEverythingItInstalled) {
     InstallProduct();
     UninstallProduct();
-    EXPECT_FALSE(std::filesystem::exists(InstallFolder())) << "the folder is still there";
+    std::wstring left;
+    if (std::filesystem::exists(InstallFolder())) {
+        left = L"(the folder itself)";
+        for (const auto& file : std::filesystem::directory_iterator(InstallFolder())) {
+            left += L" " + file.path().filename().wstring();
+        }
+    }
+    EXPECT_EQ(left, L"") << "left behind";
     EXPECT_FALSE(std::filesystem::exists(InstallFolder() + L"\\..")) << "the company folder";
     EXPECT_TRUE(Names(schemeKey, true).empty() && Names(schemeKey, false).empty())
         << "the scheme is still registered";

@@ -99,6 +99,9 @@ namespace {
 class GameProbe {
   public:
     GameProbe() {
+        // Under Wine the desktop starts with the first window of a server session; a program
+        // that shows a window while it is still starting gets none. Wait for it here instead.
+        ::GetDesktopWindow();
         static unsigned runNumber = 0;
         const std::wstring tag =
             std::to_wstring(::GetCurrentProcessId()) + L"-" + std::to_wstring(++runNumber);

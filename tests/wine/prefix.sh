@@ -16,17 +16,23 @@ fi
 # output goes to a file: a caller's pipe held open by it would never reach end of file.
 keep_server_warm() { wineserver -p60 </dev/null >>"$log" 2>&1 || true; }
 
-marker="$prefix/.quarrion-private-prefix"
+marker="$prefix/.quarrion-private-prefix-2"
 if [ ! -f "$marker" ]; then
 	rm -rf "$prefix"
 	mkdir -p "$prefix"
 	echo "creating the private Wine prefix $prefix" >&2
 	keep_server_warm
-	# No .NET or HTML engine: nothing here needs them, and their installers would ask.
-	WINEDLLOVERRIDES='mscoree=;mshtml=' wineboot -i </dev/null >>"$log" 2>&1
+	# No .NET or HTML engine: nothing here needs them, and their installers would ask. No menu
+	# builder either: it would copy the prefix's link handlers and menus into the host's desktop
+	# (~/.local/share), and it reads installed programs in the background while tests remove them.
+	WINEDLLOVERRIDES='mscoree=;mshtml=;winemenubuilder.exe=d' wineboot -i </dev/null >>"$log" 2>&1
+	wine reg add 'HKCU\Software\Wine\DllOverrides' /v winemenubuilder.exe /d '' /f </dev/null >>"$log" 2>&1
 	wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f </dev/null >>"$log" 2>&1
 	# The tests write the registry only where they find this value naming their own prefix.
 	wine reg add 'HKLM\Software\QuarrionTests' /v PrivatePrefix /d "$prefix" /f </dev/null >>"$log" 2>&1
+	# wineboot already started the desktop with the default driver; a new session picks up null.
+	wineserver -k </dev/null >>"$log" 2>&1 || true
+	wineserver -w </dev/null >>"$log" 2>&1 || true
 	touch "$marker"
 fi
 keep_server_warm
