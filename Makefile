@@ -4,11 +4,12 @@
 # Both install what is missing first (Debian, as root).
 
 LINK ?= quarrion://127.0.0.1:27960/secret
+FUZZ_SECONDS ?= 45
 WINDOWS_BUILD := build/windows-x86
 WINE_PREFIX := $(CURDIR)/$(WINDOWS_BUILD)/wineprefix
 WINE_RUN := tests/wine/wine-run.sh $(WINE_PREFIX)
 
-.PHONY: all deps native windows test demo dist clean
+.PHONY: all deps native windows fuzz analysis test demo dist clean
 
 all: native windows
 
@@ -23,8 +24,20 @@ windows: deps
 	cmake --preset windows-x86
 	cmake --build --preset windows-x86
 
+# The link logic under libFuzzer with ASan and UBSan; any finding fails. New inputs it finds are
+# kept in build/fuzz/corpus; the seeds in tests/fuzz/corpus. Longer: make fuzz FUZZ_SECONDS=3600
+fuzz: deps
+	cmake --preset fuzz
+	cmake --build --preset fuzz
+	mkdir -p build/fuzz/corpus
+	build/fuzz/bin/link_fuzzer -max_total_time=$(FUZZ_SECONDS) -max_len=8192 -print_final_stats=1 \
+		-dict=tests/fuzz/link.dict -artifact_prefix=build/fuzz/ build/fuzz/corpus tests/fuzz/corpus
+
+analysis: native windows
+	tools/static-analysis.sh
+
 # The Wine server is stopped at the end whatever the outcome, so nothing is left running.
-test: native windows
+test: native windows fuzz analysis
 	ctest --preset native
 	status=0; ctest --preset windows-x86 || status=$$?; \
 	WINEPREFIX=$(WINE_PREFIX) wineserver -k 2>/dev/null || true; exit $$status

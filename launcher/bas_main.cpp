@@ -42,11 +42,11 @@ int ReportLaunchFailure(const std::wstring& server, const std::wstring& password
 } // namespace
 
 int basMain::Main(const wchar_t* argumentText) {
-    std::wstring installPath;
+    // What the report shows: the fields as far as they were decoded when a failure struck.
     std::wstring server;
     std::wstring password;
     try {
-        installPath =
+        std::wstring installPath =
             ReadRegistryValue(L"HKEY_LOCAL_MACHINE\\SOFTWARE\\Dunmarch\\Quarrion\\InstallPath");
         if (installPath.empty()) {
             throw LaunchFailure("the game is not installed");

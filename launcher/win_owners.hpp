@@ -38,8 +38,8 @@ class UniqueVariant {
     UniqueVariant& operator=(const UniqueVariant&) = delete;
     ~UniqueVariant() { ::VariantClear(&value_); }
 
-    const VARIANT& get() const noexcept { return value_; }
-    VARIANT& get() noexcept { return value_; }
+    [[nodiscard]] const VARIANT& get() const noexcept { return value_; }
+    [[nodiscard]] VARIANT& get() noexcept { return value_; }
     // For an out parameter; whatever was held is released first.
     VARIANT* put() noexcept {
         ::VariantClear(&value_);
@@ -47,7 +47,7 @@ class UniqueVariant {
     }
 
   private:
-    VARIANT value_;
+    VARIANT value_{};
 };
 
 // IDispatch::Invoke fills in three strings when the method raises an error.

@@ -31,8 +31,8 @@ class Module {
     Module& operator=(const Module&) = delete;
     ~Module() { ::FreeLibrary(handle_); }
 
-    HMODULE get() const { return handle_; }
-    std::vector<BYTE> Resource(LPCWSTR type, LPCWSTR name) const {
+    [[nodiscard]] HMODULE get() const { return handle_; }
+    [[nodiscard]] std::vector<BYTE> Resource(LPCWSTR type, LPCWSTR name) const {
         const HRSRC found = ::FindResourceExW(handle_, type, name, usEnglish);
         if (found == nullptr) {
             return {};
@@ -200,9 +200,9 @@ TEST(Icon, IsOneGroupWithOne32By32ImageOf256Colours) {
     EXPECT_GT(clear, 0);
     EXPECT_LT(clear, static_cast<long>(maskSize));
 
-    const HICON icon = ::CreateIconFromResourceEx(const_cast<BYTE*>(image.data()),
-                                                  static_cast<DWORD>(image.size()), TRUE,
-                                                  0x00030000, 32, 32, LR_DEFAULTCOLOR);
+    auto bits = image; // the function takes a non-const pointer
+    const HICON icon = ::CreateIconFromResourceEx(bits.data(), static_cast<DWORD>(bits.size()),
+                                                  TRUE, 0x00030000, 32, 32, LR_DEFAULTCOLOR);
     EXPECT_NE(icon, nullptr) << "Windows cannot use the image";
     ::DestroyIcon(icon);
 }

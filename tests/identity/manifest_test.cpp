@@ -33,8 +33,8 @@ class ActivationContext {
         }
     }
 
-    HANDLE get() const { return handle_; }
-    std::wstring Setting(const wchar_t* nameSpace, const wchar_t* name) const {
+    [[nodiscard]] HANDLE get() const { return handle_; }
+    [[nodiscard]] std::wstring Setting(const wchar_t* nameSpace, const wchar_t* name) const {
         wchar_t value[128] = {};
         SIZE_T written = 0;
         if (::QueryActCtxSettingsW(0, handle_, nameSpace, name, value, 128, &written) == FALSE) {

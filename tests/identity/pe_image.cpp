@@ -12,7 +12,7 @@ template <class T> T At(const std::vector<BYTE>& bytes, std::size_t offset) {
     if (offset > bytes.size() || bytes.size() - offset < sizeof(T)) {
         throw std::runtime_error("truncated image");
     }
-    T value;
+    T value{};
     std::memcpy(&value, bytes.data() + offset, sizeof value);
     return value;
 }
@@ -77,8 +77,9 @@ std::vector<VersionNode> VersionChildren(const std::vector<BYTE>& block,
         const auto isText = At<WORD>(block, at + 4) == 1;
         VersionNode read;
         std::size_t p = at + 6;
-        for (wchar_t unit; (unit = At<wchar_t>(block, p)) != L'\0'; p += sizeof(wchar_t)) {
+        for (auto unit = At<wchar_t>(block, p); unit != L'\0'; unit = At<wchar_t>(block, p)) {
             read.key.push_back(unit);
+            p += sizeof(wchar_t);
         }
         p = Aligned(p + sizeof(wchar_t));
         read.childrenBegin = Aligned(p + (isText ? valueLength * sizeof(wchar_t) : valueLength));

@@ -63,7 +63,9 @@ std::set<std::wstring> Names(const std::wstring& key, bool values) {
 int EntriesNamed(const std::wstring& displayName) {
     int count = 0;
     for (const auto& entry : Names(uninstallRoot, false)) {
-        count += ReadText(uninstallRoot + L"\\" + entry, L"DisplayName") == displayName ? 1 : 0;
+        std::wstring key = uninstallRoot;
+        key.append(L"\\").append(entry);
+        count += ReadText(key, L"DisplayName") == displayName ? 1 : 0;
     }
     return count;
 }

@@ -49,8 +49,8 @@ void SetMachineValue(const std::wstring& key, const std::wstring& name, unsigned
 }
 
 void SetMachineText(const std::wstring& key, const std::wstring& name, const std::wstring& text) {
-    SetMachineValue(key, name, REG_SZ, text.c_str(),
-                    static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
+    const std::size_t bytes = (text.size() + 1) * sizeof(wchar_t);
+    SetMachineValue(key, name, REG_SZ, text.c_str(), static_cast<DWORD>(bytes));
 }
 
 void RemoveMachineValue(const std::wstring& key, const std::wstring& name) {

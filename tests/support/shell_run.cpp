@@ -76,8 +76,8 @@ std::optional<GameRecord> ReadRecord(const std::wstring& path) {
     }
     std::wstring content(::GetFileSize(file.value, nullptr) / sizeof(wchar_t), L'\0');
     DWORD read = 0;
-    ::ReadFile(file.value, content.data(), static_cast<DWORD>(content.size() * sizeof(wchar_t)),
-               &read, nullptr);
+    const std::size_t bytes = content.size() * sizeof(wchar_t);
+    ::ReadFile(file.value, content.data(), static_cast<DWORD>(bytes), &read, nullptr);
     const auto folderStart = content.find(L'\0') + 1;
     const auto showStart = content.find(L'\0', folderStart) + 1;
     return GameRecord{content.substr(0, folderStart - 1),
@@ -118,7 +118,7 @@ class GameProbe {
     GameProbe& operator=(const GameProbe&) = delete;
     ~GameProbe() { ::DeleteFileW(recordPath_.c_str()); }
 
-    std::optional<GameRecord> Record(DWORD waitMs) const {
+    [[nodiscard]] std::optional<GameRecord> Record(DWORD waitMs) const {
         ::WaitForSingleObject(started_.value, waitMs);
         return ReadRecord(recordPath_);
     }

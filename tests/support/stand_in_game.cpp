@@ -40,8 +40,8 @@ int WINAPI wWinMain(HINSTANCE /*instance*/, HINSTANCE /*previous*/, PWSTR /*comm
                                           CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (file != INVALID_HANDLE_VALUE) {
             DWORD written = 0;
-            ::WriteFile(file, record.data(), static_cast<DWORD>(record.size() * sizeof(wchar_t)),
-                        &written, nullptr);
+            const std::size_t bytes = record.size() * sizeof(wchar_t);
+            ::WriteFile(file, record.data(), static_cast<DWORD>(bytes), &written, nullptr);
             ::CloseHandle(file);
         }
     }

@@ -1,0 +1,183 @@
+// libFuzzer target over the link logic: decoding, the safety check, the game's command line and
+// its folder. It checks properties against a deliberately simple model, not just "no crash".
+//
+// Input: the link's units, ASCII bytes as they are (so the corpus stays readable) and 0xFF
+// followed by two bytes as any UTF-16 unit. A zero byte, if any, ends an install path that comes
+// first; otherwise the install path is a typical one.
+
+#include "game_folder.hpp"
+#include "launch_failure.hpp"
+#include "link.hpp"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace {
+
+constexpr std::wstring_view scheme = L"quarrion://";
+
+std::wstring Units(const std::uint8_t* data, std::size_t size) {
+    std::wstring units;
+    for (std::size_t i = 0; i < size; ++i) {
+        if (data[i] == 0xFF && i + 2 < size) {
+            units.push_back(static_cast<wchar_t>(data[i + 1] << 8 | data[i + 2]));
+            i += 2;
+        } else {
+            units.push_back(static_cast<wchar_t>(data[i]));
+        }
+    }
+    return units;
+}
+
+void Require(bool holds, const char* property) {
+    if (!holds) {
+        std::fprintf(stderr, "property broken: %s\n", property);
+        std::abort();
+    }
+}
+
+// The scheme removed one unit at a time, remembering where a removal joined two pieces.
+struct Model {
+    std::wstring remainder;
+    std::vector<std::size_t> joins;
+};
+
+Model RemoveScheme(std::wstring_view text) {
+    Model model;
+    for (std::size_t i = 0; i < text.size();) {
+        if (text.substr(i, scheme.size()) == scheme) {
+            i += scheme.size();
+            model.joins.push_back(model.remainder.size());
+        } else {
+            model.remainder.push_back(text[i++]);
+        }
+    }
+    return model;
+}
+
+bool Refused(wchar_t unit) {
+    return unit <= 0x20 || unit == 0x7F || unit == L'"' || unit == L'+' || unit == L';';
+}
+
+bool Safe(std::wstring_view field) {
+    return std::none_of(field.begin(), field.end(), Refused);
+}
+
+// Every "quarrion://" left in a field starting at offset must straddle a join of the removal.
+bool OnlyNewSchemes(std::wstring_view field, std::size_t offset, const Model& model) {
+    for (auto at = field.find(scheme); at != std::wstring_view::npos;
+         at = field.find(scheme, at + 1)) {
+        bool formed = false;
+        for (const auto join : model.joins) {
+            formed = formed || (offset + at < join && join < offset + at + scheme.size());
+        }
+        if (!formed) {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::vector<std::wstring_view> SplitAtBlanks(std::wstring_view text) {
+    std::vector<std::wstring_view> words;
+    for (std::size_t from = 0;;) {
+        const auto blank = text.find(L' ', from);
+        words.push_back(text.substr(from, blank - from));
+        if (blank == std::wstring_view::npos) {
+            return words;
+        }
+        from = blank + 1;
+    }
+}
+
+void CheckGameFolder(std::wstring_view installPath) {
+    std::wstring_view program = installPath;
+    if (program.size() >= 2 && program.front() == L'"' && program.back() == L'"') {
+        program = program.substr(1, program.size() - 2);
+    }
+    const auto folder = GameFolder(installPath);
+    const auto separator = program.find_last_of(L"\\/");
+    Require(folder.has_value() == (separator != std::wstring_view::npos),
+            "a folder exactly when the program path has a separator");
+    if (folder) {
+        Require(*folder == program.substr(0, separator + 1),
+                "the folder is the program path up to and including its last separator");
+    }
+}
+
+void CheckLink(std::wstring_view installPath, std::wstring_view text) {
+    const Model model = RemoveScheme(text);
+    LinkFields link;
+    try {
+        link = DecodeLink(text);
+    } catch (const LaunchFailure&) {
+        Require(model.remainder.empty(), "only a link with nothing left is refused by decoding");
+        return;
+    }
+    Require(!model.remainder.empty(), "a link with nothing left is refused");
+
+    const std::wstring_view remainder = model.remainder;
+    const auto serverEnd = remainder.find(L'/');
+    Require(link.server == remainder.substr(0, serverEnd), "the server is the first field");
+    Require(link.hasPassword == (serverEnd != std::wstring_view::npos),
+            "a password field exactly when a / is left");
+    if (link.hasPassword) {
+        const auto rest = remainder.substr(serverEnd + 1);
+        Require(link.password == rest.substr(0, rest.find(L'/')), "the password is field two");
+    } else {
+        Require(link.password.empty(), "no password without a second field");
+    }
+    Require(OnlyNewSchemes(link.server, 0, model) &&
+                OnlyNewSchemes(link.password, serverEnd + 1, model),
+            "no scheme survives unless the removal formed it");
+    Require(link.server.size() + link.password.size() <= text.size(),
+            "the fields are no longer than the link");
+
+    const bool safe = Safe(link.server) && Safe(link.password);
+    Require(IsSafeField(link.server) == Safe(link.server), "the safety check of the server");
+    Require(IsSafeField(link.password) == Safe(link.password), "the safety check of the password");
+    try {
+        RequireSafeFields(link);
+        Require(safe, "an unsafe field is refused");
+    } catch (const LaunchFailure&) {
+        Require(!safe, "a safe link is accepted");
+        return;
+    }
+
+    const std::wstring command = BuildGameCommand(installPath, link);
+    std::wstring expected = std::wstring(installPath) + L" +connect " + link.server;
+    if (link.hasPassword) {
+        expected += L" +pass " + link.password;
+    }
+    Require(command == expected, "the command line is path, +connect server[, +pass password]");
+    Require(command.size() <= installPath.size() + 17 + text.size(),
+            "the command line is bounded by its inputs");
+
+    // What the game parses after its own path: exactly our options, nothing of the link's.
+    const auto words = SplitAtBlanks(std::wstring_view(command).substr(installPath.size()));
+    std::vector<std::wstring_view> options = {L"", L"+connect", link.server};
+    if (link.hasPassword) {
+        options.insert(options.end(), {L"+pass", link.password});
+    }
+    Require(words == options, "an accepted link adds no option of its own");
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const std::wstring units = Units(data, size);
+    std::wstring_view link = units;
+    std::wstring_view installPath = L"C:\\Games\\Quarrion\\quarrion.exe";
+    if (const auto end = link.find(L'\0'); end != std::wstring_view::npos) {
+        installPath = link.substr(0, end);
+        link = link.substr(end + 1);
+    }
+    CheckGameFolder(installPath);
+    CheckLink(installPath, link);
+    return 0;
+}
