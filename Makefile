@@ -9,7 +9,8 @@ WINDOWS_BUILD := build/windows-x86
 WINE_PREFIX := $(CURDIR)/$(WINDOWS_BUILD)/wineprefix
 WINE_RUN := tests/wine/wine-run.sh $(WINE_PREFIX)
 
-.PHONY: all deps native windows fuzz analysis test demo dist clean
+.PHONY: all deps native windows fuzz-build fuzz bench-build bench bench-click analysis test demo \
+	dist clean
 
 all: native windows
 
@@ -26,14 +27,29 @@ windows: deps
 
 # The link logic under libFuzzer with ASan and UBSan; any finding fails. New inputs it finds are
 # kept in build/fuzz/corpus; the seeds in tests/fuzz/corpus. Longer: make fuzz FUZZ_SECONDS=3600
-fuzz: deps
+fuzz-build: deps
 	cmake --preset fuzz
 	cmake --build --preset fuzz
+
+fuzz: fuzz-build
 	mkdir -p build/fuzz/corpus
 	build/fuzz/bin/link_fuzzer -max_total_time=$(FUZZ_SECONDS) -max_len=8192 -print_final_stats=1 \
 		-dict=tests/fuzz/link.dict -artifact_prefix=build/fuzz/ build/fuzz/corpus tests/fuzz/corpus
 
-analysis: native windows
+# Google Benchmark of the link logic, optimised and without sanitizers; prints the fitted complexity.
+bench-build: deps
+	cmake --preset bench
+	cmake --build --preset bench
+
+bench: bench-build
+	build/bench/bin/link_benchmark
+
+# Click to game under Wine: RUNS launches through quarrion_shell.exe against RUNS direct starts.
+RUNS ?= 50
+bench-click: windows
+	$(WINE_RUN) $(WINDOWS_BUILD)/bin/click_to_game.exe $(RUNS)
+
+analysis: native windows fuzz-build bench-build
 	tools/static-analysis.sh
 
 # The Wine server is stopped at the end whatever the outcome, so nothing is left running.

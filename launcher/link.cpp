@@ -9,35 +9,34 @@ namespace {
 constexpr std::wstring_view scheme = L"quarrion://";
 constexpr wchar_t fieldSeparator = L'/';
 
-// One pass; text joined across a dropped scheme is not scanned again.
-std::wstring RemoveScheme(std::wstring_view text) {
-    std::wstring remainder;
-    remainder.reserve(text.size());
-    std::size_t from = 0;
-    for (auto hit = text.find(scheme); hit != std::wstring_view::npos;
-         hit = text.find(scheme, from)) {
-        remainder.append(text.substr(from, hit - from));
-        from = hit + scheme.size();
-    }
-    remainder.append(text.substr(from));
-    return remainder;
-}
-
 } // namespace
 
+// One pass over the text, taking it piece by piece between schemes; the text that dropping them
+// leaves is never built, and the scan stops at the end of the password field. Text joined across
+// a dropped scheme is not scanned for schemes again.
 LinkFields DecodeLink(std::wstring_view argumentText) {
-    const std::wstring remainder = RemoveScheme(argumentText);
-    if (remainder.empty()) {
-        throw LaunchFailure("the link holds no server");
-    }
-    const std::wstring_view fields = remainder;
-    const auto serverEnd = fields.find(fieldSeparator);
     LinkFields link;
-    link.server = fields.substr(0, serverEnd);
-    if (serverEnd != std::wstring_view::npos) {
-        const auto rest = fields.substr(serverEnd + 1);
-        link.password = rest.substr(0, rest.find(fieldSeparator));
-        link.hasPassword = true;
+    std::wstring* field = &link.server;
+    bool anythingLeft = false;
+    for (std::size_t from = 0; from < argumentText.size();) {
+        const std::size_t hit = std::min(argumentText.find(scheme, from), argumentText.size());
+        std::wstring_view piece = argumentText.substr(from, hit - from);
+        anythingLeft = anythingLeft || !piece.empty();
+        for (auto separator = piece.find(fieldSeparator); separator != std::wstring_view::npos;
+             separator = piece.find(fieldSeparator)) {
+            field->append(piece.substr(0, separator));
+            piece.remove_prefix(separator + 1);
+            if (link.hasPassword) {
+                return link; // later fields are not used
+            }
+            link.hasPassword = true;
+            field = &link.password;
+        }
+        field->append(piece);
+        from = hit + scheme.size();
+    }
+    if (!anythingLeft) {
+        throw LaunchFailure("the link holds no server");
     }
     return link;
 }

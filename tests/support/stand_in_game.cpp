@@ -1,5 +1,6 @@
 // Stands in for the game: records how it was started where the test says, then tells the test.
 // The record is the command line, the working folder and the show command, each ended by a NUL.
+// For timing, it first signals QUARRION_STANDIN_STARTED, before doing anything else.
 
 #include <windows.h>
 
@@ -19,10 +20,23 @@ std::wstring CurrentFolder() {
     return folder;
 }
 
+void Signal(const wchar_t* variable) {
+    wchar_t name[256] = {};
+    const DWORD length = ::GetEnvironmentVariableW(variable, name, 256);
+    if (length == 0 || length >= 256) {
+        return;
+    }
+    if (const HANDLE event = ::OpenEventW(EVENT_MODIFY_STATE, FALSE, name)) {
+        ::SetEvent(event);
+        ::CloseHandle(event);
+    }
+}
+
 } // namespace
 
 int WINAPI wWinMain(HINSTANCE /*instance*/, HINSTANCE /*previous*/, PWSTR /*commandLine*/,
                     int /*show*/) {
+    Signal(L"QUARRION_STANDIN_STARTED");
     STARTUPINFOW startup{};
     ::GetStartupInfoW(&startup);
     const int show = (startup.dwFlags & STARTF_USESHOWWINDOW) != 0 ? startup.wShowWindow : -1;
@@ -45,12 +59,6 @@ int WINAPI wWinMain(HINSTANCE /*instance*/, HINSTANCE /*previous*/, PWSTR /*comm
             ::CloseHandle(file);
         }
     }
-    const std::wstring eventName = Environment(L"QUARRION_STANDIN_EVENT");
-    if (!eventName.empty()) {
-        if (const HANDLE started = ::OpenEventW(EVENT_MODIFY_STATE, FALSE, eventName.c_str())) {
-            ::SetEvent(started);
-            ::CloseHandle(started);
-        }
-    }
+    Signal(L"QUARRION_STANDIN_EVENT");
     return 0;
 }

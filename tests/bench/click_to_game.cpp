@@ -1,0 +1,102 @@
+// Click to game: how much later the game starts when a link goes through quarrion_shell.exe than
+// when the game is started directly. Each run times from this program's process-creation call
+// to the stand-in game's first instruction (it signals a named event). Runs alternate between
+// the two ways so that drift affects both alike; the first of each is a warm-up and not counted.
+//
+// Usage: click_to_game.exe [runs]   (in the private Wine prefix: make bench-click)
+
+#include "private_prefix.hpp"
+#include "shell_run.hpp"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <exception>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace {
+
+const std::wstring game = L"C:\\Games\\Quarrion\\quarrion.exe";
+const std::wstring eventName = L"Local\\quarrion-click-to-game";
+
+double Seconds(LARGE_INTEGER from, LARGE_INTEGER to) {
+    LARGE_INTEGER frequency{};
+    ::QueryPerformanceFrequency(&frequency);
+    return static_cast<double>(to.QuadPart - from.QuadPart) /
+           static_cast<double>(frequency.QuadPart);
+}
+
+// Starts commandLine and returns the time until the game signals that it runs.
+double TimeToGame(std::wstring commandLine, HANDLE gameStarted) {
+    ::ResetEvent(gameStarted);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    LARGE_INTEGER start{};
+    LARGE_INTEGER started{};
+    ::QueryPerformanceCounter(&start);
+    if (::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                         &startup, &process) == FALSE) {
+        throw std::runtime_error("could not start a run");
+    }
+    const bool signalled = ::WaitForSingleObject(gameStarted, 30'000) == WAIT_OBJECT_0;
+    ::QueryPerformanceCounter(&started);
+    ::WaitForSingleObject(process.hProcess, 30'000);
+    ::CloseHandle(process.hThread);
+    ::CloseHandle(process.hProcess);
+    if (!signalled) {
+        throw std::runtime_error("the game did not start");
+    }
+    ::Sleep(50); // let the game end before the next run
+    return Seconds(start, started);
+}
+
+double Median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    const auto middle = values.size() / 2;
+    return values.size() % 2 == 1 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
+}
+
+} // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    try {
+        const int runs = argc > 1 ? std::max(1, std::stoi(argv[1])) : 30;
+        InstallStandInGame(game);
+        SetInstallPath(game);
+        const HANDLE gameStarted = ::CreateEventW(nullptr, TRUE, FALSE, eventName.c_str());
+        ::SetEnvironmentVariableW(L"QUARRION_STANDIN_STARTED", eventName.c_str());
+        ::SetEnvironmentVariableW(L"QUARRION_STANDIN_RECORD", nullptr);
+        ::SetEnvironmentVariableW(L"QUARRION_STANDIN_EVENT", nullptr);
+
+        const std::wstring viaShell =
+            L"\"" + ProgramFolder() + L"quarrion_shell.exe\" quarrion://127.0.0.1:27960/secret";
+        const std::wstring direct = game + L" +connect 127.0.0.1:27960 +pass secret";
+        std::vector<double> shell;
+        std::vector<double> alone;
+        for (int run = 0; run <= runs; ++run) {
+            const double viaShellTime = TimeToGame(viaShell, gameStarted);
+            const double directTime = TimeToGame(direct, gameStarted);
+            if (run > 0) {
+                shell.push_back(viaShellTime);
+                alone.push_back(directTime);
+            }
+        }
+        const double launcherMedian = Median(shell);
+        const double directMedian = Median(alone);
+        std::printf("runs: %d of each\n", runs);
+        std::printf("click to game through quarrion_shell.exe: median %.1f ms\n",
+                    launcherMedian * 1000);
+        std::printf("game started directly:                    median %.1f ms\n",
+                    directMedian * 1000);
+        std::printf("ratio launcher/direct: %.2f\n", launcherMedian / directMedian);
+        ::CloseHandle(gameStarted);
+        return 0;
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "click_to_game: %s\n", error.what());
+        return 1;
+    }
+}
