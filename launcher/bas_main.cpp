@@ -16,8 +16,15 @@ constexpr int exitAfterReport = 1;
 constexpr UINT failureBoxStyle = MB_OK | MB_ICONEXCLAMATION;
 static_assert(failureBoxStyle == 48);
 
+// CreateProcessW takes at most 32,767 units, the ending NUL included. Windows refuses a longer
+// line; Wine cuts it short instead, which would hand the game a different server or password.
+constexpr std::size_t longestCommandLine = 32'766;
+
 // Returns once the process exists; the game is neither waited for nor watched.
 void StartGame(std::wstring& commandLine, const std::optional<std::wstring>& folder) {
+    if (commandLine.size() > longestCommandLine) {
+        throw LaunchFailure("the game's command line is too long to start");
+    }
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESHOWWINDOW;

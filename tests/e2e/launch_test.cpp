@@ -5,6 +5,7 @@
 #include "shell_run.hpp"
 
 #include <windows.h>
+#include <objbase.h>
 
 #include <gtest/gtest.h>
 
@@ -128,6 +129,19 @@ INSTANTIATE_TEST_SUITE_P(
                            L"\"" + spacedGame + L"\" +connect h +pass p"}},
         LaunchCase{"PathWithoutFolderInheritsOurs", Text(L"stand_in_game.exe"), L"quarrion://h",
                    Started{L"stand_in_game.exe +connect h", shellFolder}},
+        LaunchCase{
+            "NonAsciiAndAstralUnits", Text(game),
+            L"quarrion://s\x00E9rv\x4E2D\xD83C\xDFAE/p\x00E4ss\xD83D\xDE00",
+            Started{game + L" +connect s\x00E9rv\x4E2D\xD83C\xDFAE +pass p\x00E4ss\xD83D\xDE00",
+                    gameFolder}},
+        // RegRead hands back an expandable string expanded, and that is what the game gets.
+        LaunchCase{"ValueExpandable",
+                   Text(L"%SystemDrive%\\Games\\Quarrion\\quarrion.exe", REG_EXPAND_SZ),
+                   L"quarrion://h/p", Started{game + L" +connect h +pass p", gameFolder}},
+        // A plain string comes back as it is, and the program expands nothing itself.
+        LaunchCase{"VariableInPlainStringStaysUnexpanded",
+                   Text(L"%SystemDrive%\\Games\\Quarrion\\quarrion.exe"), L"quarrion://h/p",
+                   Reported{L"h", L"p"}},
         LaunchCase{"NotInstalled", std::nullopt, L"quarrion://h/p", Reported{}},
         LaunchCase{"ValueMissing", keyWithoutValue, L"quarrion://h/p", Reported{}},
         LaunchCase{"ValueEmptyLinkNotRead", Text(L""), L"quarrion://h/p", Reported{}},
@@ -153,6 +167,66 @@ INSTANTIATE_TEST_SUITE_P(
         LaunchCase{"QuotedLinkIsRefused", Text(game), L"\"quarrion://h/p\"",
                    Reported{L"\"h", L"p\""}}),
     [](const testing::TestParamInfo<LaunchCase>& row) { return std::string(row.param.name); });
+
+// Meant for a copy of the prefix without the class (tests/wine/without-scripting-shell.sh, which
+// sets QUARRION_EXPECT_NO_SCRIPTING_SHELL); where the class is registered it has nothing to show.
+TEST(WithoutScriptingShell, ReportsWithEmptyFields) {
+    CLSID shellClass{};
+    if (SUCCEEDED(::CLSIDFromProgID(L"WScript.Shell", &shellClass))) {
+        ASSERT_EQ(::GetEnvironmentVariableW(L"QUARRION_EXPECT_NO_SCRIPTING_SHELL", nullptr, 0), 0u)
+            << "WScript.Shell is still registered";
+        GTEST_SKIP() << "WScript.Shell is registered in this prefix";
+    }
+    InstallStandInGame(game);
+    SetInstallPath(game);
+    const ShellRun run = RunShell(L"quarrion://h/p", shellFolder);
+    RemoveMachineKey(gameKey);
+    EXPECT_EQ(run.exitCode, 1u);
+    ASSERT_TRUE(run.box);
+    EXPECT_EQ(run.box->text, firstLine + L"\r\nServer: \r\nPass: ");
+    EXPECT_FALSE(run.game);
+}
+
+// The longest link that reaches the program (its own command line at the platform's limit of
+// 32,767 units with the ending NUL) makes the game's command line longer than that when the game
+// lives in a deep folder. Windows would refuse to start it, Wine would cut it: the program refuses
+// it itself, so the report shows the whole server and the game never gets a line cut short.
+class LongLink : public testing::Test {
+  protected:
+    void SetUp() override {
+        InstallStandInGame(deepGame);
+        SetInstallPath(deepGame);
+    }
+    void TearDown() override { RemoveMachineKey(gameKey); }
+
+    // A server that makes the game's command line `over` units longer than the limit.
+    static std::wstring Server(long over) {
+        const auto length = 32'766 + over - static_cast<long>((deepGame + L" +connect ").size());
+        std::wstring server(static_cast<std::size_t>(length), L'a');
+        return server;
+    }
+
+    static inline const std::wstring deepGame =
+        L"C:\\Games\\" + std::wstring(150, L'q') + L"\\quarrion.exe";
+};
+
+TEST_F(LongLink, AtTheLimitReachesTheGameWhole) {
+    const std::wstring server = Server(0);
+    const ShellRun run = RunShell(L"quarrion://" + server, shellFolder);
+    EXPECT_EQ(run.exitCode, 0u);
+    ASSERT_TRUE(run.game);
+    EXPECT_EQ(run.game->commandLine.size(), 32'766u);
+    EXPECT_TRUE(run.game->commandLine == deepGame + L" +connect " + server);
+}
+
+TEST_F(LongLink, OverTheLimitIsReportedWhole) {
+    const std::wstring server = Server(1);
+    const ShellRun run = RunShell(L"quarrion://" + server, shellFolder);
+    EXPECT_EQ(run.exitCode, 1u);
+    EXPECT_FALSE(run.game) << "the game got a line of " << run.game->commandLine.size();
+    ASSERT_TRUE(run.box);
+    EXPECT_TRUE(run.box->text == firstLine + L"\r\nServer: " + server + L"\r\nPass: ");
+}
 
 TEST(PrivatePrefix, GuardRefusesAnyOtherRegistry) {
     wchar_t ours[4096] = {};
