@@ -26,7 +26,7 @@ std::wstring basMain::ReadRegistryValue(const std::wstring& valuePath) {
     if (!path) {
         throw std::bad_alloc();
     }
-    VARIANT argument;
+    VARIANT argument; // refers to path, owns nothing
     ::VariantInit(&argument);
     argument.vt = VT_BSTR | VT_BYREF;
     argument.pbstrVal = path.addressof();
@@ -41,6 +41,6 @@ std::wstring basMain::ReadRegistryValue(const std::wstring& valuePath) {
     UniqueVariant text;
     ThrowIfFailed(::VariantChangeType(text.put(), &value.get(), 0, VT_BSTR),
                   "the registry value has no text form");
-    const BSTR content = text.get().bstrVal;
-    return {content, ::SysStringLen(content)};
+    const BSTR content = text.get().bstrVal; // an empty text may come back as a null BSTR
+    return content != nullptr ? std::wstring(content, ::SysStringLen(content)) : std::wstring();
 }
