@@ -7,10 +7,10 @@
 #include "link.hpp"
 
 #include <benchmark/benchmark.h>
-#include <malloc.h>
 
 #include <cstdint>
 #include <string>
+#include <utility>
 
 namespace {
 
@@ -67,32 +67,23 @@ constexpr int shortest = 32;
 // Texts up to 1 MiB as held in memory: wchar_t has four bytes here, two on Windows.
 constexpr int oneMebibyte = (1 << 20) / static_cast<int>(sizeof(wchar_t));
 
-BENCHMARK_CAPTURE(Launch, typical, Typical)
-    ->RangeMultiplier(2)
-    ->Range(shortest, oneMebibyte)
-    ->Complexity();
-BENCHMARK_CAPTURE(Launch, schemes, Schemes)
-    ->RangeMultiplier(2)
-    ->Range(shortest, oneMebibyte)
-    ->Complexity();
-BENCHMARK_CAPTURE(Launch, slashes, Slashes)
-    ->RangeMultiplier(2)
-    ->Range(shortest, oneMebibyte)
-    ->Complexity();
-BENCHMARK_CAPTURE(Launch, formed_schemes, FormedSchemes)
-    ->RangeMultiplier(2)
-    ->Range(shortest, oneMebibyte)
-    ->Complexity();
-
-BENCHMARK(CopyBaseline)->RangeMultiplier(2)->Range(shortest, oneMebibyte)->Complexity();
+void Register(benchmark::internal::Benchmark* benchmark) {
+    benchmark->RangeMultiplier(2)->Range(shortest, oneMebibyte)->Complexity();
+}
 
 } // namespace
 
 int main(int argc, char** argv) {
-    // Large strings would otherwise be mapped and unmapped at every iteration, and the page faults
-    // of fresh memory would be measured instead of the link logic.
-    mallopt(M_MMAP_THRESHOLD, 256 << 20);
-    mallopt(M_TRIM_THRESHOLD, 512 << 20);
+    const std::pair<const char*, std::wstring (*)(std::size_t)> texts[] = {
+        {"Launch/typical", Typical},
+        {"Launch/schemes", Schemes},
+        {"Launch/slashes", Slashes},
+        {"Launch/formed_schemes", FormedSchemes}};
+    for (const auto& [name, make] : texts) {
+        Register(benchmark::RegisterBenchmark(name, Launch, make));
+    }
+    Register(benchmark::RegisterBenchmark("CopyBaseline", CopyBaseline));
+
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
         return 1;
