@@ -33,8 +33,12 @@ fuzz-build: deps
 
 fuzz: fuzz-build
 	mkdir -p build/fuzz/corpus
-	build/fuzz/bin/link_fuzzer -max_total_time=$(FUZZ_SECONDS) -max_len=8192 -print_final_stats=1 \
-		-dict=tests/fuzz/link.dict -artifact_prefix=build/fuzz/ build/fuzz/corpus tests/fuzz/corpus
+	@echo "fuzzing the link logic for $(FUZZ_SECONDS) s (log: build/fuzz/last-run.log)"
+	@status=0; build/fuzz/bin/link_fuzzer -max_total_time=$(FUZZ_SECONDS) -max_len=8192 \
+		-print_final_stats=1 -dict=tests/fuzz/link.dict -artifact_prefix=build/fuzz/ \
+		build/fuzz/corpus tests/fuzz/corpus >build/fuzz/last-run.log 2>&1 || status=$$?; \
+	grep -E '^(Done|stat::)' build/fuzz/last-run.log; \
+	if [ $$status -ne 0 ]; then tail -n 60 build/fuzz/last-run.log; fi; exit $$status
 
 # Google Benchmark of the link logic, optimised and without sanitizers; prints the fitted complexity.
 bench-build: deps
