@@ -23,4 +23,4 @@ reg add 'HKLM\Software\QuarrionTests' /v PrivatePrefix /d "$copy" /f
 reg delete 'HKLM\Software\Classes\WScript.Shell' /f
 reg delete 'HKLM\Software\Classes\CLSID\{72C24DD5-D70A-438B-8A42-98424B88AFB8}' /f
 
-QUARRION_EXPECT_NO_SCRIPTING_SHELL=1 "$here/wine-run.sh" "$copy" "$@"
+"$here/wine-run.sh" "$copy" "$@"
