@@ -38,7 +38,6 @@ class UniqueVariant {
     UniqueVariant& operator=(const UniqueVariant&) = delete;
     ~UniqueVariant() { ::VariantClear(&value_); }
 
-    [[nodiscard]] const VARIANT& get() const noexcept { return value_; }
     [[nodiscard]] VARIANT& get() noexcept { return value_; }
     // For an out parameter; whatever was held is released first.
     VARIANT* put() noexcept {

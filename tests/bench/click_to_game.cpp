@@ -7,6 +7,7 @@
 
 #include "private_prefix.hpp"
 #include "shell_run.hpp"
+#include "unique_handle.hpp"
 
 #include <windows.h>
 
@@ -42,11 +43,11 @@ double TimeToGame(std::wstring commandLine, HANDLE gameStarted) {
                          &startup, &process) == FALSE) {
         throw std::runtime_error("could not start a run");
     }
+    const UniqueHandle run(process.hProcess);
+    const UniqueHandle thread(process.hThread);
     const bool signalled = ::WaitForSingleObject(gameStarted, 30'000) == WAIT_OBJECT_0;
     ::QueryPerformanceCounter(&started);
-    ::WaitForSingleObject(process.hProcess, 30'000);
-    ::CloseHandle(process.hThread);
-    ::CloseHandle(process.hProcess);
+    ::WaitForSingleObject(run.value, 30'000);
     if (!signalled) {
         throw std::runtime_error("the game did not start");
     }
@@ -67,7 +68,7 @@ int wmain(int argc, wchar_t** argv) {
         const int runs = argc > 1 ? std::max(1, std::stoi(argv[1])) : 30;
         InstallStandInGame(game);
         SetInstallPath(game);
-        const HANDLE gameStarted = ::CreateEventW(nullptr, TRUE, FALSE, eventName.c_str());
+        const UniqueHandle gameStarted(::CreateEventW(nullptr, TRUE, FALSE, eventName.c_str()));
         ::SetEnvironmentVariableW(L"QUARRION_STANDIN_STARTED", eventName.c_str());
         ::SetEnvironmentVariableW(L"QUARRION_STANDIN_RECORD", nullptr);
         ::SetEnvironmentVariableW(L"QUARRION_STANDIN_EVENT", nullptr);
@@ -78,8 +79,8 @@ int wmain(int argc, wchar_t** argv) {
         std::vector<double> shell;
         std::vector<double> alone;
         for (int run = 0; run <= runs; ++run) {
-            const double viaShellTime = TimeToGame(viaShell, gameStarted);
-            const double directTime = TimeToGame(direct, gameStarted);
+            const double viaShellTime = TimeToGame(viaShell, gameStarted.value);
+            const double directTime = TimeToGame(direct, gameStarted.value);
             if (run > 0) {
                 shell.push_back(viaShellTime);
                 alone.push_back(directTime);
@@ -93,7 +94,6 @@ int wmain(int argc, wchar_t** argv) {
         std::printf("game started directly:                    median %.1f ms\n",
                     directMedian * 1000);
         std::printf("ratio launcher/direct: %.2f\n", launcherMedian / directMedian);
-        ::CloseHandle(gameStarted);
         return 0;
     } catch (const std::exception& error) {
         std::fprintf(stderr, "click_to_game: %s\n", error.what());

@@ -25,19 +25,6 @@ const std::wstring uninstallKey = uninstallRoot + L"\\QuarrionShell";
 
 const std::wstring installedShell = InstallFolder() + L"\\quarrion_shell.exe";
 
-std::optional<std::wstring> ReadText(const std::wstring& key, const std::wstring& name) {
-    DWORD size = 0;
-    if (::RegGetValueW(HKEY_LOCAL_MACHINE, key.c_str(), name.c_str(), RRF_RT_REG_SZ, nullptr,
-                       nullptr, &size) != ERROR_SUCCESS) {
-        return std::nullopt;
-    }
-    std::wstring text(size / sizeof(wchar_t), L'\0');
-    ::RegGetValueW(HKEY_LOCAL_MACHINE, key.c_str(), name.c_str(), RRF_RT_REG_SZ, nullptr,
-                   text.data(), &size);
-    text.resize(size / sizeof(wchar_t) - 1);
-    return text;
-}
-
 // The names of a key's subkeys, or of its values.
 std::set<std::wstring> Names(const std::wstring& key, bool values) {
     HKEY opened = nullptr;
@@ -65,7 +52,7 @@ int EntriesNamed(const std::wstring& displayName) {
     for (const auto& entry : Names(uninstallRoot, false)) {
         std::wstring key = uninstallRoot;
         key.append(L"\\").append(entry);
-        count += ReadText(key, L"DisplayName") == displayName ? 1 : 0;
+        count += ReadMachineText(key, L"DisplayName") == displayName ? 1 : 0;
     }
     return count;
 }
@@ -76,20 +63,20 @@ class Installed : public testing::Test {
 };
 
 TEST_F(Installed, RegistersTheScheme) {
-    EXPECT_EQ(ReadText(schemeKey, L""), L"URL:Quarrion Protocol");
-    EXPECT_EQ(ReadText(schemeKey, L"URL Protocol"), L"");
-    EXPECT_EQ(ReadText(schemeKey + L"\\DefaultIcon", L""), L"\"" + installedShell + L"\",0");
-    EXPECT_EQ(ReadText(commandKey, L""), L"\"" + installedShell + L"\" %1");
+    EXPECT_EQ(ReadMachineText(schemeKey, L""), L"URL:Quarrion Protocol");
+    EXPECT_EQ(ReadMachineText(schemeKey, L"URL Protocol"), L"");
+    EXPECT_EQ(ReadMachineText(schemeKey + L"\\DefaultIcon", L""), L"\"" + installedShell + L"\",0");
+    EXPECT_EQ(ReadMachineText(commandKey, L""), L"\"" + installedShell + L"\" %1");
     EXPECT_TRUE(std::filesystem::exists(installedShell));
 }
 
 TEST_F(Installed, ShowsInAddRemovePrograms) {
-    EXPECT_EQ(ReadText(uninstallKey, L"DisplayName"), L"Quarrion Shell Interface");
-    EXPECT_EQ(ReadText(uninstallKey, L"Publisher"), L"Tabrix");
-    EXPECT_EQ(ReadText(uninstallKey, L"DisplayVersion"), L"1.0.0.4");
-    EXPECT_EQ(ReadText(uninstallKey, L"DisplayIcon"), L"\"" + installedShell + L"\",0");
-    EXPECT_EQ(ReadText(uninstallKey, L"InstallLocation"), InstallFolder());
-    EXPECT_EQ(ReadText(uninstallKey, L"UninstallString"),
+    EXPECT_EQ(ReadMachineText(uninstallKey, L"DisplayName"), L"Quarrion Shell Interface");
+    EXPECT_EQ(ReadMachineText(uninstallKey, L"Publisher"), L"Tabrix");
+    EXPECT_EQ(ReadMachineText(uninstallKey, L"DisplayVersion"), L"1.0.0.4");
+    EXPECT_EQ(ReadMachineText(uninstallKey, L"DisplayIcon"), L"\"" + installedShell + L"\",0");
+    EXPECT_EQ(ReadMachineText(uninstallKey, L"InstallLocation"), InstallFolder());
+    EXPECT_EQ(ReadMachineText(uninstallKey, L"UninstallString"),
               L"\"" + InstallFolder() + L"\\uninstall.exe\"");
 }
 
@@ -99,7 +86,7 @@ TEST_F(Installed, AgainUpgradesInPlace) {
     EXPECT_EQ(Names(schemeKey, true), (std::set<std::wstring>{L"", L"URL Protocol"}));
     EXPECT_EQ(Names(schemeKey, false), (std::set<std::wstring>{L"DefaultIcon", L"shell"}));
     EXPECT_EQ(Names(schemeKey + L"\\shell", false), std::set<std::wstring>{L"open"});
-    EXPECT_EQ(ReadText(commandKey, L""), L"\"" + installedShell + L"\" %1");
+    EXPECT_EQ(ReadMachineText(commandKey, L""), L"\"" + installedShell + L"\" %1");
     std::set<std::wstring> files;
     for (const auto& file : std::filesystem::directory_iterator(InstallFolder())) {
         files.insert(file.path().filename().wstring());
@@ -160,7 +147,7 @@ TEST(Uninstall, RemovesEverythingItInstalled) {
     EXPECT_FALSE(std::filesystem::exists(InstallFolder() + L"\\..")) << "the company folder";
     EXPECT_TRUE(Names(schemeKey, true).empty() && Names(schemeKey, false).empty())
         << "the scheme is still registered";
-    EXPECT_EQ(ReadText(uninstallKey, L"DisplayName"), std::nullopt);
+    EXPECT_EQ(ReadMachineText(uninstallKey, L"DisplayName"), std::nullopt);
     EXPECT_EQ(EntriesNamed(L"Quarrion Shell Interface"), 0);
 }
 
@@ -169,7 +156,7 @@ TEST(Uninstall, LeavesASchemeAnotherProgramTookOver) {
     const std::wstring other = L"\"C:\\Other\\other.exe\" \"%1\"";
     SetMachineText(commandKey, L"", other);
     UninstallProduct();
-    EXPECT_EQ(ReadText(commandKey, L""), other);
+    EXPECT_EQ(ReadMachineText(commandKey, L""), other);
     EXPECT_FALSE(std::filesystem::exists(installedShell));
     RemoveMachineKey(schemeKey);
 }

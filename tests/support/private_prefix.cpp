@@ -9,16 +9,6 @@
 
 namespace {
 
-std::wstring ReadMarker() {
-    wchar_t marker[4096] = {};
-    DWORD size = sizeof marker;
-    if (::RegGetValueW(HKEY_LOCAL_MACHINE, L"Software\\QuarrionTests", L"PrivatePrefix",
-                       RRF_RT_REG_SZ, nullptr, marker, &size) != ERROR_SUCCESS) {
-        return {};
-    }
-    return marker;
-}
-
 void Check(LSTATUS status, const char* what) {
     if (status != ERROR_SUCCESS) {
         throw std::runtime_error(std::string(what) + " failed with " + std::to_string(status));
@@ -34,11 +24,26 @@ void RequirePrivatePrefix() {
     }
     wchar_t prefix[4096] = {};
     const DWORD length = ::GetEnvironmentVariableW(L"WINEPREFIX", prefix, 4096);
-    const std::wstring marker = ReadMarker();
-    if (length == 0 || length >= 4096 || marker.empty() || marker != prefix) {
+    const auto marker = ReadMachineText(L"Software\\QuarrionTests", L"PrivatePrefix");
+    if (length == 0 || length >= 4096 || !marker || marker->empty() || *marker != prefix) {
         throw std::runtime_error(
             "not the tests' private Wine prefix: refusing to write its registry");
     }
+}
+
+std::optional<std::wstring> ReadMachineText(const std::wstring& key, const std::wstring& name) {
+    DWORD size = 0;
+    if (::RegGetValueW(HKEY_LOCAL_MACHINE, key.c_str(), name.c_str(), RRF_RT_REG_SZ, nullptr,
+                       nullptr, &size) != ERROR_SUCCESS) {
+        return std::nullopt;
+    }
+    std::wstring text(size / sizeof(wchar_t), L'\0');
+    if (::RegGetValueW(HKEY_LOCAL_MACHINE, key.c_str(), name.c_str(), RRF_RT_REG_SZ, nullptr,
+                       text.data(), &size) != ERROR_SUCCESS) {
+        return std::nullopt;
+    }
+    text.resize(size / sizeof(wchar_t) - 1);
+    return text;
 }
 
 void SetMachineValue(const std::wstring& key, const std::wstring& name, unsigned long type,

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 
 // Throws std::runtime_error unless this process runs under Wine in the private prefix that the
@@ -9,6 +10,9 @@ void RequirePrivatePrefix();
 
 // Copies the stand-in game to programPath (a full path in the prefix), making its folders.
 void InstallStandInGame(const std::wstring& programPath);
+
+// A text value under HKEY_LOCAL_MACHINE, or nothing when it is absent or not text.
+std::optional<std::wstring> ReadMachineText(const std::wstring& key, const std::wstring& name);
 
 // Writes or removes values and keys under HKEY_LOCAL_MACHINE in the private prefix.
 void SetMachineValue(const std::wstring& key, const std::wstring& name, unsigned long type,

@@ -1,28 +1,17 @@
 #include "shell_run.hpp"
 
+#include "unique_handle.hpp"
+
 #include <windows.h>
 #include <shellapi.h>
 
 #include <chrono>
 #include <stdexcept>
-#include <thread>
 
 namespace {
 
 constexpr auto runTimeout = std::chrono::seconds(60);
 constexpr DWORD gameTimeoutMs = 30'000;
-
-struct Handle {
-    HANDLE value;
-    explicit Handle(HANDLE owned) : value(owned) {}
-    Handle(const Handle&) = delete;
-    Handle& operator=(const Handle&) = delete;
-    ~Handle() {
-        if (value != nullptr && value != INVALID_HANDLE_VALUE) {
-            ::CloseHandle(value);
-        }
-    }
-};
 
 std::wstring WindowText(HWND window) {
     std::wstring text(static_cast<std::size_t>(::GetWindowTextLengthW(window)) + 1, L'\0');
@@ -69,8 +58,8 @@ std::vector<HWND> VisibleWindowsOf(DWORD processId) {
 }
 
 std::optional<GameRecord> ReadRecord(const std::wstring& path) {
-    const Handle file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    const UniqueHandle file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (file.value == INVALID_HANDLE_VALUE) {
         return std::nullopt;
     }
@@ -125,7 +114,7 @@ class GameProbe {
 
   private:
     std::wstring recordPath_;
-    Handle started_{nullptr};
+    UniqueHandle started_{nullptr};
 };
 
 // Waits for the shell to end, reading and answering any failure report it shows.
@@ -172,8 +161,8 @@ ShellRun RunShell(const std::optional<std::wstring>& argumentText,
                          workingFolder.c_str(), &startup, &process) == FALSE) {
         throw std::runtime_error("quarrion_shell.exe could not be started");
     }
-    const Handle shellProcess(process.hProcess);
-    const Handle shellThread(process.hThread);
+    const UniqueHandle shellProcess(process.hProcess);
+    const UniqueHandle shellThread(process.hThread);
     return Watch(shellProcess.value, probe);
 }
 
@@ -188,7 +177,7 @@ ShellRun OpenLink(const std::wstring& link) {
     if (::ShellExecuteExW(&open) == FALSE || open.hProcess == nullptr) {
         throw std::runtime_error("the platform did not start a program for the link");
     }
-    const Handle shellProcess(open.hProcess);
+    const UniqueHandle shellProcess(open.hProcess);
     return Watch(shellProcess.value, probe);
 }
 
@@ -200,8 +189,8 @@ unsigned long RunAndWait(std::wstring commandLine) {
                          &startup, &process) == FALSE) {
         throw std::runtime_error("could not start a program");
     }
-    const Handle started(process.hProcess);
-    const Handle thread(process.hThread);
+    const UniqueHandle started(process.hProcess);
+    const UniqueHandle thread(process.hThread);
     if (::WaitForSingleObject(started.value, 120'000) != WAIT_OBJECT_0) {
         ::TerminateProcess(started.value, 99);
         throw std::runtime_error("a program did not end");

@@ -21,12 +21,11 @@ std::wstring CurrentFolder() {
 }
 
 void Signal(const wchar_t* variable) {
-    wchar_t name[256] = {};
-    const DWORD length = ::GetEnvironmentVariableW(variable, name, 256);
-    if (length == 0 || length >= 256) {
+    const std::wstring name = Environment(variable);
+    if (name.empty()) {
         return;
     }
-    if (const HANDLE event = ::OpenEventW(EVENT_MODIFY_STATE, FALSE, name)) {
+    if (const HANDLE event = ::OpenEventW(EVENT_MODIFY_STATE, FALSE, name.c_str())) {
         ::SetEvent(event);
         ::CloseHandle(event);
     }
