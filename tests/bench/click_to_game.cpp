@@ -1,7 +1,9 @@
 // Click to game: how much later the game starts when a link goes through quarrion_shell.exe than
-// when the game is started directly. Each run times from this program's process-creation call
-// to the stand-in game's first instruction (it signals a named event). Runs alternate between
-// the two ways so that drift affects both alike; the first of each is a warm-up and not counted.
+// through a minimal launcher of the same design (minimal_launcher.exe) and than when the game is
+// started directly. Each run times from this program's process-creation call to the stand-in
+// game's first instruction (it signals a named event). Every round runs the three ways in a new
+// random order, so that drift, caches and Wine's services favour none of them and no way always
+// follows the same other; the first round is a warm-up and not counted.
 //
 // Usage: click_to_game.exe [runs]   (in the private Wine prefix: make bench-click)
 
@@ -13,7 +15,9 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <array>
 #include <exception>
+#include <random>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -73,27 +77,38 @@ int wmain(int argc, wchar_t** argv) {
         ::SetEnvironmentVariableW(L"QUARRION_STANDIN_RECORD", nullptr);
         ::SetEnvironmentVariableW(L"QUARRION_STANDIN_EVENT", nullptr);
 
-        const std::wstring viaShell =
-            L"\"" + ProgramFolder() + L"quarrion_shell.exe\" quarrion://127.0.0.1:27960/secret";
-        const std::wstring direct = game + L" +connect 127.0.0.1:27960 +pass secret";
-        std::vector<double> shell;
-        std::vector<double> alone;
-        for (int run = 0; run <= runs; ++run) {
-            const double viaShellTime = TimeToGame(viaShell, gameStarted.value);
-            const double directTime = TimeToGame(direct, gameStarted.value);
-            if (run > 0) {
-                shell.push_back(viaShellTime);
-                alone.push_back(directTime);
+        const std::wstring link = L" quarrion://127.0.0.1:27960/secret";
+        struct Way {
+            const char* name;
+            std::wstring commandLine;
+            std::vector<double> times;
+        };
+        std::array<Way, 3> ways{
+            Way{"through quarrion_shell.exe",
+                L"\"" + ProgramFolder() + L"quarrion_shell.exe\"" + link,
+                {}},
+            Way{"through minimal_launcher.exe",
+                L"\"" + ProgramFolder() + L"minimal_launcher.exe\"" + link,
+                {}},
+            Way{"game started directly", game + L" +connect 127.0.0.1:27960 +pass secret", {}}};
+        std::array<Way*, 3> order{&ways[0], &ways[1], &ways[2]};
+        std::mt19937 shuffler(std::random_device{}());
+        for (int round = 0; round <= runs; ++round) {
+            std::shuffle(order.begin(), order.end(), shuffler);
+            for (Way* way : order) {
+                const double time = TimeToGame(way->commandLine, gameStarted.value);
+                if (round > 0) {
+                    way->times.push_back(time);
+                }
             }
         }
-        const double launcherMedian = Median(shell);
-        const double directMedian = Median(alone);
-        std::printf("runs: %d of each\n", runs);
-        std::printf("click to game through quarrion_shell.exe: median %.1f ms\n",
-                    launcherMedian * 1000);
-        std::printf("game started directly:                    median %.1f ms\n",
-                    directMedian * 1000);
-        std::printf("ratio launcher/direct: %.2f\n", launcherMedian / directMedian);
+        std::printf("runs: %d of each, in shuffled order\n", runs);
+        for (const Way& way : ways) {
+            std::printf("%-30s median %.1f ms\n", way.name, Median(way.times) * 1000);
+        }
+        const double launcher = Median(ways[0].times);
+        std::printf("ratio launcher/minimal: %.2f\n", launcher / Median(ways[1].times));
+        std::printf("ratio launcher/direct:  %.2f\n", launcher / Median(ways[2].times));
         return 0;
     } catch (const std::exception& error) {
         std::fprintf(stderr, "click_to_game: %s\n", error.what());
