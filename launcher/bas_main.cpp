@@ -1,11 +1,12 @@
 #include "bas_main.hpp"
 
 #include "failure_message.hpp"
-#include "game_folder.hpp"
+#include "install_path.hpp"
 #include "launch_failure.hpp"
 #include "link.hpp"
 #include "win_owners.hpp"
 
+#include <cwchar>
 #include <optional>
 
 namespace {
@@ -20,8 +21,19 @@ static_assert(failureBoxStyle == 48);
 // line; Wine cuts it short instead, which would hand the game a different server or password.
 constexpr std::size_t longestCommandLine = 32'766;
 
-// Returns once the process exists; the game is neither waited for nor watched.
-void StartGame(std::wstring& commandLine, const std::optional<std::wstring>& folder) {
+// Windows refuses to start a program with a longer line than that, but Wine starts it with the
+// line cut to exactly that length. A line of ours that fills the limit may have lost its end, and
+// the link with it, so it is refused; on Windows that costs only a link that fills it exactly.
+void RequireWholeCommandLine() {
+    if (std::wcslen(::GetCommandLineW()) >= longestCommandLine) {
+        throw LaunchFailure("the link was cut short before it reached us");
+    }
+}
+
+// Returns once the process exists; the game is neither waited for nor watched. With a program
+// named, that exact file runs or nothing does: process creation then searches nowhere.
+void StartGame(std::wstring& commandLine, const std::optional<std::wstring>& program,
+               const std::optional<std::wstring>& folder) {
     if (commandLine.size() > longestCommandLine) {
         throw LaunchFailure("the game's command line is too long to start");
     }
@@ -30,8 +42,9 @@ void StartGame(std::wstring& commandLine, const std::optional<std::wstring>& fol
     startup.dwFlags = STARTF_USESHOWWINDOW;
     startup.wShowWindow = SW_SHOWNORMAL;
     UniqueProcessInformation process;
-    if (::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                         folder ? folder->c_str() : nullptr, &startup, process.put()) == FALSE) {
+    if (::CreateProcessW(program ? program->c_str() : nullptr, commandLine.data(), nullptr, nullptr,
+                         FALSE, 0, nullptr, folder ? folder->c_str() : nullptr, &startup,
+                         process.put()) == FALSE) {
         throw LaunchFailure("the game could not be started");
     }
 }
@@ -63,10 +76,12 @@ int basMain::Main(const wchar_t* argumentText) {
         if (link.hasPassword) {
             password = link.password;
         }
+        RequireWholeCommandLine();
         RequireSafeFields(link);
+        const std::optional<std::wstring> program = ExactGameProgram(installPath);
         const std::optional<std::wstring> folder = GameFolder(installPath);
         installPath = BuildGameCommand(installPath, link);
-        StartGame(installPath, folder);
+        StartGame(installPath, program, folder);
         return exitAfterStart;
     } catch (...) {
         return ReportLaunchFailure(server, password);

@@ -21,6 +21,8 @@ const std::wstring gameFolder = L"C:\\Games\\Quarrion";
 const std::wstring game = gameFolder + L"\\quarrion.exe";
 const std::wstring spacedFolder = L"C:\\Program Files\\Dunmarch Games\\Quarrion";
 const std::wstring spacedGame = spacedFolder + L"\\quarrion.exe";
+// A game in a folder made in C:\, where every local user may create files beside its path.
+const std::wstring driveFolderGame = L"C:\\Games\\Dunmarch Games\\Quarrion Live\\bin\\quarrion.exe";
 const std::wstring shellFolder = L"C:\\windows"; // as a browser would start it: anywhere
 const std::wstring firstLine = L"There was an issue starting quarrion, either it isn't installed, "
                                L"or you clicked on an invalid link";
@@ -40,6 +42,7 @@ const RegistryValue keyWithoutValue{REG_NONE, {}};
 struct Started {
     std::wstring commandLine;
     std::wstring folder;
+    std::wstring program = folder + L"\\quarrion.exe"; // the file that must run, nothing planted
     // Wine quotes an unquoted program path that holds blanks before the child sees it.
     std::wstring commandLineUnderWine = commandLine;
 };
@@ -54,7 +57,28 @@ struct LaunchCase {
     std::optional<RegistryValue> installPath; // none: the game's key is absent
     std::optional<std::wstring> argumentText; // none: nothing after the program's name
     std::variant<Started, Reported> outcome;
+    std::vector<std::wstring> decoys = {}; // programs planted where a search might find them
 };
+
+// The programs a search for an unquoted path with blanks would try before the whole path: each
+// blank-cut prefix with ".exe", "C:\Program.exe" for "C:\Program Files\...".
+std::vector<std::wstring> BlankCutDecoys(const std::wstring& path) {
+    std::vector<std::wstring> decoys;
+    for (auto blank = path.find(L' '); blank != std::wstring::npos;
+         blank = path.find(L' ', blank + 1)) {
+        decoys.push_back(path.substr(0, blank) + L".exe");
+    }
+    return decoys;
+}
+
+// Link text that makes the launcher's own command line `length` units long, as RunShell builds
+// it: the quoted program, one blank, the link.
+std::wstring LinkForShellLineOf(std::size_t length) {
+    const std::wstring start = L"quarrion://h/";
+    const std::size_t used =
+        ProgramFolder().size() + std::wstring(L"\"quarrion_shell.exe\" ").size() + start.size();
+    return start + std::wstring(length - used, L'p');
+}
 
 void PrintTo(const LaunchCase& row, std::ostream* out) {
     *out << row.name;
@@ -65,8 +89,12 @@ class Launch : public testing::TestWithParam<LaunchCase> {
     static void SetUpTestSuite() {
         InstallStandInGame(game);
         InstallStandInGame(spacedGame);
+        InstallStandInGame(driveFolderGame);
     }
     void SetUp() override {
+        for (const auto& decoy : GetParam().decoys) {
+            InstallStandInGame(decoy);
+        }
         RemoveMachineKey(gameKey);
         const auto& value = GetParam().installPath;
         if (value && value->type == REG_NONE) {
@@ -76,7 +104,12 @@ class Launch : public testing::TestWithParam<LaunchCase> {
                             static_cast<DWORD>(value->data.size()));
         }
     }
-    void TearDown() override { RemoveMachineKey(gameKey); }
+    void TearDown() override {
+        RemoveMachineKey(gameKey);
+        for (const auto& decoy : GetParam().decoys) {
+            ::DeleteFileW(decoy.c_str());
+        }
+    }
 };
 
 TEST_P(Launch, StartsTheGameOrReports) {
@@ -91,6 +124,7 @@ TEST_P(Launch, StartsTheGameOrReports) {
                     run.game->commandLine == started->commandLineUnderWine)
             << testing::PrintToString(run.game->commandLine);
         EXPECT_EQ(run.game->folder, started->folder);
+        EXPECT_EQ(run.game->program, started->program);
         EXPECT_EQ(run.game->showCommand, SW_SHOWNORMAL);
         return;
     }
@@ -102,7 +136,7 @@ TEST_P(Launch, StartsTheGameOrReports) {
               firstLine + L"\r\nServer: " + reported.server + L"\r\nPass: " + reported.password);
     EXPECT_EQ(run.box->buttons, std::vector<int>{IDOK});
     EXPECT_EQ(run.visibleWindows, std::vector<std::wstring>{L"#32770"});
-    EXPECT_FALSE(run.game) << "a game was started after all";
+    EXPECT_FALSE(run.game) << "started after all: " << testing::PrintToString(run.game->program);
 }
 
 const DWORD number = 42;
@@ -123,12 +157,39 @@ INSTANTIATE_TEST_SUITE_P(
         LaunchCase{"BlanksAfterTheProgramName", Text(game), L"   quarrion://h",
                    Started{game + L" +connect h", gameFolder}},
         LaunchCase{"QuotedPathWithBlanks", Text(L"\"" + spacedGame + L"\""), L"quarrion://h/p",
-                   Started{L"\"" + spacedGame + L"\" +connect h +pass p", spacedFolder}},
+                   Started{L"\"" + spacedGame + L"\" +connect h +pass p", spacedFolder},
+                   BlankCutDecoys(spacedGame)},
+        // Planted programs at "C:\Program.exe" and "C:\Program Files\Dunmarch.exe" never run
+        // in the game's place, and the game's command line stays unquoted.
         LaunchCase{"UnquotedPathWithBlanks", Text(spacedGame), L"quarrion://h/p",
-                   Started{spacedGame + L" +connect h +pass p", spacedFolder,
-                           L"\"" + spacedGame + L"\" +connect h +pass p"}},
+                   Started{spacedGame + L" +connect h +pass p", spacedFolder, spacedGame,
+                           L"\"" + spacedGame + L"\" +connect h +pass p"},
+                   BlankCutDecoys(spacedGame)},
+        LaunchCase{"UnquotedPathInAFolderOfTheDrive", Text(driveFolderGame), L"quarrion://h/p",
+                   Started{driveFolderGame + L" +connect h +pass p",
+                           driveFolderGame.substr(0, driveFolderGame.rfind(L'\\')), driveFolderGame,
+                           L"\"" + driveFolderGame + L"\" +connect h +pass p"},
+                   BlankCutDecoys(driveFolderGame)},
+        // With the game missing, Windows' search would go on to the planted programs.
+        LaunchCase{
+            "GameMissingAmongDecoys",
+            Text(L"C:\\Program Files\\Dunmarch Games\\Quarrion Beta\\quarrion.exe"),
+            L"quarrion://h/p", Reported{L"h", L"p"},
+            BlankCutDecoys(L"C:\\Program Files\\Dunmarch Games\\Quarrion Beta\\quarrion.exe")},
+        LaunchCase{"GameMissingInAFolderOfTheDrive",
+                   Text(L"C:\\Games\\Dunmarch Games\\Quarrion Beta\\bin\\quarrion.exe"),
+                   L"quarrion://h", Reported{L"h", L""},
+                   BlankCutDecoys(L"C:\\Games\\Dunmarch Games\\Quarrion Beta\\bin\\quarrion.exe")},
         LaunchCase{"PathWithoutFolderInheritsOurs", Text(L"stand_in_game.exe"), L"quarrion://h",
-                   Started{L"stand_in_game.exe +connect h", shellFolder}},
+                   Started{L"stand_in_game.exe +connect h", shellFolder,
+                           ProgramFolder() + L"stand_in_game.exe"}},
+        // Wine cuts a longer line than Windows starts to 32,767 units with the NUL, so the
+        // launcher cannot tell a line that fills the limit from a cut one and refuses it.
+        LaunchCase{"LauncherLineBelowTheLimit", Text(game), LinkForShellLineOf(32'765),
+                   Started{game + L" +connect h +pass " + LinkForShellLineOf(32'765).substr(13),
+                           gameFolder}},
+        LaunchCase{"LauncherLineFillsTheLimit", Text(game), LinkForShellLineOf(32'766),
+                   Reported{L"h", LinkForShellLineOf(32'766).substr(13)}},
         LaunchCase{
             "NonAsciiAndAstralUnits", Text(game),
             L"quarrion://s\x00E9rv\x4E2D\xD83C\xDFAE/p\x00E4ss\xD83D\xDE00",

@@ -5,7 +5,7 @@
 // followed by two bytes as any UTF-16 unit. A zero byte, if any, ends an install path that comes
 // first; otherwise the install path is a typical one.
 
-#include "game_folder.hpp"
+#include "install_path.hpp"
 #include "launch_failure.hpp"
 #include "link.hpp"
 
@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -97,9 +98,15 @@ std::vector<std::wstring_view> SplitAtBlanks(std::wstring_view text) {
 
 void CheckGameFolder(std::wstring_view installPath) {
     std::wstring_view program = installPath;
-    if (program.size() >= 2 && program.front() == L'"' && program.back() == L'"') {
+    const bool enclosed = program.size() >= 2 && program.front() == L'"' && program.back() == L'"';
+    if (enclosed) {
         program = program.substr(1, program.size() - 2);
     }
+    const bool searchWouldCut =
+        !enclosed && installPath.find_first_of(L" \t") != std::wstring_view::npos;
+    Require(ExactGameProgram(installPath) ==
+                (searchWouldCut ? std::optional<std::wstring>(installPath) : std::nullopt),
+            "the whole value is named as the program exactly when a search could cut it");
     const auto folder = GameFolder(installPath);
     const auto separator = program.find_last_of(L"\\/");
     Require(folder.has_value() == (separator != std::wstring_view::npos),

@@ -5,6 +5,7 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include <algorithm>
 #include <chrono>
 #include <stdexcept>
 
@@ -67,11 +68,16 @@ std::optional<GameRecord> ReadRecord(const std::wstring& path) {
     DWORD read = 0;
     const std::size_t bytes = content.size() * sizeof(wchar_t);
     ::ReadFile(file.value, content.data(), static_cast<DWORD>(bytes), &read, nullptr);
-    const auto folderStart = content.find(L'\0') + 1;
-    const auto showStart = content.find(L'\0', folderStart) + 1;
-    return GameRecord{content.substr(0, folderStart - 1),
-                      content.substr(folderStart, showStart - 1 - folderStart),
-                      std::stoi(content.substr(showStart))};
+    std::vector<std::wstring> fields;
+    for (std::size_t from = 0; from < content.size();) {
+        const auto end = std::min(content.find(L'\0', from), content.size());
+        fields.push_back(content.substr(from, end - from));
+        from = end + 1;
+    }
+    if (fields.size() != 4) {
+        throw std::runtime_error("the stand-in game's record is incomplete");
+    }
+    return GameRecord{fields[0], fields[1], std::stoi(fields[2]), fields[3]};
 }
 
 } // namespace

@@ -17,6 +17,7 @@ struct GameRecord {
     std::wstring commandLine;
     std::wstring folder;
     int showCommand = -1;
+    std::wstring program; // the file that ran
 };
 
 struct ShellRun {

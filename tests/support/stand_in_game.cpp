@@ -1,5 +1,6 @@
 // Stands in for the game: records how it was started where the test says, then tells the test.
-// The record is the command line, the working folder and the show command, each ended by a NUL.
+// The record is the command line, the working folder, the show command and the path of the
+// program that actually ran (a planted copy records its own), each ended by a NUL.
 // For timing, it first signals QUARRION_STANDIN_STARTED, before doing anything else.
 
 #include <windows.h>
@@ -45,6 +46,11 @@ int WINAPI wWinMain(HINSTANCE /*instance*/, HINSTANCE /*previous*/, PWSTR /*comm
     record += CurrentFolder();
     record.push_back(L'\0');
     record += std::to_wstring(show);
+    record.push_back(L'\0');
+    std::wstring program(32767, L'\0');
+    program.resize(
+        ::GetModuleFileNameW(nullptr, program.data(), static_cast<DWORD>(program.size())));
+    record += program;
     record.push_back(L'\0');
 
     const std::wstring recordPath = Environment(L"QUARRION_STANDIN_RECORD");
