@@ -1,27 +1,45 @@
-; The Windows installer for quarrion_shell.exe: installs it for all users and registers it as the
-; handler of "quarrion://" links. Built by CMake, which passes the product's version and names
-; from the one place they are kept:
+; The Windows installer for quarrion_shell.exe: installs it for everyone or for the current user
+; only, and registers it as the handler of "quarrion://" links, with Default apps and under its
+; friendly name. Built by CMake, which passes the product's version and names from the one place
+; they are kept:
 ;   makensis -DVERSION=1.0.0.4 -DCOMPANY=... -DPRODUCT=... -DSHELL_EXE=<built exe>
 ;            -DICON=<icon> -DOUTFILE=<setup exe> quarrion_shell.nsi
+;
+; Modes, as MultiUser.nsh gives them: /AllUsers (Program Files, HKLM; needs an administrator) or
+; /CurrentUser (%LOCALAPPDATA%\Programs, HKCU; needs nothing). Without a switch an administrator
+; installs for everyone and anyone else for themselves; interactive installs ask on a page.
 
 Unicode true
 ManifestDPIAware true
-RequestExecutionLevel admin
 SetCompressor /SOLID lzma
 
+!define SHELL_NAME "quarrion_shell.exe"
+!define SCHEME_KEY "Software\Classes\quarrion"
+!define PROGID "Tabrix.QuarrionShell.Link"
+!define PROGID_KEY "Software\Classes\${PROGID}"
+!define APPLICATION_KEY "Software\Classes\Applications\${SHELL_NAME}"
+!define CAPABILITIES_KEY "Software\${COMPANY}\Quarrion Shell\Capabilities"
+!define REGISTERED_APPS_KEY "Software\RegisteredApplications"
+!define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\QuarrionShell"
+!define GAME_KEY "Software\Dunmarch\Quarrion"
+
+; A standard user runs it without a prompt (as invoker); an administrator is asked to elevate.
+!define MULTIUSER_EXECUTIONLEVEL Highest
+!define MULTIUSER_MUI
+!define MULTIUSER_INSTALLMODE_COMMANDLINE
+!define MULTIUSER_INSTALLMODE_INSTDIR "${COMPANY}\Quarrion Shell"
+; An upgrade goes where that mode's installed copy is.
+!define MULTIUSER_INSTALLMODE_INSTDIR_REGISTRY_KEY "${UNINSTALL_KEY}"
+!define MULTIUSER_INSTALLMODE_INSTDIR_REGISTRY_VALUENAME "InstallLocation"
+!define MULTIUSER_INIT_FUNCTIONQUIT QuitForAdministrator
+!define MULTIUSER_INIT_un.FUNCTIONQUIT un.QuitForAdministrator
+!include MultiUser.nsh
 !include MUI2.nsh
 !include LogicLib.nsh
 !include FileFunc.nsh
 
-!define SCHEME_KEY "Software\Classes\quarrion"
-!define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\QuarrionShell"
-!define SHELL_NAME "quarrion_shell.exe"
-
 Name "${PRODUCT}"
 OutFile "${OUTFILE}"
-InstallDir "$PROGRAMFILES32\${COMPANY}\Quarrion Shell"
-; An upgrade goes where the installed copy is.
-InstallDirRegKey HKLM "${UNINSTALL_KEY}" "InstallLocation"
 BrandingText "${PRODUCT} ${VERSION}"
 
 VIProductVersion "${VERSION}"
@@ -34,38 +52,51 @@ VIAddVersionKey /LANG=1033 "ProductVersion" "${VERSION}"
 VIAddVersionKey /LANG=1033 "OriginalFilename" "quarrion_shell_setup.exe"
 VIAddVersionKey /LANG=1033 "LegalCopyright" "Copyright (C) ${COMPANY}"
 
+Var GameNote
+
 !define MUI_ICON "${ICON}"
 !define MUI_UNICON "${ICON}"
 !define MUI_ABORTWARNING
 !define MUI_FINISHPAGE_NOAUTOCLOSE
 !insertmacro MUI_PAGE_WELCOME
+!insertmacro MULTIUSER_PAGE_INSTALLMODE
 !insertmacro MUI_PAGE_DIRECTORY
 !insertmacro MUI_PAGE_INSTFILES
+!define MUI_PAGE_CUSTOMFUNCTION_PRE NoteMissingGame
+!define MUI_FINISHPAGE_TEXT "$(^NameDA) is installed: quarrion:// links now start the game and join the server.$GameNote$\r$\n$\r$\n$(^ClickFinish)"
 !insertmacro MUI_PAGE_FINISH
 !insertmacro MUI_UNPAGE_CONFIRM
 !insertmacro MUI_UNPAGE_INSTFILES
 !insertmacro MUI_LANGUAGE "English"
 
-!macro RequireAdministrator
-    UserInfo::GetAccountType
-    Pop $0
-    ${If} $0 != "Admin"
-        MessageBox MB_OK|MB_ICONSTOP "Installing for all users needs an administrator account." /SD IDOK
+; Ends setup when a mode needs an administrator that this account is not.
+!macro DefineQuitForAdministrator UN
+    Function ${UN}QuitForAdministrator
         SetErrorLevel 740 ; ERROR_ELEVATION_REQUIRED
         Quit
-    ${EndIf}
+    FunctionEnd
 !macroend
+!insertmacro DefineQuitForAdministrator ""
+!insertmacro DefineQuitForAdministrator "un."
 
 Function .onInit
-    SetShellVarContext all
-    !insertmacro RequireAdministrator
+    ; /D= chooses the folder; MultiUser would otherwise replace it with the mode's default.
+    StrCpy $R0 $INSTDIR
+    !insertmacro MULTIUSER_INIT
+    ${If} $R0 != ""
+        StrCpy $INSTDIR $R0
+    ${EndIf}
 FunctionEnd
 
-Function un.onInit
-    SetShellVarContext all
-    !insertmacro RequireAdministrator
+; Before the finish page: without the game, links can only show the launcher's error message.
+Function NoteMissingGame
+    ReadRegStr $0 HKLM "${GAME_KEY}" "InstallPath"
+    ${If} $0 == ""
+        StrCpy $GameNote "$\r$\n$\r$\nQuarrion itself is not installed on this computer yet: until it is, opening a link will show an error message."
+    ${EndIf}
 FunctionEnd
 
+; Every key below goes to the hive of the mode (SHCTX): HKLM for everyone, HKCU for one user.
 Section "Install"
     SetOutPath "$INSTDIR"
     File "/oname=${SHELL_NAME}" "${SHELL_EXE}"
@@ -73,35 +104,77 @@ Section "Install"
 
     ; The link goes in as %1 without quotes: the program takes its argument text as it is and
     ; refuses a quoted link.
-    WriteRegStr HKLM "${SCHEME_KEY}" "" "URL:Quarrion Protocol"
-    WriteRegStr HKLM "${SCHEME_KEY}" "URL Protocol" ""
-    WriteRegStr HKLM "${SCHEME_KEY}\DefaultIcon" "" '"$INSTDIR\${SHELL_NAME}",0'
-    WriteRegStr HKLM "${SCHEME_KEY}\shell\open\command" "" '"$INSTDIR\${SHELL_NAME}" %1'
+    WriteRegStr SHCTX "${SCHEME_KEY}" "" "URL:Quarrion Protocol"
+    WriteRegStr SHCTX "${SCHEME_KEY}" "URL Protocol" ""
+    WriteRegStr SHCTX "${SCHEME_KEY}\DefaultIcon" "" '"$INSTDIR\${SHELL_NAME}",0'
+    WriteRegStr SHCTX "${SCHEME_KEY}\shell\open\command" "" '"$INSTDIR\${SHELL_NAME}" %1'
 
-    WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "${PRODUCT}"
-    WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
-    WriteRegStr HKLM "${UNINSTALL_KEY}" "Publisher" "${COMPANY}"
-    WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayIcon" '"$INSTDIR\${SHELL_NAME}",0'
-    WriteRegStr HKLM "${UNINSTALL_KEY}" "InstallLocation" "$INSTDIR"
-    WriteRegStr HKLM "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\uninstall.exe"'
-    WriteRegStr HKLM "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\uninstall.exe" /S'
-    WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoModify" 1
-    WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoRepair" 1
+    ; Default apps lists link handlers registered here, and lets the user choose ours.
+    WriteRegStr SHCTX "${PROGID_KEY}" "" "Quarrion link"
+    WriteRegStr SHCTX "${PROGID_KEY}\DefaultIcon" "" '"$INSTDIR\${SHELL_NAME}",0'
+    WriteRegStr SHCTX "${PROGID_KEY}\shell\open\command" "" '"$INSTDIR\${SHELL_NAME}" %1'
+    WriteRegStr SHCTX "${CAPABILITIES_KEY}" "ApplicationName" "${PRODUCT}"
+    WriteRegStr SHCTX "${CAPABILITIES_KEY}" "ApplicationDescription" \
+        "Opens quarrion:// links: starts Quarrion and joins the server the link names."
+    WriteRegStr SHCTX "${CAPABILITIES_KEY}" "ApplicationIcon" '"$INSTDIR\${SHELL_NAME}",0'
+    WriteRegStr SHCTX "${CAPABILITIES_KEY}\URLAssociations" "quarrion" "${PROGID}"
+    WriteRegStr SHCTX "${REGISTERED_APPS_KEY}" "${PRODUCT}" "${CAPABILITIES_KEY}"
+    ; The name browsers show when they ask whether to open the link.
+    WriteRegStr SHCTX "${APPLICATION_KEY}" "FriendlyAppName" "${PRODUCT}"
+
+    WriteRegStr SHCTX "${UNINSTALL_KEY}" "DisplayName" "${PRODUCT}"
+    WriteRegStr SHCTX "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
+    WriteRegStr SHCTX "${UNINSTALL_KEY}" "Publisher" "${COMPANY}"
+    WriteRegStr SHCTX "${UNINSTALL_KEY}" "DisplayIcon" '"$INSTDIR\${SHELL_NAME}",0'
+    WriteRegStr SHCTX "${UNINSTALL_KEY}" "InstallLocation" "$INSTDIR"
+    WriteRegStr SHCTX "${UNINSTALL_KEY}" "UninstallString" \
+        '"$INSTDIR\uninstall.exe" /$MultiUser.InstallMode'
+    WriteRegStr SHCTX "${UNINSTALL_KEY}" "QuietUninstallString" \
+        '"$INSTDIR\uninstall.exe" /$MultiUser.InstallMode /S'
+    WriteRegDWORD SHCTX "${UNINSTALL_KEY}" "NoModify" 1
+    WriteRegDWORD SHCTX "${UNINSTALL_KEY}" "NoRepair" 1
     ${GetSize} "$INSTDIR" "/S=0K" $0 $1 $2
-    WriteRegDWORD HKLM "${UNINSTALL_KEY}" "EstimatedSize" $0
+    WriteRegDWORD SHCTX "${UNINSTALL_KEY}" "EstimatedSize" $0
 
     ; Tell Explorer and browsers that an association changed (SHCNE_ASSOCCHANGED).
     System::Call 'shell32::SHChangeNotify(i 0x08000000, i 0, p 0, p 0)'
 SectionEnd
 
+; An uninstaller belongs to the install whose Apps entry names its own folder, whatever switch it
+; was given, so removing one mode's copy never touches the other's keys. MultiUser would move
+; $INSTDIR to the mode's recorded folder; the uninstaller always removes its own.
+Function un.onInit
+    StrCpy $R0 $INSTDIR
+    !insertmacro MULTIUSER_UNINIT
+    ReadRegStr $0 HKCU "${UNINSTALL_KEY}" "InstallLocation"
+    ReadRegStr $1 HKLM "${UNINSTALL_KEY}" "InstallLocation"
+    ${If} $0 == $R0
+        Call un.MultiUser.InstallMode.CurrentUser
+    ${ElseIf} $1 == $R0
+        Call un.MultiUser.InstallMode.AllUsers
+        ${If} $MultiUser.InstallMode != "AllUsers"
+            MessageBox MB_OK|MB_ICONSTOP "Removing $(^Name) for all users needs an administrator account." /SD IDOK
+            Call un.QuitForAdministrator
+        ${EndIf}
+    ${EndIf}
+    StrCpy $INSTDIR $R0
+FunctionEnd
+
 Section "Uninstall"
     ; Another program may have taken the scheme over since; its registration stays.
-    ReadRegStr $0 HKLM "${SCHEME_KEY}\shell\open\command" ""
+    ReadRegStr $0 SHCTX "${SCHEME_KEY}\shell\open\command" ""
     ${If} $0 == '"$INSTDIR\${SHELL_NAME}" %1'
-        DeleteRegKey HKLM "${SCHEME_KEY}"
-        System::Call 'shell32::SHChangeNotify(i 0x08000000, i 0, p 0, p 0)'
+        DeleteRegKey SHCTX "${SCHEME_KEY}"
     ${EndIf}
-    DeleteRegKey HKLM "${UNINSTALL_KEY}"
+    DeleteRegValue SHCTX "${REGISTERED_APPS_KEY}" "${PRODUCT}"
+    DeleteRegKey /ifempty SHCTX "${REGISTERED_APPS_KEY}"
+    DeleteRegKey SHCTX "${CAPABILITIES_KEY}"
+    DeleteRegKey /ifempty SHCTX "Software\${COMPANY}\Quarrion Shell"
+    DeleteRegKey /ifempty SHCTX "Software\${COMPANY}"
+    DeleteRegKey SHCTX "${PROGID_KEY}"
+    DeleteRegKey SHCTX "${APPLICATION_KEY}"
+    DeleteRegKey SHCTX "${UNINSTALL_KEY}"
+    System::Call 'shell32::SHChangeNotify(i 0x08000000, i 0, p 0, p 0)'
 
     Delete "$INSTDIR\${SHELL_NAME}"
     Delete "$INSTDIR\uninstall.exe"

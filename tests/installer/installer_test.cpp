@@ -1,18 +1,22 @@
-// Installs quarrion_shell_setup.exe silently in the private prefix and follows a player's path:
-// the registration, the Add or Remove Programs entry, links opened through the platform, an
-// upgrade over an installed copy and the uninstall.
+// Installs quarrion_shell_setup.exe silently in the private prefix, for everyone and for the
+// current user, and follows a player's path: the registration, Default apps, the Add or Remove
+// Programs entry, links opened through the platform, an upgrade, both modes side by side and the
+// uninstall of each.
 
 #include "private_prefix.hpp"
 #include "product.hpp"
 #include "shell_run.hpp"
 
 #include <windows.h>
+#include <shlwapi.h>
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <filesystem>
 #include <optional>
 #include <set>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -22,13 +26,34 @@ const std::wstring schemeKey = L"Software\\Classes\\quarrion";
 const std::wstring commandKey = schemeKey + L"\\shell\\open\\command";
 const std::wstring uninstallRoot = L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
 const std::wstring uninstallKey = uninstallRoot + L"\\QuarrionShell";
+const std::wstring registeredApps = L"Software\\RegisteredApplications";
+const std::wstring applicationKey = L"Software\\Classes\\Applications\\quarrion_shell.exe";
+const std::wstring companyKey = L"Software\\Tabrix";
+const std::wstring product = L"Quarrion Shell Interface";
+const std::wstring game = L"C:\\Games\\Quarrion\\quarrion.exe";
 
-const std::wstring installedShell = InstallFolder() + L"\\quarrion_shell.exe";
+// Every key the installer may write, in either hive; the ProgID is found through Default apps.
+const std::array<std::wstring, 4> ourKeys{schemeKey, uninstallKey, applicationKey, companyKey};
+
+constexpr std::array<InstallMode, 2> modes{InstallMode::AllUsers, InstallMode::CurrentUser};
+
+InstallMode OtherMode(InstallMode mode) {
+    return mode == InstallMode::AllUsers ? InstallMode::CurrentUser : InstallMode::AllUsers;
+}
+
+std::wstring ShellOf(InstallMode mode) {
+    return InstallFolder(mode) + L"\\quarrion_shell.exe";
+}
+
+std::wstring OpenCommandOf(InstallMode mode) {
+    return L"\"" + ShellOf(mode) + L"\" %1";
+}
 
 // The names of a key's subkeys, or of its values.
-std::set<std::wstring> Names(const std::wstring& key, bool values) {
+std::set<std::wstring> Names(Hive hive, const std::wstring& key, bool values) {
     HKEY opened = nullptr;
-    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ, &opened) != ERROR_SUCCESS) {
+    if (::RegOpenKeyExW(hive == Hive::Machine ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER, key.c_str(),
+                        0, KEY_READ, &opened) != ERROR_SUCCESS) {
         return {};
     }
     std::set<std::wstring> names;
@@ -47,55 +72,199 @@ std::set<std::wstring> Names(const std::wstring& key, bool values) {
     return names;
 }
 
-int EntriesNamed(const std::wstring& displayName) {
+bool KeyExists(Hive hive, const std::wstring& key) {
+    return !Names(hive, key, true).empty() || !Names(hive, key, false).empty();
+}
+
+int EntriesNamed(Hive hive, const std::wstring& displayName) {
     int count = 0;
-    for (const auto& entry : Names(uninstallRoot, false)) {
+    for (const auto& entry : Names(hive, uninstallRoot, false)) {
         std::wstring key = uninstallRoot;
         key.append(L"\\").append(entry);
-        count += ReadMachineText(key, L"DisplayName") == displayName ? 1 : 0;
+        count += ReadText(hive, key, L"DisplayName") == displayName ? 1 : 0;
     }
     return count;
 }
 
-class Installed : public testing::Test {
-  protected:
-    static void SetUpTestSuite() { InstallProduct(); }
+// What the platform would run for a quarrion:// link, by the registration that applies.
+std::wstring HandlerOfLinks() {
+    wchar_t program[MAX_PATH * 2] = {};
+    DWORD length = MAX_PATH * 2;
+    if (FAILED(::AssocQueryStringW(ASSOCF_IS_PROTOCOL, ASSOCSTR_EXECUTABLE, L"quarrion", L"open",
+                                   program, &length))) {
+        return {};
+    }
+    return program;
+}
+
+// Windows shows HKCU\Software\Classes over HKLM's as HKEY_CLASSES_ROOT, so a user's own
+// registration applies to them. Wine 8 shows HKLM's alone: there, link dispatch never sees a
+// per-user registration, and the tests follow it by hand.
+bool UserClassesApply() {
+    static const bool applies = [] {
+        const std::wstring probe = L"Software\\Classes\\QuarrionTestsUserClassProbe";
+        SetText(Hive::User, probe, L"", L"probe");
+        HKEY opened = nullptr;
+        const bool seen = ::RegOpenKeyExW(HKEY_CLASSES_ROOT, L"QuarrionTestsUserClassProbe", 0,
+                                          KEY_READ, &opened) == ERROR_SUCCESS;
+        if (seen) {
+            ::RegCloseKey(opened);
+        }
+        RemoveKey(Hive::User, probe);
+        return seen;
+    }();
+    return applies;
+}
+
+// Opens the link as the platform would for this user. Where the platform ignores a user's
+// registration (Wine), a per-user install's link is opened by its registered command instead,
+// with the link in place of %1, as Windows would run it.
+ShellRun OpenLinkAs(InstallMode mode, const std::wstring& link) {
+    if (mode == InstallMode::AllUsers || UserClassesApply()) {
+        return OpenLink(link);
+    }
+    std::wstring command = ReadText(Hive::User, commandKey, L"").value_or(L"");
+    const auto placeholder = command.find(L"%1");
+    if (placeholder == std::wstring::npos) {
+        throw std::runtime_error("no per-user registration to follow");
+    }
+    command.replace(placeholder, 2, link);
+    return RunCommand(command, L"C:\\windows");
+}
+
+// Which registration the platform follows when both modes are installed.
+std::wstring ExpectedHandlerOfBoth() {
+    return ShellOf(UserClassesApply() ? InstallMode::CurrentUser : InstallMode::AllUsers);
+}
+
+// Removes both modes' copies with their own uninstallers, then anything a test left behind.
+void RemoveEveryInstall() {
+    for (const InstallMode mode : modes) {
+        if (std::filesystem::exists(InstallFolder(mode) + L"\\uninstall.exe")) {
+            UninstallProduct(mode);
+        }
+        for (const auto& key : ourKeys) {
+            RemoveKey(HiveOf(mode), key);
+        }
+    }
+}
+
+std::wstring FilesLeftIn(const std::wstring& folder) {
+    std::wstring left;
+    if (std::filesystem::exists(folder)) {
+        left = L"(the folder itself)";
+        for (const auto& file : std::filesystem::directory_iterator(folder)) {
+            left += L" " + file.path().filename().wstring();
+        }
+    }
+    return left;
+}
+
+struct ModeCase {
+    const char* name;
+    InstallMode mode;
+    std::wstring switches;
 };
 
-TEST_F(Installed, RegistersTheScheme) {
-    EXPECT_EQ(ReadMachineText(schemeKey, L""), L"URL:Quarrion Protocol");
-    EXPECT_EQ(ReadMachineText(schemeKey, L"URL Protocol"), L"");
-    EXPECT_EQ(ReadMachineText(schemeKey + L"\\DefaultIcon", L""), L"\"" + installedShell + L"\",0");
-    EXPECT_EQ(ReadMachineText(commandKey, L""), L"\"" + installedShell + L"\" %1");
-    EXPECT_TRUE(std::filesystem::exists(installedShell));
+void PrintTo(const ModeCase& row, std::ostream* out) {
+    *out << row.name;
 }
 
-TEST_F(Installed, ShowsInAddRemovePrograms) {
-    EXPECT_EQ(ReadMachineText(uninstallKey, L"DisplayName"), L"Quarrion Shell Interface");
-    EXPECT_EQ(ReadMachineText(uninstallKey, L"Publisher"), L"Tabrix");
-    EXPECT_EQ(ReadMachineText(uninstallKey, L"DisplayVersion"), L"1.0.0.4");
-    EXPECT_EQ(ReadMachineText(uninstallKey, L"DisplayIcon"), L"\"" + installedShell + L"\",0");
-    EXPECT_EQ(ReadMachineText(uninstallKey, L"InstallLocation"), InstallFolder());
-    EXPECT_EQ(ReadMachineText(uninstallKey, L"UninstallString"),
-              L"\"" + InstallFolder() + L"\\uninstall.exe\"");
+std::string RowName(const testing::TestParamInfo<ModeCase>& row) {
+    return row.param.name;
 }
 
-TEST_F(Installed, AgainUpgradesInPlace) {
-    InstallProduct();
-    EXPECT_EQ(EntriesNamed(L"Quarrion Shell Interface"), 1);
-    EXPECT_EQ(Names(schemeKey, true), (std::set<std::wstring>{L"", L"URL Protocol"}));
-    EXPECT_EQ(Names(schemeKey, false), (std::set<std::wstring>{L"DefaultIcon", L"shell"}));
-    EXPECT_EQ(Names(schemeKey + L"\\shell", false), std::set<std::wstring>{L"open"});
-    EXPECT_EQ(ReadMachineText(commandKey, L""), L"\"" + installedShell + L"\" %1");
+class Installed : public testing::TestWithParam<ModeCase> {
+  protected:
+    void SetUp() override {
+        RemoveEveryInstall();
+        RunSetup(GetParam().switches);
+    }
+    [[nodiscard]] Hive hive() const { return HiveOf(GetParam().mode); }
+    [[nodiscard]] std::wstring Shell() const { return ShellOf(GetParam().mode); }
+};
+
+TEST_P(Installed, RegistersTheScheme) {
+    EXPECT_EQ(ReadText(hive(), schemeKey, L""), L"URL:Quarrion Protocol");
+    EXPECT_EQ(ReadText(hive(), schemeKey, L"URL Protocol"), L"");
+    EXPECT_EQ(ReadText(hive(), schemeKey + L"\\DefaultIcon", L""), L"\"" + Shell() + L"\",0");
+    EXPECT_EQ(ReadText(hive(), commandKey, L""), OpenCommandOf(GetParam().mode));
+    EXPECT_TRUE(std::filesystem::exists(Shell()));
+    if (GetParam().mode == InstallMode::AllUsers || UserClassesApply()) {
+        EXPECT_EQ(HandlerOfLinks(), Shell());
+    }
+}
+
+TEST_P(Installed, WritesNothingForTheOtherMode) {
+    const Hive other = HiveOf(OtherMode(GetParam().mode));
+    for (const auto& key : ourKeys) {
+        EXPECT_FALSE(KeyExists(other, key)) << testing::PrintToString(key);
+    }
+    EXPECT_EQ(ReadText(other, registeredApps, product), std::nullopt);
+    EXPECT_FALSE(std::filesystem::exists(InstallFolder(OtherMode(GetParam().mode))));
+}
+
+TEST_P(Installed, ShowsInAddRemovePrograms) {
+    const std::wstring folder = InstallFolder(GetParam().mode);
+    const std::wstring uninstaller =
+        L"\"" + folder + L"\\uninstall.exe\" /" +
+        (GetParam().mode == InstallMode::AllUsers ? L"AllUsers" : L"CurrentUser");
+    EXPECT_EQ(ReadText(hive(), uninstallKey, L"DisplayName"), product);
+    EXPECT_EQ(ReadText(hive(), uninstallKey, L"Publisher"), L"Tabrix");
+    EXPECT_EQ(ReadText(hive(), uninstallKey, L"DisplayVersion"), L"1.0.0.4");
+    EXPECT_EQ(ReadText(hive(), uninstallKey, L"DisplayIcon"), L"\"" + Shell() + L"\",0");
+    EXPECT_EQ(ReadText(hive(), uninstallKey, L"InstallLocation"), folder);
+    EXPECT_EQ(ReadText(hive(), uninstallKey, L"UninstallString"), uninstaller);
+    EXPECT_EQ(ReadText(hive(), uninstallKey, L"QuietUninstallString"), uninstaller + L" /S");
+}
+
+// Settings, Default apps: RegisteredApplications names the capabilities, whose URL association
+// names a ProgID that opens links with the program.
+TEST_P(Installed, ListsItselfInDefaultApps) {
+    const auto capabilities = ReadText(hive(), registeredApps, product);
+    ASSERT_EQ(capabilities, L"Software\\Tabrix\\Quarrion Shell\\Capabilities");
+    EXPECT_EQ(ReadText(hive(), *capabilities, L"ApplicationName"), product);
+    EXPECT_NE(ReadText(hive(), *capabilities, L"ApplicationDescription").value_or(L""), L"");
+    EXPECT_EQ(ReadText(hive(), *capabilities, L"ApplicationIcon"), L"\"" + Shell() + L"\",0");
+    const auto progId = ReadText(hive(), *capabilities + L"\\URLAssociations", L"quarrion");
+    ASSERT_NE(progId.value_or(L""), L"");
+    const std::wstring progIdKey = L"Software\\Classes\\" + *progId;
+    EXPECT_EQ(ReadText(hive(), progIdKey + L"\\shell\\open\\command", L""),
+              OpenCommandOf(GetParam().mode));
+    EXPECT_EQ(ReadText(hive(), progIdKey + L"\\DefaultIcon", L""), L"\"" + Shell() + L"\",0");
+}
+
+// What browsers show when they ask before opening a link. Wine's AssocQueryString answers the
+// file name whatever is registered, so the registration itself is what is checked.
+TEST_P(Installed, CarriesItsFriendlyName) {
+    EXPECT_EQ(ReadText(hive(), applicationKey, L"FriendlyAppName"), product);
+}
+
+TEST_P(Installed, AgainUpgradesInPlace) {
+    RunSetup(GetParam().switches);
+    EXPECT_EQ(EntriesNamed(hive(), product), 1);
+    EXPECT_EQ(Names(hive(), schemeKey, true), (std::set<std::wstring>{L"", L"URL Protocol"}));
+    EXPECT_EQ(Names(hive(), schemeKey, false), (std::set<std::wstring>{L"DefaultIcon", L"shell"}));
+    EXPECT_EQ(Names(hive(), schemeKey + L"\\shell", false), std::set<std::wstring>{L"open"});
+    EXPECT_EQ(ReadText(hive(), commandKey, L""), OpenCommandOf(GetParam().mode));
     std::set<std::wstring> files;
-    for (const auto& file : std::filesystem::directory_iterator(InstallFolder())) {
+    for (const auto& file : std::filesystem::directory_iterator(InstallFolder(GetParam().mode))) {
         files.insert(file.path().filename().wstring());
     }
     EXPECT_EQ(files, (std::set<std::wstring>{L"quarrion_shell.exe", L"uninstall.exe"}));
 }
 
+// Wine's user is an administrator, so a silent install without a switch is for everyone.
+INSTANTIATE_TEST_SUITE_P(
+    Modes, Installed,
+    testing::Values(ModeCase{"AllUsers", InstallMode::AllUsers, L"/S /AllUsers"},
+                    ModeCase{"CurrentUser", InstallMode::CurrentUser, L"/S /CurrentUser"},
+                    ModeCase{"NoSwitchAsAdministrator", InstallMode::AllUsers, L"/S"}),
+    RowName);
+
 struct LinkCase {
     const char* name;
+    InstallMode mode;
     std::wstring link;
     std::wstring options;
 };
@@ -106,18 +275,17 @@ void PrintTo(const LinkCase& row, std::ostream* out) {
 
 class OpenedLink : public testing::TestWithParam<LinkCase> {
   protected:
-    static void SetUpTestSuite() {
-        InstallProduct();
-        InstallStandInGame(game);
+    static void SetUpTestSuite() { InstallStandInGame(game); }
+    void SetUp() override {
+        RemoveEveryInstall();
+        InstallProduct(GetParam().mode);
+        SetInstallPath(game);
     }
-    void SetUp() override { SetInstallPath(game); }
     void TearDown() override { RemoveMachineKey(gameKey); }
-
-    static inline const std::wstring game = L"C:\\Games\\Quarrion\\quarrion.exe";
 };
 
 TEST_P(OpenedLink, StartsTheGameThroughTheRegistration) {
-    const ShellRun run = OpenLink(GetParam().link);
+    const ShellRun run = OpenLinkAs(GetParam().mode, GetParam().link);
     EXPECT_EQ(run.exitCode, 0u);
     EXPECT_FALSE(run.box) << testing::PrintToString(run.box->text);
     ASSERT_TRUE(run.game) << "the game was not started";
@@ -125,40 +293,99 @@ TEST_P(OpenedLink, StartsTheGameThroughTheRegistration) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Links, OpenedLink,
-                         testing::Values(LinkCase{"TwoFields", L"quarrion://127.0.0.1:27960/secret",
+                         testing::Values(LinkCase{"TwoFields", InstallMode::AllUsers,
+                                                  L"quarrion://127.0.0.1:27960/secret",
                                                   L" +connect 127.0.0.1:27960 +pass secret"},
-                                         LinkCase{"OneField", L"quarrion://play.example.net:27960",
-                                                  L" +connect play.example.net:27960"}),
+                                         LinkCase{"OneField", InstallMode::AllUsers,
+                                                  L"quarrion://play.example.net:27960",
+                                                  L" +connect play.example.net:27960"},
+                                         LinkCase{"ForOneUser", InstallMode::CurrentUser,
+                                                  L"quarrion://127.0.0.1:27960/secret",
+                                                  L" +connect 127.0.0.1:27960 +pass secret"}),
                          [](const testing::TestParamInfo<LinkCase>& row) {
                              return std::string(row.param.name);
                          });
 
-TEST(Uninstall, RemovesEverythingItInstalled) {
-    InstallProduct();
-    UninstallProduct();
-    std::wstring left;
-    if (std::filesystem::exists(InstallFolder())) {
-        left = L"(the folder itself)";
-        for (const auto& file : std::filesystem::directory_iterator(InstallFolder())) {
-            left += L" " + file.path().filename().wstring();
-        }
+class Uninstall : public testing::TestWithParam<ModeCase> {
+  protected:
+    void SetUp() override {
+        RemoveEveryInstall();
+        InstallProduct(GetParam().mode);
     }
-    EXPECT_EQ(left, L"") << "left behind";
-    EXPECT_FALSE(std::filesystem::exists(InstallFolder() + L"\\..")) << "the company folder";
-    EXPECT_TRUE(Names(schemeKey, true).empty() && Names(schemeKey, false).empty())
-        << "the scheme is still registered";
-    EXPECT_EQ(ReadMachineText(uninstallKey, L"DisplayName"), std::nullopt);
-    EXPECT_EQ(EntriesNamed(L"Quarrion Shell Interface"), 0);
+    [[nodiscard]] Hive hive() const { return HiveOf(GetParam().mode); }
+};
+
+TEST_P(Uninstall, RemovesEverythingItInstalled) {
+    const auto progId = ReadText(hive(),
+                                 L"Software\\Tabrix\\Quarrion Shell\\Capabilities"
+                                 L"\\URLAssociations",
+                                 L"quarrion");
+    ASSERT_TRUE(progId);
+    UninstallProduct(GetParam().mode);
+    EXPECT_EQ(FilesLeftIn(InstallFolder(GetParam().mode)), L"") << "left behind";
+    EXPECT_FALSE(std::filesystem::exists(InstallFolder(GetParam().mode) + L"\\.."))
+        << "the company folder";
+    for (const auto& key : ourKeys) {
+        EXPECT_FALSE(KeyExists(hive(), key)) << testing::PrintToString(key);
+    }
+    EXPECT_FALSE(KeyExists(hive(), L"Software\\Classes\\" + *progId));
+    EXPECT_EQ(ReadText(hive(), registeredApps, product), std::nullopt);
+    EXPECT_EQ(EntriesNamed(hive(), product), 0);
 }
 
-TEST(Uninstall, LeavesASchemeAnotherProgramTookOver) {
-    InstallProduct();
+TEST_P(Uninstall, LeavesASchemeAnotherProgramTookOver) {
     const std::wstring other = L"\"C:\\Other\\other.exe\" \"%1\"";
-    SetMachineText(commandKey, L"", other);
-    UninstallProduct();
-    EXPECT_EQ(ReadMachineText(commandKey, L""), other);
-    EXPECT_FALSE(std::filesystem::exists(installedShell));
-    RemoveMachineKey(schemeKey);
+    SetText(hive(), commandKey, L"", other);
+    UninstallProduct(GetParam().mode);
+    EXPECT_EQ(ReadText(hive(), commandKey, L""), other);
+    EXPECT_FALSE(std::filesystem::exists(ShellOf(GetParam().mode)));
+    RemoveKey(hive(), schemeKey);
 }
+
+INSTANTIATE_TEST_SUITE_P(Modes, Uninstall,
+                         testing::Values(ModeCase{"AllUsers", InstallMode::AllUsers, L""},
+                                         ModeCase{"CurrentUser", InstallMode::CurrentUser, L""}),
+                         RowName);
+
+// Both installed: the user's own registration applies to them. Removing either leaves the other
+// whole, and links keep working through it.
+class SideBySide : public testing::TestWithParam<ModeCase> {
+  protected:
+    static void SetUpTestSuite() { InstallStandInGame(game); }
+    void SetUp() override {
+        RemoveEveryInstall();
+        InstallProduct(InstallMode::AllUsers);
+        InstallProduct(InstallMode::CurrentUser);
+        SetInstallPath(game);
+    }
+    void TearDown() override { RemoveMachineKey(gameKey); }
+};
+
+TEST_P(SideBySide, RemovingOneSparesTheOther) {
+    EXPECT_EQ(HandlerOfLinks(), ExpectedHandlerOfBoth());
+    const InstallMode removed = GetParam().mode;
+    const InstallMode kept = OtherMode(removed);
+    UninstallProduct(removed);
+
+    EXPECT_FALSE(KeyExists(HiveOf(removed), schemeKey));
+    EXPECT_TRUE(std::filesystem::exists(ShellOf(kept)));
+    EXPECT_EQ(ReadText(HiveOf(kept), commandKey, L""), OpenCommandOf(kept));
+    EXPECT_EQ(ReadText(HiveOf(kept), uninstallKey, L"InstallLocation"), InstallFolder(kept));
+    EXPECT_NE(ReadText(HiveOf(kept), registeredApps, product), std::nullopt);
+    EXPECT_EQ(ReadText(HiveOf(kept), applicationKey, L"FriendlyAppName"), product);
+    if (kept == InstallMode::AllUsers || UserClassesApply()) {
+        EXPECT_EQ(HandlerOfLinks(), ShellOf(kept));
+    }
+
+    const ShellRun run = OpenLinkAs(kept, L"quarrion://h/p");
+    ASSERT_TRUE(run.game) << "the game was not started";
+    EXPECT_EQ(run.game->commandLine, game + L" +connect h +pass p");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Modes, SideBySide,
+    testing::Values(ModeCase{"RemovingForOneUser", InstallMode::CurrentUser, L""},
+                    ModeCase{"RemovingForEveryone", InstallMode::AllUsers, L""}),
+    RowName);
 
 } // namespace

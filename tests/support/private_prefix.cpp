@@ -15,6 +15,10 @@ void Check(LSTATUS status, const char* what) {
     }
 }
 
+HKEY Root(Hive hive) {
+    return hive == Hive::Machine ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
+}
+
 } // namespace
 
 void RequirePrivatePrefix() {
@@ -31,31 +35,32 @@ void RequirePrivatePrefix() {
     }
 }
 
-std::optional<std::wstring> ReadMachineText(const std::wstring& key, const std::wstring& name) {
+std::optional<std::wstring> ReadText(Hive hive, const std::wstring& key, const std::wstring& name) {
     DWORD size = 0;
-    if (::RegGetValueW(HKEY_LOCAL_MACHINE, key.c_str(), name.c_str(), RRF_RT_REG_SZ, nullptr,
-                       nullptr, &size) != ERROR_SUCCESS) {
+    if (::RegGetValueW(Root(hive), key.c_str(), name.c_str(), RRF_RT_REG_SZ, nullptr, nullptr,
+                       &size) != ERROR_SUCCESS) {
         return std::nullopt;
     }
     std::wstring text(size / sizeof(wchar_t), L'\0');
-    if (::RegGetValueW(HKEY_LOCAL_MACHINE, key.c_str(), name.c_str(), RRF_RT_REG_SZ, nullptr,
-                       text.data(), &size) != ERROR_SUCCESS) {
+    if (::RegGetValueW(Root(hive), key.c_str(), name.c_str(), RRF_RT_REG_SZ, nullptr, text.data(),
+                       &size) != ERROR_SUCCESS) {
         return std::nullopt;
     }
     text.resize(size / sizeof(wchar_t) - 1);
     return text;
 }
 
-void SetMachineValue(const std::wstring& key, const std::wstring& name, unsigned long type,
-                     const void* data, unsigned long size) {
+void SetValue(Hive hive, const std::wstring& key, const std::wstring& name, unsigned long type,
+              const void* data, unsigned long size) {
     RequirePrivatePrefix();
-    Check(::RegSetKeyValueW(HKEY_LOCAL_MACHINE, key.c_str(), name.c_str(), type, data, size),
+    Check(::RegSetKeyValueW(Root(hive), key.c_str(), name.c_str(), type, data, size),
           "writing a registry value");
 }
 
-void SetMachineText(const std::wstring& key, const std::wstring& name, const std::wstring& text) {
+void SetText(Hive hive, const std::wstring& key, const std::wstring& name,
+             const std::wstring& text) {
     const std::size_t bytes = (text.size() + 1) * sizeof(wchar_t);
-    SetMachineValue(key, name, REG_SZ, text.c_str(), static_cast<DWORD>(bytes));
+    SetValue(hive, key, name, REG_SZ, text.c_str(), static_cast<DWORD>(bytes));
 }
 
 void RemoveMachineValue(const std::wstring& key, const std::wstring& name) {
@@ -66,13 +71,13 @@ void RemoveMachineValue(const std::wstring& key, const std::wstring& name) {
     }
 }
 
-void RemoveMachineKey(const std::wstring& key) {
+void RemoveKey(Hive hive, const std::wstring& key) {
     RequirePrivatePrefix();
-    const LSTATUS status = ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, key.c_str());
+    const LSTATUS status = ::RegDeleteTreeW(Root(hive), key.c_str());
     if (status != ERROR_FILE_NOT_FOUND) {
         Check(status, "removing a registry key");
     }
-    ::RegDeleteKeyW(HKEY_LOCAL_MACHINE, key.c_str()); // RegDeleteTree leaves the key itself
+    ::RegDeleteKeyW(Root(hive), key.c_str()); // RegDeleteTree leaves the key itself
 }
 
 void InstallStandInGame(const std::wstring& programPath) {

@@ -11,15 +11,34 @@ void RequirePrivatePrefix();
 // Copies the stand-in game to programPath (a full path in the prefix), making its folders.
 void InstallStandInGame(const std::wstring& programPath);
 
-// A text value under HKEY_LOCAL_MACHINE, or nothing when it is absent or not text.
-std::optional<std::wstring> ReadMachineText(const std::wstring& key, const std::wstring& name);
+// The two hives a program's keys go to: HKEY_LOCAL_MACHINE for everyone, HKEY_CURRENT_USER for one.
+enum class Hive { Machine, User };
 
-// Writes or removes values and keys under HKEY_LOCAL_MACHINE in the private prefix.
-void SetMachineValue(const std::wstring& key, const std::wstring& name, unsigned long type,
-                     const void* data, unsigned long size);
-void SetMachineText(const std::wstring& key, const std::wstring& name, const std::wstring& text);
+// A text value, or nothing when it is absent or not text.
+std::optional<std::wstring> ReadText(Hive hive, const std::wstring& key, const std::wstring& name);
+inline std::optional<std::wstring> ReadMachineText(const std::wstring& key,
+                                                   const std::wstring& name) {
+    return ReadText(Hive::Machine, key, name);
+}
+
+// Writes or removes values and keys in the private prefix.
+void SetValue(Hive hive, const std::wstring& key, const std::wstring& name, unsigned long type,
+              const void* data, unsigned long size);
+void SetText(Hive hive, const std::wstring& key, const std::wstring& name,
+             const std::wstring& text);
+inline void SetMachineValue(const std::wstring& key, const std::wstring& name, unsigned long type,
+                            const void* data, unsigned long size) {
+    SetValue(Hive::Machine, key, name, type, data, size);
+}
+inline void SetMachineText(const std::wstring& key, const std::wstring& name,
+                           const std::wstring& text) {
+    SetText(Hive::Machine, key, name, text);
+}
 void RemoveMachineValue(const std::wstring& key, const std::wstring& name);
-void RemoveMachineKey(const std::wstring& key);
+void RemoveKey(Hive hive, const std::wstring& key);
+inline void RemoveMachineKey(const std::wstring& key) {
+    RemoveKey(Hive::Machine, key);
+}
 
 // HKLM\SOFTWARE\Dunmarch\Quarrion\InstallPath, where the program finds the game.
 inline const std::wstring gameKey = L"SOFTWARE\\Dunmarch\\Quarrion";

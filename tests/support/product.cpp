@@ -1,6 +1,5 @@
 #include "product.hpp"
 
-#include "private_prefix.hpp"
 #include "shell_run.hpp"
 
 #include <windows.h>
@@ -9,28 +8,35 @@
 #include <filesystem>
 #include <stdexcept>
 
-std::wstring InstallFolder() {
-    wchar_t programFiles[MAX_PATH] = {};
-    ::SHGetFolderPathW(nullptr, CSIDL_PROGRAM_FILES, nullptr, SHGFP_TYPE_CURRENT, programFiles);
-    return std::wstring(programFiles) + L"\\Tabrix\\Quarrion Shell";
+std::wstring InstallFolder(InstallMode mode) {
+    wchar_t root[MAX_PATH] = {};
+    const bool everyone = mode == InstallMode::AllUsers;
+    ::SHGetFolderPathW(nullptr, everyone ? CSIDL_PROGRAM_FILES : CSIDL_LOCAL_APPDATA, nullptr,
+                       SHGFP_TYPE_CURRENT, root);
+    return std::wstring(root) + (everyone ? L"" : L"\\Programs") + L"\\Tabrix\\Quarrion Shell";
 }
 
-void InstallProduct() {
+void RunSetup(const std::wstring& switches) {
     RequirePrivatePrefix();
-    const auto status = RunAndWait(L"\"" + ProgramFolder() + L"quarrion_shell_setup.exe\" /S");
+    const auto status =
+        RunAndWait(L"\"" + ProgramFolder() + L"quarrion_shell_setup.exe\" " + switches);
     if (status != 0) {
         throw std::runtime_error("setup failed with " + std::to_string(status));
     }
 }
 
-void UninstallProduct() {
+void InstallProduct(InstallMode mode) {
+    RunSetup(mode == InstallMode::AllUsers ? L"/S /AllUsers" : L"/S /CurrentUser");
+}
+
+void UninstallProduct(InstallMode mode) {
     RequirePrivatePrefix();
     wchar_t temp[MAX_PATH + 1] = {};
     ::GetTempPathW(MAX_PATH + 1, temp);
     const std::wstring copy = std::wstring(temp) + L"quarrion-uninstall.exe";
-    std::filesystem::copy_file(InstallFolder() + L"\\uninstall.exe", copy,
+    std::filesystem::copy_file(InstallFolder(mode) + L"\\uninstall.exe", copy,
                                std::filesystem::copy_options::overwrite_existing);
-    const auto status = RunAndWait(L"\"" + copy + L"\" /S _?=" + InstallFolder());
+    const auto status = RunAndWait(L"\"" + copy + L"\" /S _?=" + InstallFolder(mode));
     std::filesystem::remove(copy);
     if (status != 0) {
         throw std::runtime_error("uninstall failed with " + std::to_string(status));

@@ -1,14 +1,27 @@
 #pragma once
 
+#include "private_prefix.hpp"
+
 #include <string>
 
 // The installed product in the private prefix: quarrion_shell_setup.exe run silently, as an
-// administrator deploying it would.
+// administrator deploying it, or a player installing it for themselves, would.
 
-// Where the installer puts the program: the 32-bit Program Files, under the company's folder.
-std::wstring InstallFolder();
+enum class InstallMode { AllUsers, CurrentUser };
 
-// Throw std::runtime_error when the installer or uninstaller fails.
-void InstallProduct();
-// Runs a copy of the uninstaller from the temp folder, as it would copy itself, but waits for it.
-void UninstallProduct();
+// The hive the mode's keys go to.
+inline Hive HiveOf(InstallMode mode) {
+    return mode == InstallMode::AllUsers ? Hive::Machine : Hive::User;
+}
+
+// Where the installer puts the program: the 32-bit Program Files for everyone, the user's
+// %LOCALAPPDATA%\Programs for one user, each under the company's folder.
+std::wstring InstallFolder(InstallMode mode = InstallMode::AllUsers);
+
+// Runs quarrion_shell_setup.exe with these switches and waits; throws std::runtime_error when it
+// fails. InstallProduct gives /S and the mode's own switch.
+void RunSetup(const std::wstring& switches);
+void InstallProduct(InstallMode mode = InstallMode::AllUsers);
+// Runs a copy of the mode's uninstaller from the temp folder, as it would copy itself, but waits
+// for it. It is given no mode: it must find its own.
+void UninstallProduct(InstallMode mode = InstallMode::AllUsers);

@@ -154,16 +154,19 @@ ShellRun Watch(HANDLE shellProcess, const GameProbe& probe) {
 
 ShellRun RunShell(const std::optional<std::wstring>& argumentText,
                   const std::wstring& workingFolder) {
-    const GameProbe probe;
-    const std::wstring shell = ProgramFolder() + L"quarrion_shell.exe";
-    std::wstring commandLine = L"\"" + shell + L"\"";
+    std::wstring commandLine = L"\"" + ProgramFolder() + L"quarrion_shell.exe\"";
     if (argumentText) {
         commandLine += L" " + *argumentText;
     }
+    return RunCommand(commandLine, workingFolder);
+}
+
+ShellRun RunCommand(std::wstring commandLine, const std::wstring& workingFolder) {
+    const GameProbe probe;
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};
-    if (::CreateProcessW(shell.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+    if (::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
                          workingFolder.c_str(), &startup, &process) == FALSE) {
         throw std::runtime_error("quarrion_shell.exe could not be started");
     }

@@ -35,6 +35,9 @@ std::wstring ProgramFolder();
 ShellRun RunShell(const std::optional<std::wstring>& argumentText,
                   const std::wstring& workingFolder);
 
+// The same for a whole command line that starts the program, such as a registration's command.
+ShellRun RunCommand(std::wstring commandLine, const std::wstring& workingFolder);
+
 // Opens the link through the platform's link dispatch, as a click in a browser does, and watches
 // the program the scheme's registration started.
 ShellRun OpenLink(const std::wstring& link);
