@@ -1,6 +1,7 @@
 # make demo [LINK='quarrion://host:port/password']   open a link with quarrion_shell.exe under Wine
 # make test                                          build everything and run every test
 # make dist                                          dist/: the program, its installer, SHA256SUMS
+# make verify-dist [SIGN_CA=ca.pem]                  check dist/ against SHA256SUMS and the CA
 # Both install what is missing first (Debian, as root).
 
 LINK ?= quarrion://127.0.0.1:27960/secret
@@ -10,7 +11,7 @@ WINE_PREFIX := $(CURDIR)/$(WINDOWS_BUILD)/wineprefix
 WINE_RUN := tests/wine/wine-run.sh $(WINE_PREFIX)
 
 .PHONY: all deps native windows fuzz-build fuzz bench-build bench bench-click analysis test demo \
-	dist clean
+	dist verify-dist clean
 
 all: native windows
 
@@ -66,13 +67,27 @@ demo: export QUARRION_DEMO_LINK = $(LINK)
 demo: windows
 	$(WINE_RUN) $(WINDOWS_BUILD)/bin/demo.exe
 
-# What a release ships, with checksums.
-dist: windows
-	rm -rf dist
-	mkdir -p dist
-	cp $(WINDOWS_BUILD)/bin/quarrion_shell.exe $(WINDOWS_BUILD)/bin/quarrion_shell_setup.exe dist/
-	cd dist && sha256sum quarrion_shell.exe quarrion_shell_setup.exe > SHA256SUMS
-	cat dist/SHA256SUMS
+# The release in $(DIST): the program, its installer and SHA256SUMS, built apart from the tests so
+# that it is the same bytes wherever and whenever it is built (time stamps: SOURCE_DATE_EPOCH, by
+# default the commit's time). Signed with SIGN_PFX=<PKCS#12 file> SIGN_PASSWORD_FILE=<file>
+# [SIGN_TIMESTAMP_URL=<RFC 3161 server>]; a signed build always starts from scratch.
+DIST ?= dist
+RELEASE := release$(if $(SIGN_PFX),-signed)
+dist: deps
+	$(if $(SIGN_PFX),rm -rf build/release-signed)
+	cmake --preset $(RELEASE) -DQUARRION_SIGN_PFX=$(abspath $(SIGN_PFX)) \
+		-DQUARRION_SIGN_PASSWORD_FILE=$(abspath $(SIGN_PASSWORD_FILE)) \
+		-DQUARRION_SIGN_TIMESTAMP_URL=$(SIGN_TIMESTAMP_URL)
+	cmake --build --preset $(RELEASE)
+	rm -rf $(DIST)
+	mkdir -p $(DIST)
+	cp build/$(RELEASE)/release/quarrion_shell.exe build/$(RELEASE)/bin/quarrion_shell_setup.exe $(DIST)/
+	cd $(DIST) && sha256sum quarrion_shell.exe quarrion_shell_setup.exe > SHA256SUMS
+	cat $(DIST)/SHA256SUMS
+
+# Checks $(DIST) against its SHA256SUMS and, with SIGN_CA=<CA certificate, PEM>, every signature.
+verify-dist:
+	tools/verify-dist.sh $(DIST) $(SIGN_CA)
 
 clean:
 	rm -rf build dist

@@ -2,8 +2,9 @@
 ; only, and registers it as the handler of "quarrion://" links, with Default apps and under its
 ; friendly name. Built by CMake, which passes the product's version and names from the one place
 ; they are kept:
-;   makensis -DVERSION=1.0.0.4 -DCOMPANY=... -DPRODUCT=... -DSHELL_EXE=<built exe>
-;            -DICON=<icon> -DOUTFILE=<setup exe> quarrion_shell.nsi
+;   makensis -DVERSION=1.0.0.4 -DCOMPANY=... -DPRODUCT=... -DSHELL_EXE=<program as shipped>
+;            -DICON=<icon> -DOUTFILE=<setup exe> -DFINALIZE=<command> quarrion_shell.nsi
+; where FINALIZE is tools/finalize_pe.py with its options, run on each executable NSIS writes.
 ;
 ; Modes, as MultiUser.nsh gives them: /AllUsers (Program Files, HKLM; needs an administrator) or
 ; /CurrentUser (%LOCALAPPDATA%\Programs, HKCU; needs nothing). Without a switch an administrator
@@ -12,6 +13,11 @@
 Unicode true
 ManifestDPIAware true
 SetCompressor /SOLID lzma
+
+; The uninstaller, before it is packed, and then the installer get the build's time stamp and,
+; for a signed release, their signatures.
+!uninstfinalize '${FINALIZE} "%1"' = 0
+!finalize '${FINALIZE} "%1"' = 0
 
 !define SHELL_NAME "quarrion_shell.exe"
 !define SCHEME_KEY "Software\Classes\quarrion"
