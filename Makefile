@@ -57,10 +57,12 @@ bench-click: windows
 analysis: native windows fuzz-build bench-build
 	tools/static-analysis.sh
 
+# The release check builds two clean clones of the commit and signs one with a throwaway CA.
 # The Wine server is stopped at the end whatever the outcome, so nothing is left running.
 test: native windows fuzz analysis
 	ctest --preset native
 	status=0; ctest --preset windows-x86 || status=$$?; \
+	tests/release/check-release.sh $(WINE_PREFIX) || status=$$?; \
 	WINEPREFIX=$(WINE_PREFIX) wineserver -k 2>/dev/null || true; exit $$status
 
 demo: export QUARRION_DEMO_LINK = $(LINK)

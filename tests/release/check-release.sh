@@ -102,10 +102,13 @@ uninstaller=$(find "$prefix/drive_c/users" -path "*/Programs/Tabrix/Quarrion She
 [ -n "$uninstaller" ] || fail "the signed installer wrote no uninstaller"
 osslsigncode verify -CAfile "$keys/ca.pem" -in "$uninstaller" >"$work/uninstaller.log" 2>&1 ||
 	{ cat "$work/uninstaller.log" >&2; fail "the uninstaller's signature does not verify"; }
-folder=$(winepath -w "$(dirname "$uninstaller")" 2>/dev/null)
-cp "$uninstaller" "$prefix/drive_c/windows/temp/quarrion-uninstall.exe"
-"$root/tests/wine/wine-run.sh" "$prefix" 'C:\windows\temp\quarrion-uninstall.exe' /S "_?=$folder"
-rm -f "$prefix/drive_c/windows/temp/quarrion-uninstall.exe"
+# As from Apps: it hands over to a copy of itself and returns; the copy removes the folder.
+"$root/tests/wine/wine-run.sh" "$prefix" "$uninstaller" /S
+waited=0
+while [ -e "$uninstaller" ] && [ $waited -lt 60 ]; do
+	sleep 0.5
+	waited=$((waited + 1))
+done
 [ ! -e "$uninstaller" ] || fail "the signed uninstaller did not uninstall"
 echo "check-release: signed program, installer and uninstaller verify against a throwaway CA ($(seconds "$start") s)"
 
