@@ -16,8 +16,8 @@ namespace {
 
 class ActivationContext {
   public:
-    ActivationContext() {
-        const std::wstring shell = ProgramFolder() + L"quarrion_shell.exe";
+    explicit ActivationContext(const wchar_t* program = L"quarrion_shell.exe") {
+        const std::wstring shell = ProgramFolder() + program;
         ACTCTXW request{};
         request.cbSize = sizeof request;
         request.dwFlags = ACTCTX_FLAG_RESOURCE_NAME_VALID;
@@ -47,16 +47,36 @@ class ActivationContext {
     HANDLE handle_;
 };
 
-TEST(Manifest, RunsAsInvokerWithoutUiAccess) {
-    const ActivationContext context;
+struct RunLevelCase {
+    const char* name;
+    const wchar_t* program;
+    ACTCTX_REQUESTED_RUN_LEVEL runLevel;
+};
+
+void PrintTo(const RunLevelCase& row, std::ostream* out) {
+    *out << row.name;
+}
+
+class RunLevel : public testing::TestWithParam<RunLevelCase> {};
+
+TEST_P(RunLevel, IsWhatTheProgramNeedsWithoutUiAccess) {
+    const ActivationContext context(GetParam().program);
     ASSERT_NE(context.get(), INVALID_HANDLE_VALUE) << "no usable manifest";
     ACTIVATION_CONTEXT_RUN_LEVEL_INFORMATION level{};
     SIZE_T size = 0;
     ASSERT_TRUE(::QueryActCtxW(0, context.get(), nullptr, RunlevelInformationInActivationContext,
                                &level, sizeof level, &size));
-    EXPECT_EQ(level.RunLevel, ACTCTX_RUN_LEVEL_AS_INVOKER);
+    EXPECT_EQ(level.RunLevel, GetParam().runLevel);
     EXPECT_EQ(level.UiAccess, 0u);
 }
+
+// The setup asks an administrator to elevate and runs a standard user's install without asking.
+INSTANTIATE_TEST_SUITE_P(
+    Manifest, RunLevel,
+    testing::Values(RunLevelCase{"Program", L"quarrion_shell.exe", ACTCTX_RUN_LEVEL_AS_INVOKER},
+                    RunLevelCase{"Setup", L"quarrion_shell_setup.exe",
+                                 ACTCTX_RUN_LEVEL_HIGHEST_AVAILABLE}),
+    [](const testing::TestParamInfo<RunLevelCase>& row) { return std::string(row.param.name); });
 
 std::vector<BYTE> Query(HANDLE context, ULONG infoClass, DWORD index = 0) {
     SIZE_T size = 0;
