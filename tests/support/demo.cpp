@@ -44,7 +44,7 @@ int wmain() {
         wchar_t link[32767] = {};
         const bool hasLink = ::GetEnvironmentVariableW(L"QUARRION_DEMO_LINK", link, 32767) > 0;
         InstallProduct();
-        Print(L"Installed quarrion_shell_setup.exe /S into " + InstallFolder());
+        Print(L"Installed quarrion_shell_setup.exe /S /AllUsers into " + InstallFolder());
         const std::wstring game = L"C:\\Games\\Quarrion\\quarrion.exe";
         InstallStandInGame(game);
         SetInstallPath(game);
