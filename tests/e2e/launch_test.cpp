@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -263,8 +264,12 @@ class LongLink : public testing::Test {
         return server;
     }
 
+    // Deep enough that the game's line outgrows the launcher's own, which must stay below the
+    // limit wherever the tests are built (the launcher refuses a line that fills it).
     static inline const std::wstring deepGame =
-        L"C:\\Games\\" + std::wstring(150, L'q') + L"\\quarrion.exe";
+        L"C:\\Games\\" +
+        std::wstring(std::max<std::size_t>(150, ProgramFolder().size() + 40), L'q') +
+        L"\\quarrion.exe";
 };
 
 TEST_F(LongLink, AtTheLimitReachesTheGameWhole) {
