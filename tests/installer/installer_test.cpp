@@ -1,7 +1,7 @@
-// Installs quarrion_shell_setup.exe silently in the private prefix, for everyone and for the
+// Installs quarrion_shell_setup.exe in the private prefix, silently for everyone and for the
 // current user, and follows a player's path: the registration, Default apps, the Add or Remove
-// Programs entry, links opened through the platform, an upgrade, both modes side by side and the
-// uninstall of each.
+// Programs entry, links opened through the platform, an upgrade, both modes side by side, the
+// uninstall of each, and an interactive install's last page.
 
 #include "private_prefix.hpp"
 #include "product.hpp"
@@ -12,12 +12,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <filesystem>
 #include <optional>
 #include <set>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace {
@@ -261,6 +263,52 @@ INSTANTIATE_TEST_SUITE_P(
                     ModeCase{"CurrentUser", InstallMode::CurrentUser, L"/S /CurrentUser"},
                     ModeCase{"NoSwitchAsAdministrator", InstallMode::AllUsers, L"/S"}),
     RowName);
+
+struct FinishCase {
+    const char* name;
+    bool gameInstalled;
+    bool noteShown;
+};
+
+void PrintTo(const FinishCase& row, std::ostream* out) {
+    *out << row.name;
+}
+
+// An interactive install, clicked through: the last page tells a player without the game that
+// links cannot work yet.
+class FinishPage : public testing::TestWithParam<FinishCase> {
+  protected:
+    void SetUp() override {
+        RemoveEveryInstall();
+        if (GetParam().gameInstalled) {
+            SetInstallPath(game);
+        } else {
+            RemoveMachineKey(gameKey);
+        }
+    }
+    void TearDown() override { RemoveMachineKey(gameKey); }
+};
+
+TEST_P(FinishPage, SaysWhetherLinksCanWorkYet) {
+    const auto texts =
+        ClickThroughWizard(L"\"" + ProgramFolder() + L"quarrion_shell_setup.exe\" /CurrentUser");
+    const auto shows = [&texts](std::wstring_view part) {
+        return std::any_of(texts.begin(), texts.end(), [part](const std::wstring& text) {
+            return text.find(part) != std::wstring::npos;
+        });
+    };
+    ASSERT_TRUE(shows(L"quarrion:// links now start the game")) << "not the finish page";
+    EXPECT_EQ(shows(L"Quarrion itself is not installed on this computer yet"),
+              GetParam().noteShown);
+    EXPECT_TRUE(std::filesystem::exists(ShellOf(InstallMode::CurrentUser)));
+}
+
+INSTANTIATE_TEST_SUITE_P(Game, FinishPage,
+                         testing::Values(FinishCase{"Missing", false, true},
+                                         FinishCase{"Installed", true, false}),
+                         [](const testing::TestParamInfo<FinishCase>& row) {
+                             return std::string(row.param.name);
+                         });
 
 struct LinkCase {
     const char* name;

@@ -208,3 +208,49 @@ unsigned long RunAndWait(std::wstring commandLine) {
     ::GetExitCodeProcess(started.value, &exitCode);
     return exitCode;
 }
+
+namespace {
+
+void CollectTexts(HWND window, std::vector<std::wstring>& texts) {
+    for (HWND child = ::GetWindow(window, GW_CHILD); child != nullptr;
+         child = ::GetWindow(child, GW_HWNDNEXT)) {
+        if (::IsWindowVisible(child) != FALSE && ::GetWindowTextLengthW(child) > 0) {
+            texts.push_back(WindowText(child));
+        }
+        CollectTexts(child, texts);
+    }
+}
+
+} // namespace
+
+std::vector<std::wstring> ClickThroughWizard(std::wstring commandLine) {
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    if (::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                         &startup, &process) == FALSE) {
+        throw std::runtime_error("the wizard could not be started");
+    }
+    const UniqueHandle wizard(process.hProcess);
+    const UniqueHandle thread(process.hThread);
+    std::vector<std::wstring> lastPage;
+    const auto deadline = std::chrono::steady_clock::now() + runTimeout;
+    // A disabled button ignores the click, so the install page is simply waited out.
+    while (::WaitForSingleObject(wizard.value, 300) == WAIT_TIMEOUT) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            ::TerminateProcess(wizard.value, 99);
+            throw std::runtime_error("the wizard did not end");
+        }
+        for (HWND window : VisibleWindowsOf(process.dwProcessId)) {
+            const HWND next = ::GetDlgItem(window, IDOK);
+            if (ClassName(window) != L"#32770" || next == nullptr ||
+                ::IsWindowEnabled(next) == FALSE) {
+                continue;
+            }
+            lastPage.clear();
+            CollectTexts(window, lastPage);
+            ::PostMessageW(next, BM_CLICK, 0, 0);
+        }
+    }
+    return lastPage;
+}
