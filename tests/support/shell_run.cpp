@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <chrono>
 #include <stdexcept>
+#include <utility>
 
 namespace {
 
@@ -51,6 +52,31 @@ BOOL CALLBACK CollectVisible(HWND window, LPARAM context) {
     }
     return TRUE;
 }
+
+// A process started from a command line, with its first thread; both handles closed on every path.
+class StartedProcess {
+  public:
+    StartedProcess(std::wstring commandLine, const wchar_t* workingFolder) {
+        STARTUPINFOW startup{};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION process{};
+        if (::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                             workingFolder, &startup, &process) == FALSE) {
+            throw std::runtime_error("could not start a program");
+        }
+        process_.value = process.hProcess;
+        thread_.value = process.hThread;
+        id_ = process.dwProcessId;
+    }
+
+    [[nodiscard]] HANDLE handle() const { return process_.value; }
+    [[nodiscard]] DWORD id() const { return id_; }
+
+  private:
+    UniqueHandle process_{nullptr};
+    UniqueHandle thread_{nullptr};
+    DWORD id_ = 0;
+};
 
 std::vector<HWND> VisibleWindowsOf(DWORD processId) {
     WindowSearch search{processId, {}};
@@ -163,16 +189,8 @@ ShellRun RunShell(const std::optional<std::wstring>& argumentText,
 
 ShellRun RunCommand(std::wstring commandLine, const std::wstring& workingFolder) {
     const GameProbe probe;
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process{};
-    if (::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                         workingFolder.c_str(), &startup, &process) == FALSE) {
-        throw std::runtime_error("quarrion_shell.exe could not be started");
-    }
-    const UniqueHandle shellProcess(process.hProcess);
-    const UniqueHandle shellThread(process.hThread);
-    return Watch(shellProcess.value, probe);
+    const StartedProcess shell(std::move(commandLine), workingFolder.c_str());
+    return Watch(shell.handle(), probe);
 }
 
 ShellRun OpenLink(const std::wstring& link) {
@@ -191,21 +209,13 @@ ShellRun OpenLink(const std::wstring& link) {
 }
 
 unsigned long RunAndWait(std::wstring commandLine) {
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process{};
-    if (::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                         &startup, &process) == FALSE) {
-        throw std::runtime_error("could not start a program");
-    }
-    const UniqueHandle started(process.hProcess);
-    const UniqueHandle thread(process.hThread);
-    if (::WaitForSingleObject(started.value, 120'000) != WAIT_OBJECT_0) {
-        ::TerminateProcess(started.value, 99);
+    const StartedProcess started(std::move(commandLine), nullptr);
+    if (::WaitForSingleObject(started.handle(), 120'000) != WAIT_OBJECT_0) {
+        ::TerminateProcess(started.handle(), 99);
         throw std::runtime_error("a program did not end");
     }
     DWORD exitCode = 0;
-    ::GetExitCodeProcess(started.value, &exitCode);
+    ::GetExitCodeProcess(started.handle(), &exitCode);
     return exitCode;
 }
 
@@ -224,24 +234,16 @@ void CollectTexts(HWND window, std::vector<std::wstring>& texts) {
 } // namespace
 
 std::vector<std::wstring> ClickThroughWizard(std::wstring commandLine) {
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process{};
-    if (::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                         &startup, &process) == FALSE) {
-        throw std::runtime_error("the wizard could not be started");
-    }
-    const UniqueHandle wizard(process.hProcess);
-    const UniqueHandle thread(process.hThread);
+    const StartedProcess wizard(std::move(commandLine), nullptr);
     std::vector<std::wstring> lastPage;
     const auto deadline = std::chrono::steady_clock::now() + runTimeout;
     // A disabled button ignores the click, so the install page is simply waited out.
-    while (::WaitForSingleObject(wizard.value, 300) == WAIT_TIMEOUT) {
+    while (::WaitForSingleObject(wizard.handle(), 300) == WAIT_TIMEOUT) {
         if (std::chrono::steady_clock::now() > deadline) {
-            ::TerminateProcess(wizard.value, 99);
+            ::TerminateProcess(wizard.handle(), 99);
             throw std::runtime_error("the wizard did not end");
         }
-        for (HWND window : VisibleWindowsOf(process.dwProcessId)) {
+        for (HWND window : VisibleWindowsOf(wizard.id())) {
             const HWND next = ::GetDlgItem(window, IDOK);
             if (ClassName(window) != L"#32770" || next == nullptr ||
                 ::IsWindowEnabled(next) == FALSE) {
