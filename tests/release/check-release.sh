@@ -51,6 +51,11 @@ for f in $files; do
 		fi
 	done
 done
+# From a clean checkout, the program the tests ran is the one that ships.
+tested="$root/build/windows-x86/release/quarrion_shell.exe"
+if [ -z "$(git -C "$root" status --porcelain)" ] && [ -f "$tested" ]; then
+	cmp "$tested" "$first/dist/quarrion_shell.exe" || fail "the release's program is not the one tested"
+fi
 echo "check-release: two clean builds are the same bytes ($(seconds "$start") s):"
 sed 's/^/    /' "$first/dist/SHA256SUMS"
 
