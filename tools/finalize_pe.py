@@ -12,7 +12,6 @@ import argparse
 import os
 import subprocess
 import sys
-import tempfile
 
 import pefile
 
@@ -30,10 +29,7 @@ def stamp(path, epoch):
 
 
 def sign(path, pfx, password_file, timestamp_url):
-    folder = os.path.dirname(os.path.abspath(path))
-    handle, signed = tempfile.mkstemp(suffix=".exe", dir=folder)
-    os.close(handle)
-    os.remove(signed)
+    signed = path + ".signed"
     command = ["osslsigncode", "sign", "-pkcs12", pfx, "-readpass", password_file, "-h", "sha256",
                "-n", "Quarrion Shell Interface", "-in", path, "-out", signed]
     if timestamp_url:

@@ -1,6 +1,7 @@
 // Runs the real quarrion_shell.exe in the private Wine prefix, one case per link and registry
 // state, and checks what the player would see: the game's command line or the report.
 
+#include "case_name.hpp"
 #include "private_prefix.hpp"
 #include "shell_run.hpp"
 
@@ -224,7 +225,7 @@ INSTANTIATE_TEST_SUITE_P(
                    Reported{L"h", L"p;quit"}},
         LaunchCase{"QuotedLinkIsRefused", Text(game), L"\"quarrion://h/p\"",
                    Reported{L"\"h", L"p\""}}),
-    [](const testing::TestParamInfo<LaunchCase>& row) { return std::string(row.param.name); });
+    CaseName<LaunchCase>);
 
 // Runs only in a copy of the prefix without the class: tests/wine/without-scripting-shell.sh.
 TEST(WithoutScriptingShell, ReportsWithEmptyFields) {

@@ -1,5 +1,6 @@
 // The embedded manifest, read through the activation context Windows builds from it.
 
+#include "case_name.hpp"
 #include "shell_run.hpp"
 
 #include <windows.h>
@@ -71,12 +72,12 @@ TEST_P(RunLevel, IsWhatTheProgramNeedsWithoutUiAccess) {
 }
 
 // The setup asks an administrator to elevate and runs a standard user's install without asking.
-INSTANTIATE_TEST_SUITE_P(
-    Manifest, RunLevel,
-    testing::Values(RunLevelCase{"Program", L"quarrion_shell.exe", ACTCTX_RUN_LEVEL_AS_INVOKER},
-                    RunLevelCase{"Setup", L"quarrion_shell_setup.exe",
-                                 ACTCTX_RUN_LEVEL_HIGHEST_AVAILABLE}),
-    [](const testing::TestParamInfo<RunLevelCase>& row) { return std::string(row.param.name); });
+INSTANTIATE_TEST_SUITE_P(Manifest, RunLevel,
+                         testing::Values(RunLevelCase{"Program", L"quarrion_shell.exe",
+                                                      ACTCTX_RUN_LEVEL_AS_INVOKER},
+                                         RunLevelCase{"Setup", L"quarrion_shell_setup.exe",
+                                                      ACTCTX_RUN_LEVEL_HIGHEST_AVAILABLE}),
+                         CaseName<RunLevelCase>);
 
 std::vector<BYTE> Query(HANDLE context, ULONG infoClass, DWORD index = 0) {
     SIZE_T size = 0;

@@ -3,6 +3,7 @@
 // Programs entry, links opened through the platform, an upgrade, both modes side by side, the
 // uninstall of each, and an interactive install's last page.
 
+#include "case_name.hpp"
 #include "private_prefix.hpp"
 #include "product.hpp"
 #include "shell_run.hpp"
@@ -51,29 +52,6 @@ std::wstring OpenCommandOf(InstallMode mode) {
     return L"\"" + ShellOf(mode) + L"\" %1";
 }
 
-// The names of a key's subkeys, or of its values.
-std::set<std::wstring> Names(Hive hive, const std::wstring& key, bool values) {
-    HKEY opened = nullptr;
-    if (::RegOpenKeyExW(hive == Hive::Machine ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER, key.c_str(),
-                        0, KEY_READ, &opened) != ERROR_SUCCESS) {
-        return {};
-    }
-    std::set<std::wstring> names;
-    for (DWORD i = 0;; ++i) {
-        wchar_t name[256] = {};
-        DWORD length = 256;
-        const LSTATUS status =
-            values ? ::RegEnumValueW(opened, i, name, &length, nullptr, nullptr, nullptr, nullptr)
-                   : ::RegEnumKeyExW(opened, i, name, &length, nullptr, nullptr, nullptr, nullptr);
-        if (status != ERROR_SUCCESS) {
-            break;
-        }
-        names.insert(name);
-    }
-    ::RegCloseKey(opened);
-    return names;
-}
-
 bool KeyExists(Hive hive, const std::wstring& key) {
     return !Names(hive, key, true).empty() || !Names(hive, key, false).empty();
 }
@@ -118,11 +96,16 @@ bool UserClassesApply() {
     return applies;
 }
 
+// Whether the platform's link dispatch sees the mode's registration.
+bool DispatchSees(InstallMode mode) {
+    return mode == InstallMode::AllUsers || UserClassesApply();
+}
+
 // Opens the link as the platform would for this user. Where the platform ignores a user's
 // registration (Wine), a per-user install's link is opened by its registered command instead,
 // with the link in place of %1, as Windows would run it.
 ShellRun OpenLinkAs(InstallMode mode, const std::wstring& link) {
-    if (mode == InstallMode::AllUsers || UserClassesApply()) {
+    if (DispatchSees(mode)) {
         return OpenLink(link);
     }
     std::wstring command = ReadText(Hive::User, commandKey, L"").value_or(L"");
@@ -172,10 +155,6 @@ void PrintTo(const ModeCase& row, std::ostream* out) {
     *out << row.name;
 }
 
-std::string RowName(const testing::TestParamInfo<ModeCase>& row) {
-    return row.param.name;
-}
-
 class Installed : public testing::TestWithParam<ModeCase> {
   protected:
     void SetUp() override {
@@ -192,7 +171,7 @@ TEST_P(Installed, RegistersTheScheme) {
     EXPECT_EQ(ReadText(hive(), schemeKey + L"\\DefaultIcon", L""), L"\"" + Shell() + L"\",0");
     EXPECT_EQ(ReadText(hive(), commandKey, L""), OpenCommandOf(GetParam().mode));
     EXPECT_TRUE(std::filesystem::exists(Shell()));
-    if (GetParam().mode == InstallMode::AllUsers || UserClassesApply()) {
+    if (DispatchSees(GetParam().mode)) {
         EXPECT_EQ(HandlerOfLinks(), Shell());
     }
 }
@@ -209,8 +188,7 @@ TEST_P(Installed, WritesNothingForTheOtherMode) {
 TEST_P(Installed, ShowsInAddRemovePrograms) {
     const std::wstring folder = InstallFolder(GetParam().mode);
     const std::wstring uninstaller =
-        L"\"" + folder + L"\\uninstall.exe\" /" +
-        (GetParam().mode == InstallMode::AllUsers ? L"AllUsers" : L"CurrentUser");
+        L"\"" + folder + L"\\uninstall.exe\" " + SwitchOf(GetParam().mode);
     EXPECT_EQ(ReadText(hive(), uninstallKey, L"DisplayName"), product);
     EXPECT_EQ(ReadText(hive(), uninstallKey, L"Publisher"), L"Tabrix");
     EXPECT_EQ(ReadText(hive(), uninstallKey, L"DisplayVersion"), L"1.0.0.4");
@@ -262,7 +240,7 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(ModeCase{"AllUsers", InstallMode::AllUsers, L"/S /AllUsers"},
                     ModeCase{"CurrentUser", InstallMode::CurrentUser, L"/S /CurrentUser"},
                     ModeCase{"NoSwitchAsAdministrator", InstallMode::AllUsers, L"/S"}),
-    RowName);
+    CaseName<ModeCase>);
 
 struct FinishCase {
     const char* name;
@@ -306,9 +284,7 @@ TEST_P(FinishPage, SaysWhetherLinksCanWorkYet) {
 INSTANTIATE_TEST_SUITE_P(Game, FinishPage,
                          testing::Values(FinishCase{"Missing", false, true},
                                          FinishCase{"Installed", true, false}),
-                         [](const testing::TestParamInfo<FinishCase>& row) {
-                             return std::string(row.param.name);
-                         });
+                         CaseName<FinishCase>);
 
 struct LinkCase {
     const char* name;
@@ -350,9 +326,7 @@ INSTANTIATE_TEST_SUITE_P(Links, OpenedLink,
                                          LinkCase{"ForOneUser", InstallMode::CurrentUser,
                                                   L"quarrion://127.0.0.1:27960/secret",
                                                   L" +connect 127.0.0.1:27960 +pass secret"}),
-                         [](const testing::TestParamInfo<LinkCase>& row) {
-                             return std::string(row.param.name);
-                         });
+                         CaseName<LinkCase>);
 
 class Uninstall : public testing::TestWithParam<ModeCase> {
   protected:
@@ -393,7 +367,7 @@ TEST_P(Uninstall, LeavesASchemeAnotherProgramTookOver) {
 INSTANTIATE_TEST_SUITE_P(Modes, Uninstall,
                          testing::Values(ModeCase{"AllUsers", InstallMode::AllUsers, L""},
                                          ModeCase{"CurrentUser", InstallMode::CurrentUser, L""}),
-                         RowName);
+                         CaseName<ModeCase>);
 
 // Both installed: the user's own registration applies to them. Removing either leaves the other
 // whole, and links keep working through it.
@@ -421,7 +395,7 @@ TEST_P(SideBySide, RemovingOneSparesTheOther) {
     EXPECT_EQ(ReadText(HiveOf(kept), uninstallKey, L"InstallLocation"), InstallFolder(kept));
     EXPECT_NE(ReadText(HiveOf(kept), registeredApps, product), std::nullopt);
     EXPECT_EQ(ReadText(HiveOf(kept), applicationKey, L"FriendlyAppName"), product);
-    if (kept == InstallMode::AllUsers || UserClassesApply()) {
+    if (DispatchSees(kept)) {
         EXPECT_EQ(HandlerOfLinks(), ShellOf(kept));
     }
 
@@ -434,6 +408,6 @@ INSTANTIATE_TEST_SUITE_P(
     Modes, SideBySide,
     testing::Values(ModeCase{"RemovingForOneUser", InstallMode::CurrentUser, L""},
                     ModeCase{"RemovingForEveryone", InstallMode::AllUsers, L""}),
-    RowName);
+    CaseName<ModeCase>);
 
 } // namespace

@@ -50,6 +50,27 @@ std::optional<std::wstring> ReadText(Hive hive, const std::wstring& key, const s
     return text;
 }
 
+std::set<std::wstring> Names(Hive hive, const std::wstring& key, bool values) {
+    HKEY opened = nullptr;
+    if (::RegOpenKeyExW(Root(hive), key.c_str(), 0, KEY_READ, &opened) != ERROR_SUCCESS) {
+        return {};
+    }
+    std::set<std::wstring> names;
+    for (DWORD i = 0;; ++i) {
+        wchar_t name[256] = {};
+        DWORD length = 256;
+        const LSTATUS status =
+            values ? ::RegEnumValueW(opened, i, name, &length, nullptr, nullptr, nullptr, nullptr)
+                   : ::RegEnumKeyExW(opened, i, name, &length, nullptr, nullptr, nullptr, nullptr);
+        if (status != ERROR_SUCCESS) {
+            break;
+        }
+        names.insert(name);
+    }
+    ::RegCloseKey(opened);
+    return names;
+}
+
 void SetValue(Hive hive, const std::wstring& key, const std::wstring& name, unsigned long type,
               const void* data, unsigned long size) {
     RequirePrivatePrefix();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <optional>
+#include <set>
 #include <string>
 
 // Throws std::runtime_error unless this process runs under Wine in the private prefix that the
@@ -20,6 +21,9 @@ inline std::optional<std::wstring> ReadMachineText(const std::wstring& key,
                                                    const std::wstring& name) {
     return ReadText(Hive::Machine, key, name);
 }
+
+// The names of a key's subkeys, or of its values; none when the key is absent.
+std::set<std::wstring> Names(Hive hive, const std::wstring& key, bool values);
 
 // Writes or removes values and keys in the private prefix.
 void SetValue(Hive hive, const std::wstring& key, const std::wstring& name, unsigned long type,

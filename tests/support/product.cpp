@@ -26,7 +26,7 @@ void RunSetup(const std::wstring& switches) {
 }
 
 void InstallProduct(InstallMode mode) {
-    RunSetup(mode == InstallMode::AllUsers ? L"/S /AllUsers" : L"/S /CurrentUser");
+    RunSetup(L"/S " + SwitchOf(mode));
 }
 
 void UninstallProduct(InstallMode mode) {

@@ -14,6 +14,11 @@ inline Hive HiveOf(InstallMode mode) {
     return mode == InstallMode::AllUsers ? Hive::Machine : Hive::User;
 }
 
+// The setup's switch for the mode: /AllUsers or /CurrentUser.
+inline std::wstring SwitchOf(InstallMode mode) {
+    return mode == InstallMode::AllUsers ? L"/AllUsers" : L"/CurrentUser";
+}
+
 // Where the installer puts the program: the 32-bit Program Files for everyone, the user's
 // %LOCALAPPDATA%\Programs for one user, each under the company's folder.
 std::wstring InstallFolder(InstallMode mode = InstallMode::AllUsers);
