@@ -8,6 +8,8 @@
 
 #include <cwchar>
 #include <optional>
+#include <string>
+#include <string_view>
 
 namespace {
 
@@ -49,6 +51,29 @@ void StartGame(std::wstring& commandLine, const std::optional<std::wstring>& pro
     }
 }
 
+// A game that reads its command line in the ANSI code page (WinMain's lpCmdLine, an ANSI main)
+// gets it converted with best fit, and reads it back as these units.
+std::wstring InCodePage(std::wstring_view text) {
+    if (text.empty()) {
+        return {};
+    }
+    const int units = static_cast<int>(text.size());
+    const int bytes =
+        ::WideCharToMultiByte(CP_ACP, 0, text.data(), units, nullptr, 0, nullptr, nullptr);
+    std::string converted(static_cast<std::size_t>(bytes), '\0');
+    if (bytes == 0 || ::WideCharToMultiByte(CP_ACP, 0, text.data(), units, converted.data(), bytes,
+                                            nullptr, nullptr) != bytes) {
+        throw LaunchFailure("the link has no form in the code page");
+    }
+    const int readUnits = ::MultiByteToWideChar(CP_ACP, 0, converted.data(), bytes, nullptr, 0);
+    std::wstring read(static_cast<std::size_t>(readUnits), L'\0');
+    if (readUnits == 0 || ::MultiByteToWideChar(CP_ACP, 0, converted.data(), bytes, read.data(),
+                                                readUnits) != readUnits) {
+        throw LaunchFailure("the link's code page form cannot be read back");
+    }
+    return read;
+}
+
 int ReportLaunchFailure(const std::wstring& server, const std::wstring& password) noexcept {
     try {
         const std::wstring message = ComposeFailureMessage(server, password);
@@ -77,10 +102,13 @@ int basMain::Main(const wchar_t* argumentText) {
             password = link.password;
         }
         RequireWholeCommandLine();
-        RequireSafeFields(link);
+        if (!IsFullPath(installPath)) {
+            throw LaunchFailure("a relative install path would be searched for");
+        }
+        RequireSafeFields(link, LineReaders{IsBatchProgram(installPath), InCodePage});
         const std::optional<std::wstring> program = ExactGameProgram(installPath);
         const std::optional<std::wstring> folder = GameFolder(installPath);
-        installPath = BuildGameCommand(installPath, link);
+        installPath = BuildGameCommand(ProgramOnCommandLine(installPath), link);
         StartGame(installPath, program, folder);
         return exitAfterStart;
     } catch (...) {

@@ -19,3 +19,18 @@ std::optional<std::wstring> GameFolder(std::wstring_view installPath);
 // would run in the game's place with the link's server and password. Empty when the platform's
 // own reading of the command line can only find the game: a quoted path, or one without blanks.
 std::optional<std::wstring> ExactGameProgram(std::wstring_view installPath);
+
+// How the program is named at the head of the game's command line: an unquoted path with a blank
+// is put in quotes, so the game's own name (argv[0]) is the whole path rather than its first
+// word, and a game that restarts itself with its command line starts itself again.
+std::wstring ProgramOnCommandLine(std::wstring_view installPath);
+
+// True when the program that starts is given by a full path: a drive, a colon and a separator,
+// or "\\server\share\" (which covers "\\?\" and "\\.\"). Anything else would be searched for in
+// the folder the browser was started from, among others.
+bool IsFullPath(std::wstring_view installPath);
+
+// True when the program that starts is a batch file, which process creation hands to cmd.exe
+// with the whole command line: its name ends in ".bat" or ".cmd", in any case, once the trailing
+// dots and blanks that Windows drops from a file name are gone.
+bool IsBatchProgram(std::wstring_view installPath);

@@ -9,6 +9,17 @@ namespace {
 constexpr std::wstring_view scheme = L"quarrion://";
 constexpr wchar_t fieldSeparator = L'/';
 
+// What cmd.exe acts on besides what every game refuses: redirection, pipes, command joining,
+// escapes, blocks, variable expansion (% always, ! with delayed expansion), and "," and "=",
+// which split a batch file's parameters as a blank does.
+constexpr std::wstring_view interpreterUnits = L"&|<>^()%!,=";
+
+bool IsReadSafely(std::wstring_view field, const LineReaders& readers) {
+    return IsSafeField(field, readers.commandInterpreter) &&
+           (readers.inCodePage == nullptr ||
+            IsSafeField(readers.inCodePage(field), readers.commandInterpreter));
+}
+
 } // namespace
 
 // One pass over the text, taking it piece by piece between schemes; the text that dropping them
@@ -41,15 +52,19 @@ LinkFields DecodeLink(std::wstring_view argumentText) {
     return link;
 }
 
-bool IsSafeField(std::wstring_view field) {
-    return std::none_of(field.begin(), field.end(), [](wchar_t unit) {
-        return unit <= L' ' || unit == L'\x7F' || unit == L'"' || unit == L'+' || unit == L';';
+bool IsSafeField(std::wstring_view field, bool commandInterpreter) {
+    if (field.starts_with(L'-') || field.starts_with(L'@')) {
+        return false;
+    }
+    return std::none_of(field.begin(), field.end(), [commandInterpreter](wchar_t unit) {
+        return unit <= L' ' || unit == L'\x7F' || unit == L'"' || unit == L'+' || unit == L';' ||
+               (commandInterpreter && interpreterUnits.find(unit) != std::wstring_view::npos);
     });
 }
 
-void RequireSafeFields(const LinkFields& link) {
-    if (!IsSafeField(link.server) || !IsSafeField(link.password)) {
-        throw LaunchFailure("the link would add options to the game's command line");
+void RequireSafeFields(const LinkFields& link, const LineReaders& readers) {
+    if (!IsReadSafely(link.server, readers) || !IsReadSafely(link.password, readers)) {
+        throw LaunchFailure("the link would add options or commands to the game's command line");
     }
 }
 

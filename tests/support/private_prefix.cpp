@@ -5,6 +5,7 @@
 #include "shell_run.hpp"
 
 #include <filesystem>
+#include <fstream>
 #include <stdexcept>
 
 namespace {
@@ -107,4 +108,10 @@ void InstallStandInGame(const std::wstring& programPath) {
     std::filesystem::create_directories(program.parent_path());
     std::filesystem::copy_file(ProgramFolder() + L"stand_in_game.exe", program,
                                std::filesystem::copy_options::overwrite_existing);
+}
+
+void InstallBatchStandIn(const std::wstring& batchPath) {
+    const std::filesystem::path batch(batchPath);
+    InstallStandInGame((batch.parent_path() / L"quarrion.exe").wstring());
+    std::ofstream(batch, std::ios::binary) << "@\"%~dp0quarrion.exe\" %*\r\n";
 }

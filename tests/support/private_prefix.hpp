@@ -12,6 +12,10 @@ void RequirePrivatePrefix();
 // Copies the stand-in game to programPath (a full path in the prefix), making its folders.
 void InstallStandInGame(const std::wstring& programPath);
 
+// A batch file at batchPath that starts the stand-in game beside it, as quarrion.exe, with the
+// batch's own arguments: a wrapper script that a player or a mod manager put in the game's place.
+void InstallBatchStandIn(const std::wstring& batchPath);
+
 // The two hives a program's keys go to: HKEY_LOCAL_MACHINE for everyone, HKEY_CURRENT_USER for one.
 enum class Hive { Machine, User };
 

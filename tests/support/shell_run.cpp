@@ -100,10 +100,10 @@ std::optional<GameRecord> ReadRecord(const std::wstring& path) {
         fields.push_back(content.substr(from, end - from));
         from = end + 1;
     }
-    if (fields.size() != 4) {
+    if (fields.size() != 6) {
         throw std::runtime_error("the stand-in game's record is incomplete");
     }
-    return GameRecord{fields[0], fields[1], std::stoi(fields[2]), fields[3]};
+    return GameRecord{fields[0], fields[1], std::stoi(fields[2]), fields[3], fields[4], fields[5]};
 }
 
 } // namespace

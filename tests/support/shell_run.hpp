@@ -17,7 +17,9 @@ struct GameRecord {
     std::wstring commandLine;
     std::wstring folder;
     int showCommand = -1;
-    std::wstring program; // the file that ran
+    std::wstring program;         // the file that ran
+    std::wstring ansiCommandLine; // as a game reading the ANSI code page gets it
+    std::wstring argv0;           // the game's own name, as its C runtime reads it
 };
 
 struct ShellRun {

@@ -1,10 +1,12 @@
 // Stands in for the game: records how it was started where the test says, then tells the test.
-// The record is the command line, the working folder, the show command and the path of the
-// program that actually ran (a planted copy records its own), each ended by a NUL.
+// The record is the command line, the working folder, the show command, the path of the program
+// that actually ran (a planted copy records its own), the command line as a game that reads it in
+// the ANSI code page gets it (read back into UTF-16), and argv[0], each ended by a NUL.
 // For timing, it first signals QUARRION_STANDIN_STARTED, before doing anything else.
 
 #include <windows.h>
 
+#include <cstdlib>
 #include <string>
 
 namespace {
@@ -19,6 +21,15 @@ std::wstring CurrentFolder() {
     std::wstring folder(MAX_PATH * 4, L'\0');
     folder.resize(::GetCurrentDirectoryW(static_cast<DWORD>(folder.size()), folder.data()));
     return folder;
+}
+
+std::wstring AnsiCommandLine() {
+    const char* line = ::GetCommandLineA();
+    const int bytes = static_cast<int>(std::char_traits<char>::length(line));
+    std::wstring read(static_cast<std::size_t>(bytes), L'\0');
+    read.resize(static_cast<std::size_t>(
+        ::MultiByteToWideChar(CP_ACP, 0, line, bytes, read.data(), bytes)));
+    return read;
 }
 
 void Signal(const wchar_t* variable) {
@@ -51,6 +62,10 @@ int WINAPI wWinMain(HINSTANCE /*instance*/, HINSTANCE /*previous*/, PWSTR /*comm
     program.resize(
         ::GetModuleFileNameW(nullptr, program.data(), static_cast<DWORD>(program.size())));
     record += program;
+    record.push_back(L'\0');
+    record += AnsiCommandLine();
+    record.push_back(L'\0');
+    record += __wargv != nullptr && __argc > 0 ? __wargv[0] : L"";
     record.push_back(L'\0');
 
     const std::wstring recordPath = Environment(L"QUARRION_STANDIN_RECORD");

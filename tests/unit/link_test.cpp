@@ -1,3 +1,4 @@
+#include "best_fit.hpp"
 #include "launch_failure.hpp"
 #include "link.hpp"
 #include "case_name.hpp"
@@ -84,6 +85,7 @@ struct FieldCase {
     const char* name;
     std::wstring field;
     bool safe;
+    bool safeForBatch; // cmd.exe reads the command line of a batch file
 };
 
 // Rows print as their name in test listings, not as a dump of their bytes.
@@ -93,27 +95,39 @@ void PrintTo(const FieldCase& row, std::ostream* out) {
 
 class FieldSafety : public testing::TestWithParam<FieldCase> {};
 
-TEST_P(FieldSafety, RefusesUnitsThatCouldStartAnOption) {
+TEST_P(FieldSafety, RefusesUnitsThatCouldStartAnOptionOrACommand) {
     EXPECT_EQ(IsSafeField(GetParam().field), GetParam().safe);
+    EXPECT_EQ(IsSafeField(GetParam().field, true), GetParam().safeForBatch);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Fields, FieldSafety,
-    testing::Values(FieldCase{"Empty", L"", true}, FieldCase{"Address", L"10.0.0.1:27960", true},
-                    FieldCase{"HostName", L"play.example-server.net", true},
-                    FieldCase{"Punctuation", L"!#$%&'()*,-.:<=>?@[\\]^_`{|}~", true},
-                    FieldCase{"PercentEscapes", L"p%20w%3B%2B", true},
-                    FieldCase{"NonAscii", L"\x00E9\x00A0\x4E2D\xD83C\xDFAE\xFFFF", true},
-                    FieldCase{"Blank", L"x +exec evil.cfg", false},
-                    FieldCase{"Tab", L"x\tx", false},
-                    FieldCase{"Nul", std::wstring(1, L'\0'), false},
-                    FieldCase{"LineBreak", L"x\r\n", false},
-                    FieldCase{"UnitSeparator", L"\x1F", false},
-                    FieldCase{"Delete", L"x\x7F", false}, FieldCase{"Quote", L"x\"", false},
-                    FieldCase{"Plus", L"x+exec", false}, FieldCase{"Semicolon", L"x;quit", false}),
+    testing::Values(
+        FieldCase{"Empty", L"", true, true}, FieldCase{"Address", L"10.0.0.1:27960", true, true},
+        FieldCase{"HostName", L"play.example-server.net", true, true},
+        FieldCase{"PunctuationNoInterpreterActsOn", L"#$'*.:?[\\]_`{}~@-", true, true},
+        FieldCase{"NonAscii", L"\x00E9\x00A0\x4E2D\xD83C\xDFAE\xFFFF", true, true},
+        // An .exe game gets these exactly; cmd.exe would act on each of them.
+        FieldCase{"Ampersand", L"srv&type,nul>C:\\pwned.txt", true, false},
+        FieldCase{"Pipe", L"a|b", true, false}, FieldCase{"Redirection", L"a<b>c", true, false},
+        FieldCase{"Escape", L"a^b", true, false}, FieldCase{"Parentheses", L"(a)", true, false},
+        FieldCase{"Variable", L"%USERNAME%", true, false},
+        FieldCase{"PercentEscapes", L"p%20w%3B%2B", true, false},
+        FieldCase{"DelayedVariable", L"!USERNAME!", true, false},
+        FieldCase{"Comma", L"a,-dedicated", true, false}, FieldCase{"Equals", L"a=b", true, false},
+        FieldCase{"LeadingDash", L"-dedicated", false, false},
+        FieldCase{"LeadingAt", L"@C:\\options.txt", false, false},
+        FieldCase{"Blank", L"x +exec evil.cfg", false, false},
+        FieldCase{"Tab", L"x\tx", false, false},
+        FieldCase{"Nul", std::wstring(1, L'\0'), false, false},
+        FieldCase{"LineBreak", L"x\r\n", false, false},
+        FieldCase{"UnitSeparator", L"\x1F", false, false},
+        FieldCase{"Delete", L"x\x7F", false, false}, FieldCase{"Quote", L"x\"", false, false},
+        FieldCase{"Plus", L"x+exec", false, false},
+        FieldCase{"Semicolon", L"x;quit", false, false}),
     CaseName<FieldCase>);
 
-TEST(RequireSafeFields, ChecksBothFields) {
+TEST(RequireSafeFields, ChecksBothFieldsAsEveryReaderSeesThem) {
     EXPECT_NO_THROW(RequireSafeFields(DecodeLink(L"quarrion://h/p")));
     EXPECT_THROW(RequireSafeFields(DecodeLink(L"quarrion://h;quit/p")), LaunchFailure);
     EXPECT_THROW(RequireSafeFields(DecodeLink(L"quarrion://h/p +exec x")), LaunchFailure);
@@ -121,6 +135,25 @@ TEST(RequireSafeFields, ChecksBothFields) {
     EXPECT_THROW(RequireSafeFields(DecodeLink(L"\"quarrion://h/p\"")), LaunchFailure);
     // Fields after the password never reach the game.
     EXPECT_NO_THROW(RequireSafeFields(DecodeLink(L"quarrion://h/p/ +x")));
+
+    const LineReaders ansiGame{false, BestFit1252};
+    const LineReaders ansiBatch{true, BestFit1252};
+    const std::wstring lookAlikeOption = L"quarrion://1.2.3.4/pw\xFF0B"
+                                         L"exec\x3000"
+                                         L"evil.cfg";
+    EXPECT_THROW(RequireSafeFields(DecodeLink(lookAlikeOption), ansiGame), LaunchFailure);
+    EXPECT_THROW(RequireSafeFields(DecodeLink(L"quarrion://h\x037Equit"), ansiGame), LaunchFailure);
+    EXPECT_THROW(RequireSafeFields(DecodeLink(L"quarrion://\xFF0D"
+                                              L"dedicated"),
+                                   ansiGame),
+                 LaunchFailure);
+    EXPECT_NO_THROW(RequireSafeFields(DecodeLink(L"quarrion://h/p\x00E4\x00DF\x00E9"), ansiGame));
+    EXPECT_NO_THROW(RequireSafeFields(DecodeLink(L"quarrion://h/p\xFF06x"), ansiGame));
+    EXPECT_THROW(RequireSafeFields(DecodeLink(L"quarrion://h/p\xFF06x"), ansiBatch), LaunchFailure);
+    EXPECT_THROW(RequireSafeFields(DecodeLink(L"quarrion://h&x/p"), LineReaders{true}),
+                 LaunchFailure);
+    EXPECT_THROW(RequireSafeFields(DecodeLink(L"quarrion://h/p%PATH%"), LineReaders{true}),
+                 LaunchFailure);
 }
 
 } // namespace
