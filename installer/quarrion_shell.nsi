@@ -28,6 +28,9 @@ SetCompressor /SOLID lzma
 !define REGISTERED_APPS_KEY "Software\RegisteredApplications"
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\QuarrionShell"
 !define GAME_KEY "Software\Dunmarch\Quarrion"
+; The scheme's registration as another program had it before this install took the scheme over.
+!define PREVIOUS_HANDLER_KEY "Software\${COMPANY}\Quarrion Shell\PreviousHandler"
+!define OPEN_COMMAND '"$INSTDIR\${SHELL_NAME}" %1'
 
 ; A standard user runs it without a prompt (as invoker); an administrator is asked to elevate.
 !define MULTIUSER_EXECUTIONLEVEL Highest
@@ -59,6 +62,7 @@ VIAddVersionKey /LANG=1033 "OriginalFilename" "quarrion_shell_setup.exe"
 VIAddVersionKey /LANG=1033 "LegalCopyright" "Copyright (C) ${COMPANY}"
 
 Var GameNote
+Var NotRegistered ; the uninstaller's copy is not the installed one of either mode
 
 !define MUI_ICON "${ICON}"
 !define MUI_UNICON "${ICON}"
@@ -102,6 +106,60 @@ Function NoteMissingGame
     ${EndIf}
 FunctionEnd
 
+; The program a registered command starts: up to the closing quote, or up to the first blank.
+; Takes the command on the stack and leaves the program there.
+!macro DefineProgramOfCommand UN
+    Function ${UN}ProgramOfCommand
+        Exch $0
+        Push $1
+        Push $2
+        Push $3
+        StrCpy $1 $0 1
+        ${If} $1 == '"'
+            StrCpy $0 $0 "" 1
+            StrCpy $2 '"'
+        ${Else}
+            StrCpy $2 ' '
+        ${EndIf}
+        StrCpy $1 0
+        ${Do}
+            StrCpy $3 $0 1 $1
+            ${IfThen} $3 == $2 ${|} ${ExitDo} ${|}
+            ${IfThen} $3 == "" ${|} ${ExitDo} ${|}
+            IntOp $1 $1 + 1
+        ${Loop}
+        StrCpy $0 $0 $1
+        Pop $3
+        Pop $2
+        Pop $1
+        Exch $0
+    FunctionEnd
+!macroend
+!insertmacro DefineProgramOfCommand ""
+!insertmacro DefineProgramOfCommand "un."
+
+; Before taking the scheme over, keeps another program's registration to give back on uninstall:
+; its command, name and icon. Another copy of this program, or this copy again, is not kept.
+Function KeepPreviousHandler
+    ReadRegStr $0 SHCTX "${SCHEME_KEY}\shell\open\command" ""
+    ${If} $0 == ""
+    ${OrIf} $0 == '${OPEN_COMMAND}'
+        Return
+    ${EndIf}
+    Push $0
+    Call ProgramOfCommand
+    Pop $1
+    ${GetFileName} $1 $1
+    ${If} $1 == "${SHELL_NAME}"
+        Return
+    ${EndIf}
+    WriteRegStr SHCTX "${PREVIOUS_HANDLER_KEY}" "Command" $0
+    ReadRegStr $0 SHCTX "${SCHEME_KEY}" ""
+    WriteRegStr SHCTX "${PREVIOUS_HANDLER_KEY}" "Name" $0
+    ReadRegStr $0 SHCTX "${SCHEME_KEY}\DefaultIcon" ""
+    WriteRegStr SHCTX "${PREVIOUS_HANDLER_KEY}" "Icon" $0
+FunctionEnd
+
 ; Every key below goes to the hive of the mode (SHCTX): HKLM for everyone, HKCU for one user.
 Section "Install"
     SetOutPath "$INSTDIR"
@@ -110,15 +168,16 @@ Section "Install"
 
     ; The link goes in as %1 without quotes: the program takes its argument text as it is and
     ; refuses a quoted link.
+    Call KeepPreviousHandler
     WriteRegStr SHCTX "${SCHEME_KEY}" "" "URL:Quarrion Protocol"
     WriteRegStr SHCTX "${SCHEME_KEY}" "URL Protocol" ""
     WriteRegStr SHCTX "${SCHEME_KEY}\DefaultIcon" "" '"$INSTDIR\${SHELL_NAME}",0'
-    WriteRegStr SHCTX "${SCHEME_KEY}\shell\open\command" "" '"$INSTDIR\${SHELL_NAME}" %1'
+    WriteRegStr SHCTX "${SCHEME_KEY}\shell\open\command" "" '${OPEN_COMMAND}'
 
     ; Default apps lists link handlers registered here, and lets the user choose ours.
     WriteRegStr SHCTX "${PROGID_KEY}" "" "Quarrion link"
     WriteRegStr SHCTX "${PROGID_KEY}\DefaultIcon" "" '"$INSTDIR\${SHELL_NAME}",0'
-    WriteRegStr SHCTX "${PROGID_KEY}\shell\open\command" "" '"$INSTDIR\${SHELL_NAME}" %1'
+    WriteRegStr SHCTX "${PROGID_KEY}\shell\open\command" "" '${OPEN_COMMAND}'
     WriteRegStr SHCTX "${CAPABILITIES_KEY}" "ApplicationName" "${PRODUCT}"
     WriteRegStr SHCTX "${CAPABILITIES_KEY}" "ApplicationDescription" \
         "Opens quarrion:// links: starts Quarrion and joins the server the link names."
@@ -148,7 +207,8 @@ SectionEnd
 
 ; An uninstaller belongs to the install whose Apps entry names its own folder, whatever switch it
 ; was given, so removing one mode's copy never touches the other's keys. MultiUser would move
-; $INSTDIR to the mode's recorded folder; the uninstaller always removes its own.
+; $INSTDIR to the mode's recorded folder; the uninstaller always removes its own. A copy left
+; behind by an install into another folder matches neither: it removes its files and no keys.
 Function un.onInit
     StrCpy $R0 $INSTDIR
     !insertmacro MULTIUSER_UNINIT
@@ -162,25 +222,66 @@ Function un.onInit
             MessageBox MB_OK|MB_ICONSTOP "Removing $(^Name) for all users needs an administrator account." /SD IDOK
             Call un.QuitForAdministrator
         ${EndIf}
+    ${Else}
+        StrCpy $NotRegistered 1
+        MessageBox MB_OK|MB_ICONINFORMATION "This copy of $(^Name) in $R0 is no longer the installed one. Only its files will be removed; the installed copy and its registration stay as they are." /SD IDOK
     ${EndIf}
     StrCpy $INSTDIR $R0
 FunctionEnd
 
-Section "Uninstall"
-    ; Another program may have taken the scheme over since; its registration stays.
-    ReadRegStr $0 SHCTX "${SCHEME_KEY}\shell\open\command" ""
-    ${If} $0 == '"$INSTDIR\${SHELL_NAME}" %1'
-        DeleteRegKey SHCTX "${SCHEME_KEY}"
+; Writes a text kept from the registry back as an expandable string when it holds environment
+; variables, as it will have been one.
+!macro WriteRegKeptText KEY TEXT
+    ExpandEnvStrings $9 "${TEXT}"
+    ${If} $9 == "${TEXT}"
+        WriteRegStr SHCTX "${KEY}" "" "${TEXT}"
+    ${Else}
+        WriteRegExpandStr SHCTX "${KEY}" "" "${TEXT}"
     ${EndIf}
-    DeleteRegValue SHCTX "${REGISTERED_APPS_KEY}" "${PRODUCT}"
-    DeleteRegKey /ifempty SHCTX "${REGISTERED_APPS_KEY}"
-    DeleteRegKey SHCTX "${CAPABILITIES_KEY}"
-    DeleteRegKey /ifempty SHCTX "Software\${COMPANY}\Quarrion Shell"
-    DeleteRegKey /ifempty SHCTX "Software\${COMPANY}"
-    DeleteRegKey SHCTX "${PROGID_KEY}"
-    DeleteRegKey SHCTX "${APPLICATION_KEY}"
-    DeleteRegKey SHCTX "${UNINSTALL_KEY}"
-    System::Call 'shell32::SHChangeNotify(i 0x08000000, i 0, p 0, p 0)'
+!macroend
+
+; Gives the scheme back to the program it was taken from, while that program is still there;
+; otherwise removes it. Another program that took the scheme over since keeps it.
+Function un.ReleaseScheme
+    ReadRegStr $0 SHCTX "${SCHEME_KEY}\shell\open\command" ""
+    ${If} $0 != '${OPEN_COMMAND}'
+        Return
+    ${EndIf}
+    ReadRegStr $0 SHCTX "${PREVIOUS_HANDLER_KEY}" "Command"
+    Push $0
+    Call un.ProgramOfCommand
+    Pop $1
+    ExpandEnvStrings $1 $1
+    ${If} $0 == ""
+    ${OrIfNot} ${FileExists} $1
+        DeleteRegKey SHCTX "${SCHEME_KEY}"
+        Return
+    ${EndIf}
+    !insertmacro WriteRegKeptText "${SCHEME_KEY}\shell\open\command" $0
+    ReadRegStr $0 SHCTX "${PREVIOUS_HANDLER_KEY}" "Name"
+    WriteRegStr SHCTX "${SCHEME_KEY}" "" $0
+    ReadRegStr $0 SHCTX "${PREVIOUS_HANDLER_KEY}" "Icon"
+    ${If} $0 == ""
+        DeleteRegKey SHCTX "${SCHEME_KEY}\DefaultIcon"
+    ${Else}
+        !insertmacro WriteRegKeptText "${SCHEME_KEY}\DefaultIcon" $0
+    ${EndIf}
+FunctionEnd
+
+Section "Uninstall"
+    ${If} $NotRegistered != 1
+        Call un.ReleaseScheme
+        DeleteRegKey SHCTX "${PREVIOUS_HANDLER_KEY}"
+        DeleteRegValue SHCTX "${REGISTERED_APPS_KEY}" "${PRODUCT}"
+        DeleteRegKey /ifempty SHCTX "${REGISTERED_APPS_KEY}"
+        DeleteRegKey SHCTX "${CAPABILITIES_KEY}"
+        DeleteRegKey /ifempty SHCTX "Software\${COMPANY}\Quarrion Shell"
+        DeleteRegKey /ifempty SHCTX "Software\${COMPANY}"
+        DeleteRegKey SHCTX "${PROGID_KEY}"
+        DeleteRegKey SHCTX "${APPLICATION_KEY}"
+        DeleteRegKey SHCTX "${UNINSTALL_KEY}"
+        System::Call 'shell32::SHChangeNotify(i 0x08000000, i 0, p 0, p 0)'
+    ${EndIf}
 
     Delete "$INSTDIR\${SHELL_NAME}"
     Delete "$INSTDIR\uninstall.exe"

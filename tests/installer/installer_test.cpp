@@ -364,6 +364,51 @@ TEST_P(Uninstall, LeavesASchemeAnotherProgramTookOver) {
     RemoveKey(hive(), schemeKey);
 }
 
+// Before taking the scheme over, the install keeps the other program's registration; the
+// uninstall gives it back while that program is still there, and removes the scheme once not.
+TEST_P(Uninstall, GivesTheSchemeBackToTheProgramItWasTakenFrom) {
+    const std::wstring other = L"C:\\Other Links\\other.exe";
+    const std::wstring otherCommand = L"\"" + other + L"\" \"%1\"";
+    UninstallProduct(GetParam().mode);
+    InstallStandInGame(other);
+    SetText(hive(), schemeKey, L"", L"URL:Other Protocol");
+    SetText(hive(), schemeKey, L"URL Protocol", L"");
+    SetText(hive(), schemeKey + L"\\DefaultIcon", L"", other + L",0");
+    SetText(hive(), commandKey, L"", otherCommand);
+    for (const bool otherStillThere : {true, false}) {
+        InstallProduct(GetParam().mode);
+        EXPECT_EQ(ReadText(hive(), commandKey, L""), OpenCommandOf(GetParam().mode));
+        if (!otherStillThere) {
+            std::filesystem::remove(other);
+        }
+        UninstallProduct(GetParam().mode);
+        if (otherStillThere) {
+            EXPECT_EQ(ReadText(hive(), commandKey, L""), otherCommand);
+            EXPECT_EQ(ReadText(hive(), schemeKey, L""), L"URL:Other Protocol");
+            EXPECT_EQ(ReadText(hive(), schemeKey + L"\\DefaultIcon", L""), other + L",0");
+        } else {
+            EXPECT_FALSE(KeyExists(hive(), schemeKey));
+        }
+        EXPECT_FALSE(KeyExists(hive(), companyKey)) << "the kept registration stayed behind";
+    }
+}
+
+// An install into another folder leaves the old copy behind. Its uninstaller matches neither
+// recorded copy: it removes its own files and leaves the installed copy's registration whole.
+TEST_P(Uninstall, LeftBehindCopyKeepsTheInstalledOnesRegistration) {
+    const std::wstring moved = L"C:\\Games\\Quarrion Shell Elsewhere";
+    RunSetup(L"/S " + SwitchOf(GetParam().mode) + L" /D=" + moved);
+    UninstallProduct(GetParam().mode);
+    EXPECT_EQ(FilesLeftIn(InstallFolder(GetParam().mode)), L"") << "left behind";
+    EXPECT_EQ(ReadText(hive(), uninstallKey, L"InstallLocation"), moved);
+    EXPECT_EQ(ReadText(hive(), commandKey, L""), L"\"" + moved + L"\\quarrion_shell.exe\" %1");
+    EXPECT_NE(ReadText(hive(), registeredApps, product), std::nullopt);
+    EXPECT_EQ(ReadText(hive(), applicationKey, L"FriendlyAppName"), product);
+    UninstallCopyIn(moved);
+    EXPECT_EQ(FilesLeftIn(moved), L"");
+    EXPECT_FALSE(KeyExists(hive(), uninstallKey));
+}
+
 INSTANTIATE_TEST_SUITE_P(Modes, Uninstall,
                          testing::Values(ModeCase{"AllUsers", InstallMode::AllUsers, L""},
                                          ModeCase{"CurrentUser", InstallMode::CurrentUser, L""}),

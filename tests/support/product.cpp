@@ -30,13 +30,17 @@ void InstallProduct(InstallMode mode) {
 }
 
 void UninstallProduct(InstallMode mode) {
+    UninstallCopyIn(InstallFolder(mode));
+}
+
+void UninstallCopyIn(const std::wstring& folder) {
     RequirePrivatePrefix();
     wchar_t temp[MAX_PATH + 1] = {};
     ::GetTempPathW(MAX_PATH + 1, temp);
     const std::wstring copy = std::wstring(temp) + L"quarrion-uninstall.exe";
-    std::filesystem::copy_file(InstallFolder(mode) + L"\\uninstall.exe", copy,
+    std::filesystem::copy_file(folder + L"\\uninstall.exe", copy,
                                std::filesystem::copy_options::overwrite_existing);
-    const auto status = RunAndWait(L"\"" + copy + L"\" /S _?=" + InstallFolder(mode));
+    const auto status = RunAndWait(L"\"" + copy + L"\" /S _?=" + folder);
     std::filesystem::remove(copy);
     if (status != 0) {
         throw std::runtime_error("uninstall failed with " + std::to_string(status));

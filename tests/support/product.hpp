@@ -30,3 +30,5 @@ void InstallProduct(InstallMode mode = InstallMode::AllUsers);
 // Runs a copy of the mode's uninstaller from the temp folder, as it would copy itself, but waits
 // for it. It is given no mode: it must find its own.
 void UninstallProduct(InstallMode mode = InstallMode::AllUsers);
+// The same for the uninstaller of the copy in that folder.
+void UninstallCopyIn(const std::wstring& folder);
