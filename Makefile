@@ -58,14 +58,18 @@ analysis: native windows fuzz-build bench-build
 	tools/static-analysis.sh
 
 # The release check builds two clean clones of the commit and signs one with a throwaway CA.
-# The Wine server is stopped at the end whatever the outcome, so nothing is left running.
+# The Wine servers of both prefixes are stopped at the end whatever the outcome, so nothing is
+# left running.
 test: native windows fuzz analysis
 	ctest --preset native
 	status=0; ctest --preset windows-x86 || status=$$?; \
 	tests/release/check-release.sh $(WINE_PREFIX) || status=$$?; \
-	WINEPREFIX=$(WINE_PREFIX) wineserver -k 2>/dev/null || true; exit $$status
+	WINEPREFIX=$(WINE_PREFIX) wineserver -k 2>/dev/null || true; \
+	WINEPREFIX=$(WINE_PREFIX)-win64 wineserver -k 2>/dev/null || true; exit $$status
 
+# In the 64-bit prefix, where the 32-bit program runs under WoW64 as on players' Windows.
 demo: export QUARRION_DEMO_LINK = $(LINK)
+demo: export QUARRION_PREFIX_KIND = win64
 demo: windows
 	$(WINE_RUN) $(WINDOWS_BUILD)/bin/demo.exe
 

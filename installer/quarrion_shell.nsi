@@ -46,6 +46,7 @@ SetCompressor /SOLID lzma
 !include MUI2.nsh
 !include LogicLib.nsh
 !include FileFunc.nsh
+!include x64.nsh
 
 Name "${PRODUCT}"
 OutFile "${OUTFILE}"
@@ -160,6 +161,24 @@ Function KeepPreviousHandler
     WriteRegStr SHCTX "${PREVIOUS_HANDLER_KEY}" "Icon" $0
 FunctionEnd
 
+; Settings, Default apps is drawn by the 64-bit shell, which reads HKLM\Software in the native
+; view; for a 32-bit installer that is WOW6432Node on 64-bit Windows. HKCU\Software and the
+; classes are the same in both views.
+!macro DefaultAppsView
+    ${If} ${RunningX64}
+        SetRegView 64
+    ${EndIf}
+!macroend
+
+; Removes the Default apps registration from the view in use.
+!macro RemoveDefaultApps
+    DeleteRegValue SHCTX "${REGISTERED_APPS_KEY}" "${PRODUCT}"
+    DeleteRegKey /ifempty SHCTX "${REGISTERED_APPS_KEY}"
+    DeleteRegKey SHCTX "${CAPABILITIES_KEY}"
+    DeleteRegKey /ifempty SHCTX "Software\${COMPANY}\Quarrion Shell"
+    DeleteRegKey /ifempty SHCTX "Software\${COMPANY}"
+!macroend
+
 ; Every key below goes to the hive of the mode (SHCTX): HKLM for everyone, HKCU for one user.
 Section "Install"
     SetOutPath "$INSTDIR"
@@ -178,12 +197,19 @@ Section "Install"
     WriteRegStr SHCTX "${PROGID_KEY}" "" "Quarrion link"
     WriteRegStr SHCTX "${PROGID_KEY}\DefaultIcon" "" '"$INSTDIR\${SHELL_NAME}",0'
     WriteRegStr SHCTX "${PROGID_KEY}\shell\open\command" "" '${OPEN_COMMAND}'
+    !insertmacro DefaultAppsView
     WriteRegStr SHCTX "${CAPABILITIES_KEY}" "ApplicationName" "${PRODUCT}"
     WriteRegStr SHCTX "${CAPABILITIES_KEY}" "ApplicationDescription" \
         "Opens quarrion:// links: starts Quarrion and joins the server the link names."
     WriteRegStr SHCTX "${CAPABILITIES_KEY}" "ApplicationIcon" '"$INSTDIR\${SHELL_NAME}",0'
     WriteRegStr SHCTX "${CAPABILITIES_KEY}\URLAssociations" "quarrion" "${PROGID}"
     WriteRegStr SHCTX "${REGISTERED_APPS_KEY}" "${PRODUCT}" "${CAPABILITIES_KEY}"
+    SetRegView default
+    ; Earlier versions wrote them where 64-bit Windows hides them from the shell.
+    ${If} ${RunningX64}
+    ${AndIf} $MultiUser.InstallMode == "AllUsers"
+        !insertmacro RemoveDefaultApps
+    ${EndIf}
     ; The name browsers show when they ask whether to open the link.
     WriteRegStr SHCTX "${APPLICATION_KEY}" "FriendlyAppName" "${PRODUCT}"
 
@@ -272,11 +298,11 @@ Section "Uninstall"
     ${If} $NotRegistered != 1
         Call un.ReleaseScheme
         DeleteRegKey SHCTX "${PREVIOUS_HANDLER_KEY}"
-        DeleteRegValue SHCTX "${REGISTERED_APPS_KEY}" "${PRODUCT}"
-        DeleteRegKey /ifempty SHCTX "${REGISTERED_APPS_KEY}"
-        DeleteRegKey SHCTX "${CAPABILITIES_KEY}"
-        DeleteRegKey /ifempty SHCTX "Software\${COMPANY}\Quarrion Shell"
-        DeleteRegKey /ifempty SHCTX "Software\${COMPANY}"
+        !insertmacro DefaultAppsView
+        !insertmacro RemoveDefaultApps
+        SetRegView default
+        ; Also where earlier versions wrote it on 64-bit Windows; elsewhere it is already gone.
+        !insertmacro RemoveDefaultApps
         DeleteRegKey SHCTX "${PROGID_KEY}"
         DeleteRegKey SHCTX "${APPLICATION_KEY}"
         DeleteRegKey SHCTX "${UNINSTALL_KEY}"

@@ -309,6 +309,24 @@ TEST(WithoutScriptingShell, ReportsWithEmptyFields) {
     EXPECT_FALSE(run.game);
 }
 
+// A 32-bit game's installer writes its path where 32-bit programs see HKLM\Software, which is
+// where the program reads it: every row above sets it there. On 64-bit Windows, a value only in
+// the native view is not found.
+TEST(RegistryView, AValueOnlyIn64BitViewIsNotTheGames) {
+    if (!UnderWow64()) {
+        GTEST_SKIP() << "one registry view on 32-bit Windows";
+    }
+    InstallStandInGame(game);
+    RemoveMachineKey(gameKey);
+    SetText(Hive::NativeMachine, gameKey, L"InstallPath", game);
+    const ShellRun run = RunShell(L"quarrion://h/p", shellFolder);
+    RemoveKey(Hive::NativeMachine, gameKey);
+    EXPECT_EQ(run.exitCode, 1u);
+    ASSERT_TRUE(run.box);
+    EXPECT_EQ(run.box->text, firstLine + L"\r\nServer: \r\nPass: ");
+    EXPECT_FALSE(run.game);
+}
+
 // Runs only in the Cyrillic code page (LC_ALL=ru_RU.UTF-8, tests/e2e/CMakeLists.txt): its letters
 // reach a game that reads the ANSI line exactly, and best fit still cannot smuggle an option in.
 TEST(InCyrillicCodePage, ReadsLettersExactlyAndRefusesLookAlikes) {

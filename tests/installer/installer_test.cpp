@@ -44,6 +44,11 @@ InstallMode OtherMode(InstallMode mode) {
     return mode == InstallMode::AllUsers ? InstallMode::CurrentUser : InstallMode::AllUsers;
 }
 
+// Where the shell reads Default apps: the mode's hive as 64-bit programs see it.
+Hive DefaultAppsHive(InstallMode mode) {
+    return mode == InstallMode::AllUsers ? Hive::NativeMachine : Hive::User;
+}
+
 std::wstring ShellOf(InstallMode mode) {
     return InstallFolder(mode) + L"\\quarrion_shell.exe";
 }
@@ -130,6 +135,7 @@ void RemoveEveryInstall() {
         }
         for (const auto& key : ourKeys) {
             RemoveKey(HiveOf(mode), key);
+            RemoveKey(DefaultAppsHive(mode), key);
         }
     }
 }
@@ -181,7 +187,8 @@ TEST_P(Installed, WritesNothingForTheOtherMode) {
     for (const auto& key : ourKeys) {
         EXPECT_FALSE(KeyExists(other, key)) << testing::PrintToString(key);
     }
-    EXPECT_EQ(ReadText(other, registeredApps, product), std::nullopt);
+    EXPECT_EQ(ReadText(DefaultAppsHive(OtherMode(GetParam().mode)), registeredApps, product),
+              std::nullopt);
     EXPECT_FALSE(std::filesystem::exists(InstallFolder(OtherMode(GetParam().mode))));
 }
 
@@ -199,19 +206,42 @@ TEST_P(Installed, ShowsInAddRemovePrograms) {
 }
 
 // Settings, Default apps: RegisteredApplications names the capabilities, whose URL association
-// names a ProgID that opens links with the program.
+// names a ProgID that opens links with the program; all of it read as the 64-bit shell reads it.
 TEST_P(Installed, ListsItselfInDefaultApps) {
-    const auto capabilities = ReadText(hive(), registeredApps, product);
+    const Hive shellView = DefaultAppsHive(GetParam().mode);
+    const auto capabilities = ReadText(shellView, registeredApps, product);
     ASSERT_EQ(capabilities, L"Software\\Tabrix\\Quarrion Shell\\Capabilities");
-    EXPECT_EQ(ReadText(hive(), *capabilities, L"ApplicationName"), product);
-    EXPECT_NE(ReadText(hive(), *capabilities, L"ApplicationDescription").value_or(L""), L"");
-    EXPECT_EQ(ReadText(hive(), *capabilities, L"ApplicationIcon"), L"\"" + Shell() + L"\",0");
-    const auto progId = ReadText(hive(), *capabilities + L"\\URLAssociations", L"quarrion");
+    EXPECT_EQ(ReadText(shellView, *capabilities, L"ApplicationName"), product);
+    EXPECT_NE(ReadText(shellView, *capabilities, L"ApplicationDescription").value_or(L""), L"");
+    EXPECT_EQ(ReadText(shellView, *capabilities, L"ApplicationIcon"), L"\"" + Shell() + L"\",0");
+    const auto progId = ReadText(shellView, *capabilities + L"\\URLAssociations", L"quarrion");
     ASSERT_NE(progId.value_or(L""), L"");
     const std::wstring progIdKey = L"Software\\Classes\\" + *progId;
-    EXPECT_EQ(ReadText(hive(), progIdKey + L"\\shell\\open\\command", L""),
+    EXPECT_EQ(ReadText(shellView, progIdKey + L"\\shell\\open\\command", L""),
               OpenCommandOf(GetParam().mode));
-    EXPECT_EQ(ReadText(hive(), progIdKey + L"\\DefaultIcon", L""), L"\"" + Shell() + L"\",0");
+    EXPECT_EQ(ReadText(shellView, progIdKey + L"\\DefaultIcon", L""), L"\"" + Shell() + L"\",0");
+    if (UnderWow64() && GetParam().mode == InstallMode::AllUsers) {
+        EXPECT_EQ(ReadText(Hive::Machine, registeredApps, product), std::nullopt)
+            << "also where the 64-bit shell does not look";
+    }
+}
+
+// A copy of an earlier version wrote Default apps where 32-bit programs see HKLM\Software, which
+// 64-bit Windows hides from the shell; installing again moves it to where the shell reads it.
+TEST_P(Installed, AgainMovesAnEarlierDefaultAppsRegistration) {
+    if (!UnderWow64() || GetParam().mode != InstallMode::AllUsers) {
+        GTEST_SKIP() << "one registry view here";
+    }
+    const std::wstring capabilities = L"Software\\Tabrix\\Quarrion Shell\\Capabilities";
+    RemoveKey(Hive::NativeMachine, companyKey);
+    SetText(Hive::Machine, registeredApps, product, capabilities);
+    SetText(Hive::Machine, capabilities + L"\\URLAssociations", L"quarrion", L"Tabrix.Old");
+    RunSetup(GetParam().switches);
+    EXPECT_EQ(ReadText(Hive::Machine, registeredApps, product), std::nullopt);
+    EXPECT_FALSE(KeyExists(Hive::Machine, companyKey));
+    EXPECT_EQ(ReadText(Hive::NativeMachine, registeredApps, product), capabilities);
+    EXPECT_EQ(ReadText(Hive::NativeMachine, capabilities + L"\\URLAssociations", L"quarrion"),
+              L"Tabrix.QuarrionShell.Link");
 }
 
 // What browsers show when they ask before opening a link. Wine's AssocQueryString answers the
@@ -338,7 +368,7 @@ class Uninstall : public testing::TestWithParam<ModeCase> {
 };
 
 TEST_P(Uninstall, RemovesEverythingItInstalled) {
-    const auto progId = ReadText(hive(),
+    const auto progId = ReadText(DefaultAppsHive(GetParam().mode),
                                  L"Software\\Tabrix\\Quarrion Shell\\Capabilities"
                                  L"\\URLAssociations",
                                  L"quarrion");
@@ -347,11 +377,13 @@ TEST_P(Uninstall, RemovesEverythingItInstalled) {
     EXPECT_EQ(FilesLeftIn(InstallFolder(GetParam().mode)), L"") << "left behind";
     EXPECT_FALSE(std::filesystem::exists(InstallFolder(GetParam().mode) + L"\\.."))
         << "the company folder";
-    for (const auto& key : ourKeys) {
-        EXPECT_FALSE(KeyExists(hive(), key)) << testing::PrintToString(key);
+    for (const Hive view : {hive(), DefaultAppsHive(GetParam().mode)}) {
+        for (const auto& key : ourKeys) {
+            EXPECT_FALSE(KeyExists(view, key)) << testing::PrintToString(key);
+        }
+        EXPECT_EQ(ReadText(view, registeredApps, product), std::nullopt);
     }
     EXPECT_FALSE(KeyExists(hive(), L"Software\\Classes\\" + *progId));
-    EXPECT_EQ(ReadText(hive(), registeredApps, product), std::nullopt);
     EXPECT_EQ(EntriesNamed(hive(), product), 0);
 }
 
@@ -402,7 +434,7 @@ TEST_P(Uninstall, LeftBehindCopyKeepsTheInstalledOnesRegistration) {
     EXPECT_EQ(FilesLeftIn(InstallFolder(GetParam().mode)), L"") << "left behind";
     EXPECT_EQ(ReadText(hive(), uninstallKey, L"InstallLocation"), moved);
     EXPECT_EQ(ReadText(hive(), commandKey, L""), L"\"" + moved + L"\\quarrion_shell.exe\" %1");
-    EXPECT_NE(ReadText(hive(), registeredApps, product), std::nullopt);
+    EXPECT_NE(ReadText(DefaultAppsHive(GetParam().mode), registeredApps, product), std::nullopt);
     EXPECT_EQ(ReadText(hive(), applicationKey, L"FriendlyAppName"), product);
     UninstallCopyIn(moved);
     EXPECT_EQ(FilesLeftIn(moved), L"");
@@ -438,7 +470,7 @@ TEST_P(SideBySide, RemovingOneSparesTheOther) {
     EXPECT_TRUE(std::filesystem::exists(ShellOf(kept)));
     EXPECT_EQ(ReadText(HiveOf(kept), commandKey, L""), OpenCommandOf(kept));
     EXPECT_EQ(ReadText(HiveOf(kept), uninstallKey, L"InstallLocation"), InstallFolder(kept));
-    EXPECT_NE(ReadText(HiveOf(kept), registeredApps, product), std::nullopt);
+    EXPECT_NE(ReadText(DefaultAppsHive(kept), registeredApps, product), std::nullopt);
     EXPECT_EQ(ReadText(HiveOf(kept), applicationKey, L"FriendlyAppName"), product);
     if (DispatchSees(kept)) {
         EXPECT_EQ(HandlerOfLinks(), ShellOf(kept));

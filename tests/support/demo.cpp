@@ -44,12 +44,13 @@ int wmain() {
         wchar_t link[32767] = {};
         const bool hasLink = ::GetEnvironmentVariableW(L"QUARRION_DEMO_LINK", link, 32767) > 0;
         InstallProduct();
-        Print(L"Installed quarrion_shell_setup.exe /S /AllUsers into " + InstallFolder());
+        Print(std::wstring(UnderWow64() ? L"64-bit Windows (WoW64)" : L"32-bit Windows") +
+              L": installed quarrion_shell_setup.exe /S /AllUsers into " + InstallFolder());
         const std::wstring game = L"C:\\Games\\Quarrion\\quarrion.exe";
         InstallStandInGame(game);
         SetInstallPath(game);
-        Print(L"Stand-in game installed; HKLM\\SOFTWARE\\Dunmarch\\Quarrion\\InstallPath = " +
-              game);
+        Print(L"Stand-in game installed; InstallPath = " + game + L" in HKLM\\SOFTWARE" +
+              (UnderWow64() ? L"\\WOW6432Node" : L"") + L"\\Dunmarch\\Quarrion");
 
         // An empty link cannot be dispatched; the program is then started with no link at all.
         Print(hasLink ? L"Opening " + std::wstring(link) + L" as a click would (ShellExecuteEx)"

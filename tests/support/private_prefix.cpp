@@ -17,10 +17,43 @@ void Check(LSTATUS status, const char* what) {
 }
 
 HKEY Root(Hive hive) {
-    return hive == Hive::Machine ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
+    return hive == Hive::User ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE;
 }
 
+REGSAM View(Hive hive) {
+    return hive == Hive::NativeMachine ? KEY_WOW64_64KEY : 0;
+}
+
+// An open registry key, closed on every path out.
+class OpenKey {
+  public:
+    OpenKey(Hive hive, const std::wstring& key, REGSAM access, bool create = false)
+        : status_(create
+                      ? ::RegCreateKeyExW(Root(hive), key.c_str(), 0, nullptr, 0,
+                                          access | View(hive), nullptr, &key_, nullptr)
+                      : ::RegOpenKeyExW(Root(hive), key.c_str(), 0, access | View(hive), &key_)) {}
+    OpenKey(const OpenKey&) = delete;
+    OpenKey& operator=(const OpenKey&) = delete;
+    ~OpenKey() {
+        if (status_ == ERROR_SUCCESS) {
+            ::RegCloseKey(key_);
+        }
+    }
+
+    [[nodiscard]] LSTATUS status() const { return status_; }
+    [[nodiscard]] HKEY get() const { return key_; }
+
+  private:
+    HKEY key_ = nullptr; // before status_: the call that sets status_ fills it in
+    LSTATUS status_;
+};
+
 } // namespace
+
+bool UnderWow64() {
+    BOOL wow64 = FALSE;
+    return ::IsWow64Process(::GetCurrentProcess(), &wow64) != FALSE && wow64 != FALSE;
+}
 
 void RequirePrivatePrefix() {
     const HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
@@ -37,13 +70,15 @@ void RequirePrivatePrefix() {
 }
 
 std::optional<std::wstring> ReadText(Hive hive, const std::wstring& key, const std::wstring& name) {
+    const OpenKey opened(hive, key, KEY_QUERY_VALUE);
     DWORD size = 0;
-    if (::RegGetValueW(Root(hive), key.c_str(), name.c_str(), RRF_RT_REG_SZ, nullptr, nullptr,
+    if (opened.status() != ERROR_SUCCESS ||
+        ::RegGetValueW(opened.get(), nullptr, name.c_str(), RRF_RT_REG_SZ, nullptr, nullptr,
                        &size) != ERROR_SUCCESS) {
         return std::nullopt;
     }
     std::wstring text(size / sizeof(wchar_t), L'\0');
-    if (::RegGetValueW(Root(hive), key.c_str(), name.c_str(), RRF_RT_REG_SZ, nullptr, text.data(),
+    if (::RegGetValueW(opened.get(), nullptr, name.c_str(), RRF_RT_REG_SZ, nullptr, text.data(),
                        &size) != ERROR_SUCCESS) {
         return std::nullopt;
     }
@@ -52,31 +87,31 @@ std::optional<std::wstring> ReadText(Hive hive, const std::wstring& key, const s
 }
 
 std::set<std::wstring> Names(Hive hive, const std::wstring& key, bool values) {
-    HKEY opened = nullptr;
-    if (::RegOpenKeyExW(Root(hive), key.c_str(), 0, KEY_READ, &opened) != ERROR_SUCCESS) {
-        return {};
-    }
+    const OpenKey opened(hive, key, KEY_READ);
     std::set<std::wstring> names;
-    for (DWORD i = 0;; ++i) {
+    for (DWORD i = 0; opened.status() == ERROR_SUCCESS; ++i) {
         wchar_t name[256] = {};
         DWORD length = 256;
-        const LSTATUS status =
-            values ? ::RegEnumValueW(opened, i, name, &length, nullptr, nullptr, nullptr, nullptr)
-                   : ::RegEnumKeyExW(opened, i, name, &length, nullptr, nullptr, nullptr, nullptr);
+        const LSTATUS status = values ? ::RegEnumValueW(opened.get(), i, name, &length, nullptr,
+                                                        nullptr, nullptr, nullptr)
+                                      : ::RegEnumKeyExW(opened.get(), i, name, &length, nullptr,
+                                                        nullptr, nullptr, nullptr);
         if (status != ERROR_SUCCESS) {
             break;
         }
         names.insert(name);
     }
-    ::RegCloseKey(opened);
     return names;
 }
 
 void SetValue(Hive hive, const std::wstring& key, const std::wstring& name, unsigned long type,
               const void* data, unsigned long size) {
     RequirePrivatePrefix();
-    Check(::RegSetKeyValueW(Root(hive), key.c_str(), name.c_str(), type, data, size),
-          "writing a registry value");
+    const OpenKey opened(hive, key, KEY_SET_VALUE, true);
+    Check(opened.status(), "creating a registry key");
+    Check(
+        ::RegSetValueExW(opened.get(), name.c_str(), 0, type, static_cast<const BYTE*>(data), size),
+        "writing a registry value");
 }
 
 void SetText(Hive hive, const std::wstring& key, const std::wstring& name,
@@ -95,11 +130,15 @@ void RemoveMachineValue(const std::wstring& key, const std::wstring& name) {
 
 void RemoveKey(Hive hive, const std::wstring& key) {
     RequirePrivatePrefix();
-    const LSTATUS status = ::RegDeleteTreeW(Root(hive), key.c_str());
-    if (status != ERROR_FILE_NOT_FOUND) {
-        Check(status, "removing a registry key");
+    {
+        const OpenKey opened(hive, key, KEY_ALL_ACCESS);
+        if (opened.status() == ERROR_FILE_NOT_FOUND) {
+            return;
+        }
+        Check(opened.status(), "opening a registry key to remove");
+        Check(::RegDeleteTreeW(opened.get(), nullptr), "removing a registry key's contents");
     }
-    ::RegDeleteKeyW(Root(hive), key.c_str()); // RegDeleteTree leaves the key itself
+    Check(::RegDeleteKeyExW(Root(hive), key.c_str(), View(hive), 0), "removing a registry key");
 }
 
 void InstallStandInGame(const std::wstring& programPath) {

@@ -17,7 +17,12 @@ void InstallStandInGame(const std::wstring& programPath);
 void InstallBatchStandIn(const std::wstring& batchPath);
 
 // The two hives a program's keys go to: HKEY_LOCAL_MACHINE for everyone, HKEY_CURRENT_USER for one.
-enum class Hive { Machine, User };
+// NativeMachine is HKEY_LOCAL_MACHINE as 64-bit programs see it, the shell among them: on 64-bit
+// Windows a 32-bit program's HKLM\Software is WOW6432Node there. Elsewhere it is Machine.
+enum class Hive { Machine, User, NativeMachine };
+
+// True when this 32-bit program runs on 64-bit Windows, under WoW64, with two registry views.
+bool UnderWow64();
 
 // A text value, or nothing when it is absent or not text.
 std::optional<std::wstring> ReadText(Hive hive, const std::wstring& key, const std::wstring& name);

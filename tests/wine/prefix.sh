@@ -1,10 +1,16 @@
 #!/bin/sh
-# Makes sure the private 32-bit Wine prefix at $1 exists, with windows that need no display, and
-# that its server is running and kept warm between programs. Safe to call concurrently.
+# Makes sure the private Wine prefix at $1 exists, with windows that need no display, and that its
+# server is running and kept warm between programs. Safe to call concurrently. A prefix whose name
+# ends in -win64 is a 64-bit one, where our 32-bit programs run under WoW64 as on players'
+# Windows; any other is 32-bit only.
 set -eu
 prefix=$1
 mkdir -p "$(dirname "$prefix")"
-export WINEPREFIX="$prefix" WINEARCH=win32 WINEDEBUG=-all
+case $prefix in
+*-win64) arch=win64 ;;
+*) arch=win32 ;;
+esac
+export WINEPREFIX="$prefix" WINEARCH=$arch WINEDEBUG=-all
 log="$prefix.log"
 
 # Wine's services outlive this script; flock -o keeps the lock from being inherited by them.
@@ -28,8 +34,9 @@ if [ ! -f "$marker" ]; then
 	WINEDLLOVERRIDES='mscoree=;mshtml=;winemenubuilder.exe=d' wineboot -i </dev/null >>"$log" 2>&1
 	wine reg add 'HKCU\Software\Wine\DllOverrides' /v winemenubuilder.exe /d '' /f </dev/null >>"$log" 2>&1
 	wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f </dev/null >>"$log" 2>&1
-	# The tests write the registry only where they find this value naming their own prefix.
-	wine reg add 'HKLM\Software\QuarrionTests' /v PrivatePrefix /d "$prefix" /f </dev/null >>"$log" 2>&1
+	# The tests write the registry only where they find this value naming their own prefix, in
+	# the view they see as 32-bit programs.
+	wine reg add 'HKLM\Software\QuarrionTests' /v PrivatePrefix /d "$prefix" /f /reg:32 </dev/null >>"$log" 2>&1
 	# wineboot already started the desktop with the default driver; a new session picks up null.
 	wineserver -k </dev/null >>"$log" 2>&1 || true
 	wineserver -w </dev/null >>"$log" 2>&1 || true

@@ -1,11 +1,17 @@
 #!/bin/sh
 # Usage: wine-run.sh PREFIX PROGRAM [ARGUMENT...]
-# Runs a Windows program in the private prefix and passes on its output and exit status.
+# Runs a Windows program in the private prefix and passes on its output and exit status. With
+# QUARRION_PREFIX_KIND=win64 it runs in the 64-bit prefix beside it, PREFIX-win64, instead.
 set -eu
 prefix=$1
 shift
+arch=win32
+if [ "${QUARRION_PREFIX_KIND:-}" = win64 ]; then
+	prefix=$prefix-win64
+	arch=win64
+fi
 "$(dirname "$0")/prefix.sh" "$prefix"
-export WINEPREFIX="$prefix" WINEARCH=win32 WINEDEBUG=-all
+export WINEPREFIX="$prefix" WINEARCH=$arch WINEDEBUG=-all
 
 # Services Wine starts on demand inherit the program's output, so it goes to files that are
 # copied out afterwards; a runner reading a pipe would otherwise wait on those services forever.
