@@ -90,9 +90,29 @@ Var NotRegistered ; the uninstaller's copy is not the installed one of either mo
 !insertmacro DefineQuitForAdministrator ""
 !insertmacro DefineQuitForAdministrator "un."
 
+; MultiUser's own box for /AllUsers without an administrator has no silent default, so a silent
+; deployment would wait on a box nobody sees. This check comes first and has one: /S ends at
+; once with 740.
+!macro RefuseAllUsersWithoutAdministrator UN TEXT
+    ${${UN}GetParameters} $0
+    ClearErrors
+    ${${UN}GetOptions} $0 "/AllUsers" $1
+    ${IfNot} ${Errors}
+        UserInfo::GetAccountType
+        Pop $1
+        ${If} $1 != "Admin"
+        ${AndIf} $1 != "Power"
+            MessageBox MB_OK|MB_ICONSTOP "${TEXT}" /SD IDOK
+            Call ${UN}QuitForAdministrator
+        ${EndIf}
+    ${EndIf}
+!macroend
+
 Function .onInit
     ; /D= chooses the folder; MultiUser would otherwise replace it with the mode's default.
     StrCpy $R0 $INSTDIR
+    !insertmacro RefuseAllUsersWithoutAdministrator "" \
+        "Installing $(^Name) for all users needs an administrator account."
     !insertmacro MULTIUSER_INIT
     ${If} $R0 != ""
         StrCpy $INSTDIR $R0
@@ -237,6 +257,8 @@ SectionEnd
 ; behind by an install into another folder matches neither: it removes its files and no keys.
 Function un.onInit
     StrCpy $R0 $INSTDIR
+    !insertmacro RefuseAllUsersWithoutAdministrator "un." \
+        "Removing $(^Name) for all users needs an administrator account."
     !insertmacro MULTIUSER_UNINIT
     ReadRegStr $0 HKCU "${UNINSTALL_KEY}" "InstallLocation"
     ReadRegStr $1 HKLM "${UNINSTALL_KEY}" "InstallLocation"
