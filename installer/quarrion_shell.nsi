@@ -164,7 +164,6 @@ FunctionEnd
 Function KeepPreviousHandler
     ReadRegStr $0 SHCTX "${SCHEME_KEY}\shell\open\command" ""
     ${If} $0 == ""
-    ${OrIf} $0 == '${OPEN_COMMAND}'
         Return
     ${EndIf}
     Push $0

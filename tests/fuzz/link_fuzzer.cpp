@@ -176,7 +176,6 @@ void CheckLink(std::wstring_view installPath, std::wstring_view text) {
     Require(IsSafeField(link.password, true) == Safe(link.password, true),
             "the safety check of the password for a batch program");
     // Every reader: the game or cmd.exe, reading the wide line or an ANSI line made by best fit.
-    bool acceptedAsIs = false;
     for (const bool batch : {false, true}) {
         for (const auto inCodePage :
              {+[](std::wstring_view text) { return std::wstring(text); }, &BestFit1252}) {
@@ -198,12 +197,12 @@ void CheckLink(std::wstring_view installPath, std::wstring_view text) {
             }
         }
     }
+    const bool safe = Safe(link.server, false) && Safe(link.password, false);
     try {
         RequireSafeFields(link);
-        acceptedAsIs = true;
+        Require(safe, "an unsafe field is refused");
     } catch (const LaunchFailure&) {
-    }
-    if (!acceptedAsIs) {
+        Require(!safe, "a safe link is accepted");
         return;
     }
 

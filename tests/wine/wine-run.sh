@@ -5,13 +5,13 @@
 set -eu
 prefix=$1
 shift
-arch=win32
 if [ "${QUARRION_PREFIX_KIND:-}" = win64 ]; then
 	prefix=$prefix-win64
-	arch=win64
 fi
+# prefix.sh makes the prefix of the kind its name says; Wine then reads the kind from it.
 "$(dirname "$0")/prefix.sh" "$prefix"
-export WINEPREFIX="$prefix" WINEARCH=$arch WINEDEBUG=-all
+unset WINEARCH
+export WINEPREFIX="$prefix" WINEDEBUG=-all
 
 # Services Wine starts on demand inherit the program's output, so it goes to files that are
 # copied out afterwards; a runner reading a pipe would otherwise wait on those services forever.
