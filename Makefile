@@ -1,7 +1,7 @@
 # make demo [LINK='quarrion://host:port/password']   open a link with quarrion_shell.exe under Wine
 # make test                                          build everything and run every test
-# make dist                                          dist/: the program, its installer, SHA256SUMS
-# make verify-dist [SIGN_CA=ca.pem]                  check dist/ against SHA256SUMS and the CA
+# make dist                                          dist/: the program, its installer, BUILDINFO, SHA256SUMS
+# make verify-dist [SIGN_CA=ca.pem SIGNER_SHA256=…]  check dist/ against SHA256SUMS and the signer
 # Both install what is missing first (Debian, as root).
 
 LINK ?= quarrion://127.0.0.1:27960/secret
@@ -73,27 +73,26 @@ demo: export QUARRION_PREFIX_KIND = win64
 demo: windows
 	$(WINE_RUN) $(WINDOWS_BUILD)/bin/demo.exe
 
-# The release in $(DIST): the program, its installer and SHA256SUMS, built apart from the tests so
-# that it is the same bytes wherever and whenever it is built (time stamps: SOURCE_DATE_EPOCH, by
-# default the commit's time). Signed with SIGN_PFX=<PKCS#12 file> SIGN_PASSWORD_FILE=<file>
-# [SIGN_TIMESTAMP_URL=<RFC 3161 server>]; a signed build always starts from scratch.
+# The release in $(DIST): the program, its installer, BUILDINFO and SHA256SUMS, built apart from the
+# tests so that it is the same bytes wherever and whenever it is built (time stamps:
+# SOURCE_DATE_EPOCH, by default the commit's time). Refuses a tree with uncommitted changes unless
+# ALLOW_DIRTY=1, and a DIST holding anything but a previous release. Signed with
+# SIGN_PFX=<PKCS#12 file> SIGN_PASSWORD_FILE=<file> [SIGN_TIMESTAMP_URL=<RFC 3161 server>]
+# [SIGN_CA=<CA, PEM; default: the system's>], and verified before it is called a release.
+# The scripts take every setting from the environment, so no path is parsed by a shell.
 DIST ?= dist
-RELEASE := release$(if $(SIGN_PFX),-signed)
+export DIST ALLOW_DIRTY SIGN_PFX SIGN_PASSWORD_FILE SIGN_TIMESTAMP_URL SIGN_CA SIGNER_SHA256 \
+	ALLOW_ANY_SIGNER
 dist: deps
-	$(if $(SIGN_PFX),rm -rf build/release-signed)
-	cmake --preset $(RELEASE) -DQUARRION_SIGN_PFX=$(abspath $(SIGN_PFX)) \
-		-DQUARRION_SIGN_PASSWORD_FILE=$(abspath $(SIGN_PASSWORD_FILE)) \
-		-DQUARRION_SIGN_TIMESTAMP_URL=$(SIGN_TIMESTAMP_URL)
-	cmake --build --preset $(RELEASE)
-	rm -rf $(DIST)
-	mkdir -p $(DIST)
-	cp build/$(RELEASE)/release/quarrion_shell.exe build/$(RELEASE)/bin/quarrion_shell_setup.exe $(DIST)/
-	cd $(DIST) && sha256sum quarrion_shell.exe quarrion_shell_setup.exe > SHA256SUMS
-	cat $(DIST)/SHA256SUMS
+	tools/dist.sh
 
-# Checks $(DIST) against its SHA256SUMS and, with SIGN_CA=<CA certificate, PEM>, every signature.
+# Checks $(DIST) against its SHA256SUMS and, with SIGN_CA=<CA certificate, PEM> and
+# SIGNER_SHA256=<the publisher certificate's fingerprint>, every signature.
 verify-dist:
-	tools/verify-dist.sh $(DIST) $(SIGN_CA)
+	tools/verify-dist.sh
 
+# dist/ loses only a release's own files, and goes only when nothing else is in it.
 clean:
-	rm -rf build dist
+	rm -rf build
+	cd dist 2>/dev/null && rm -f quarrion_shell.exe quarrion_shell_setup.exe BUILDINFO SHA256SUMS || true
+	rmdir dist 2>/dev/null || true

@@ -5,6 +5,8 @@
 ;   makensis -DVERSION=1.0.0.4 -DCOMPANY=... -DPRODUCT=... -DSHELL_EXE=<program as shipped>
 ;            -DICON=<icon> -DOUTFILE=<setup exe> -DFINALIZE=<command> quarrion_shell.nsi
 ; where FINALIZE is tools/finalize_pe.py with its options, run on each executable NSIS writes.
+; makensis runs it through a shell, so it and the paths are relative, holding nothing that shell
+; would act on.
 ;
 ; Modes, as MultiUser.nsh gives them: /AllUsers (Program Files, HKLM; needs an administrator) or
 ; /CurrentUser (%LOCALAPPDATA%\Programs, HKCU; needs nothing). Without a switch an administrator
@@ -16,8 +18,8 @@ SetCompressor /SOLID lzma
 
 ; The uninstaller, before it is packed, and then the installer get the build's time stamp and,
 ; for a signed release, their signatures.
-!uninstfinalize '${FINALIZE} "%1"' = 0
-!finalize '${FINALIZE} "%1"' = 0
+!uninstfinalize "${FINALIZE} '%1'" = 0
+!finalize "${FINALIZE} '%1'" = 0
 
 !define SHELL_NAME "quarrion_shell.exe"
 !define SCHEME_KEY "Software\Classes\quarrion"

@@ -4,6 +4,7 @@ SOURCE_DATE_EPOCH, it is signed with Authenticode (SHA-256) when a PKCS#12 file 
 file time becomes SOURCE_DATE_EPOCH too, as an installer that packs it stores that time.
 
 Usage: finalize_pe.py --epoch SECONDS [--pfx FILE --password-file FILE [--timestamp-url URL]] EXE
+   or: finalize_pe.py @OPTIONS_FILE EXE, the options one per line
 
 The password is read by osslsigncode from its file; it never appears on a command line.
 """
@@ -43,7 +44,7 @@ def sign(path, pfx, password_file, timestamp_url):
 
 
 def main():
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0], fromfile_prefix_chars="@")
     parser.add_argument("--epoch", type=int, required=True)
     parser.add_argument("--pfx", default="")
     parser.add_argument("--password-file", default="")

@@ -6,7 +6,9 @@
 # 2. a throwaway CA and code-signing certificate are made; a signed `make dist` never shows the
 #    password; `make verify-dist` accepts its signatures, and the uninstaller that the signed
 #    installer writes (installed silently in the private Wine prefix) is signed too;
-# 3. `make verify-dist` refuses the release with one byte changed, with or without new checksums.
+# 3. `make dist` refuses a DIST holding anything but a release, a tree with uncommitted changes,
+#    sources unpacked inside another repository, and a certificate without the code-signing usage;
+# 4. `make verify-dist` refuses every release that is not the signed one as it was made.
 set -eu
 root=$(cd "$(dirname "$0")/../.." && pwd)
 prefix=$1
@@ -14,7 +16,7 @@ prefix=$1
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 unset SOURCE_DATE_EPOCH # each build takes its commit's time, as a user's would
-files="quarrion_shell.exe quarrion_shell_setup.exe SHA256SUMS"
+files="quarrion_shell.exe quarrion_shell_setup.exe BUILDINFO SHA256SUMS"
 
 fail() {
 	echo "check-release: FAILED: $*" >&2
@@ -60,6 +62,29 @@ echo "check-release: two clean builds are the same bytes ($(seconds "$start") s)
 sed 's/^/    /' "$first/dist/SHA256SUMS"
 
 start=$(date +%s)
+refused_make() {
+	what=$1
+	clone=$2
+	shift 2
+	if (cd "$clone" && make "$@") >"$work/refused.log" 2>&1; then fail "make $* accepted $what"; fi
+}
+shared="$work/releases"
+mkdir "$shared"
+echo "older release notes" >"$shared/notes.txt"
+refused_make "a DIST holding another file" "$first" dist DIST="$shared"
+[ -f "$shared/notes.txt" ] || fail "make dist deleted a file in DIST that was not its own"
+echo "# changed" >>"$first/README.md"
+refused_make "a tree with uncommitted changes" "$first" dist DIST="$work/dirty"
+git -C "$first" checkout -q README.md
+outer="$work/outer"
+git init -q "$outer"
+git -C "$outer" -c user.name=t -c user.email=t@example.com commit -q --allow-empty -m outer
+git -C "$root" archive --prefix=unpacked/ HEAD | tar -x -C "$outer"
+refused_make "sources inside another repository, without SOURCE_DATE_EPOCH" "$outer/unpacked" dist
+grep -q "not a git checkout of this project" "$work/refused.log" || fail "the enclosing repository was not the reason"
+echo "check-release: make dist refuses a foreign file in DIST, a dirty tree and an enclosing repository ($(seconds "$start") s)"
+
+start=$(date +%s)
 keys="$work/keys"
 mkdir "$keys"
 cat >"$keys/ca.cnf" <<'CONF'
@@ -78,27 +103,44 @@ keyUsage = critical, digitalSignature
 extendedKeyUsage = codeSigning
 subjectKeyIdentifier = hash
 authorityKeyIdentifier = keyid
+[nousage]
+basicConstraints = critical, CA:FALSE
+keyUsage = critical, digitalSignature
+subjectKeyIdentifier = hash
+authorityKeyIdentifier = keyid
 CONF
+# A certificate of the throwaway CA: NAME, its extensions.
+make_cert() {
+	openssl req -newkey rsa:2048 -nodes -keyout "$1.key" -out "$1.csr" -subj "/CN=Quarrion $1"
+	openssl x509 -req -in "$1.csr" -CA ca.pem -CAkey ca.key -CAcreateserial -out "$1.pem" \
+		-days 2 -extfile ca.cnf -extensions "$2"
+	openssl pkcs12 -export -inkey "$1.key" -in "$1.pem" -certfile ca.pem -out "$1.p12" \
+		-passout file:password
+}
 (
 	cd "$keys"
 	openssl req -x509 -newkey rsa:2048 -nodes -keyout ca.key -out ca.pem -days 2 \
 		-config ca.cnf -extensions ca
-	openssl req -newkey rsa:2048 -nodes -keyout signer.key -out signer.csr \
-		-subj "/CN=Quarrion Release Tests Signer"
-	openssl x509 -req -in signer.csr -CA ca.pem -CAkey ca.key -CAcreateserial -out signer.pem \
-		-days 2 -extfile ca.cnf -extensions signer
 	openssl rand -hex 16 >password
-	openssl pkcs12 -export -inkey signer.key -in signer.pem -certfile ca.pem -out signer.p12 \
-		-passout file:password
+	make_cert signer signer
+	make_cert mallory signer
+	make_cert nousage nousage
 ) >"$work/keys.log" 2>&1 || { cat "$work/keys.log" >&2; fail "making the throwaway certificates"; }
+fingerprint() { openssl x509 -in "$keys/$1.pem" -noout -fingerprint -sha256 | sed 's/.*=//'; }
 
+# Over a previous release, which it replaces.
 signed="$work/signed"
+cp -r "$first/dist" "$signed"
 run_make "$first" "$work/signed.log" dist DIST="$signed" SIGN_PFX="$keys/signer.p12" \
-	SIGN_PASSWORD_FILE="$keys/password"
+	SIGN_PASSWORD_FILE="$keys/password" SIGN_CA="$keys/ca.pem"
 if grep -q "$(cat "$keys/password")" "$work/signed.log"; then
 	fail "the signing password appeared in the build's output"
 fi
-run_make "$first" "$work/verify.log" verify-dist DIST="$signed" SIGN_CA="$keys/ca.pem"
+run_make "$first" "$work/verify.log" verify-dist DIST="$signed" SIGN_CA="$keys/ca.pem" \
+	SIGNER_SHA256="$(fingerprint signer)"
+refused_make "a certificate without the code-signing usage" "$first" dist DIST="$work/nousage" \
+	SIGN_PFX="$keys/nousage.p12" SIGN_PASSWORD_FILE="$keys/password" SIGN_CA="$keys/ca.pem"
+[ ! -e "$work/nousage" ] || fail "a release that does not verify reached DIST"
 
 # The uninstaller is written by the installer; install for one user, check it, remove it again.
 export WINEPREFIX="$prefix" WINEARCH=win32 WINEDEBUG=-all
@@ -118,14 +160,56 @@ done
 echo "check-release: signed program, installer and uninstaller verify against a throwaway CA ($(seconds "$start") s)"
 
 start=$(date +%s)
-tampered="$work/tampered"
-cp -r "$signed" "$tampered"
-flip_middle_byte "$tampered/quarrion_shell_setup.exe"
-if (cd "$first" && make verify-dist DIST="$tampered") >"$work/tampered.log" 2>&1; then
-	fail "verify-dist accepted a changed byte"
-fi
-(cd "$tampered" && sha256sum quarrion_shell.exe quarrion_shell_setup.exe >SHA256SUMS)
-if (cd "$first" && make verify-dist DIST="$tampered" SIGN_CA="$keys/ca.pem") >>"$work/tampered.log" 2>&1; then
-	fail "verify-dist accepted a changed byte under new checksums"
-fi
-echo "check-release: verify-dist refuses a changed byte, by checksum and by signature ($(seconds "$start") s)"
+# Each row: a changed copy of the signed release, which verify-dist must refuse.
+changed="$work/changed"
+resum() { (cd "$changed" && sha256sum quarrion_shell.exe quarrion_shell_setup.exe BUILDINFO >SHA256SUMS); }
+sign_programs() { # CERT, then osslsigncode's options
+	cert=$1
+	shift
+	for f in quarrion_shell.exe quarrion_shell_setup.exe; do
+		osslsigncode sign -certs "$keys/$cert.pem" -key "$keys/$cert.key" "$@" \
+			-in "$changed/$f" -out "$changed/$f.new" >/dev/null && mv "$changed/$f.new" "$changed/$f"
+	done
+}
+refused() { # WHAT, the reason verify-dist must give, then make's arguments
+	what=$1
+	reason=$2
+	shift 2
+	if (cd "$first" && make verify-dist DIST="$changed" SIGN_CA="$keys/ca.pem" "$@") >"$work/refused.log" 2>&1; then
+		fail "verify-dist accepted $what"
+	fi
+	grep -q "$reason" "$work/refused.log" || { cat "$work/refused.log" >&2; fail "verify-dist refused $what, but not because of it"; }
+	rm -rf "$changed"
+	cp -r "$signed" "$changed"
+}
+ours="SIGNER_SHA256=$(fingerprint signer)"
+cp -r "$signed" "$changed"
+flip_middle_byte "$changed/quarrion_shell_setup.exe"
+refused "a changed byte" "quarrion_shell_setup.exe does not match" "$ours"
+flip_middle_byte "$changed/quarrion_shell_setup.exe"
+resum
+refused "a changed byte under new checksums" "signature does not verify" "$ours"
+cp "$first/dist/quarrion_shell.exe" "$first/dist/quarrion_shell_setup.exe" "$changed/"
+sign_programs mallory -h sha256
+resum
+refused "another certificate of the same CA" "not by the publisher's certificate" "$ours"
+cp "$first/dist/quarrion_shell.exe" "$first/dist/quarrion_shell_setup.exe" "$changed/"
+sign_programs nousage -h sha256
+resum
+refused "a certificate without the code-signing usage" "without the code-signing usage" \
+	"SIGNER_SHA256=$(fingerprint nousage)"
+cp "$first/dist/quarrion_shell.exe" "$first/dist/quarrion_shell_setup.exe" "$changed/"
+sign_programs signer -h sha1
+sign_programs signer -h sha256 -nest
+resum
+refused "a SHA-1 primary signature under a nested SHA-256 one" "primary signature is not SHA-256" "$ours"
+mv "$changed/quarrion_shell.exe" "$changed/quarrion_shell_exe"
+cp "$changed/quarrion_shell_exe" "$changed/quarrion_shell.exe"
+flip_middle_byte "$changed/quarrion_shell.exe"
+sed -i 's/  quarrion_shell\.exe$/  quarrion_shell_exe/' "$changed/SHA256SUMS"
+refused "a line naming quarrion_shell_exe for quarrion_shell.exe" "does not list quarrion_shell.exe" "$ours"
+echo "unlisted" >"$changed/notes.txt"
+refused "a file that SHA256SUMS does not list" "holds notes.txt" "$ours"
+refused "a CA without the publisher's certificate" "would pass"
+run_make "$first" "$work/any.log" verify-dist DIST="$changed" SIGN_CA="$keys/ca.pem" ALLOW_ANY_SIGNER=1
+echo "check-release: verify-dist refuses a changed byte, another signer, no code-signing usage, SHA-1 first, a look-alike name and an extra file ($(seconds "$start") s)"
