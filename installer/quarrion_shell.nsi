@@ -65,6 +65,7 @@ VIAddVersionKey /LANG=1033 "OriginalFilename" "quarrion_shell_setup.exe"
 VIAddVersionKey /LANG=1033 "LegalCopyright" "Copyright (C) ${COMPANY}"
 
 Var GameNote
+Var Attempts ; writes of a file in use so far
 Var NotRegistered ; the uninstaller's copy is not the installed one of either mode
 
 !define MUI_ICON "${ICON}"
@@ -73,6 +74,7 @@ Var NotRegistered ; the uninstaller's copy is not the installed one of either mo
 !define MUI_FINISHPAGE_NOAUTOCLOSE
 !insertmacro MUI_PAGE_WELCOME
 !insertmacro MULTIUSER_PAGE_INSTALLMODE
+!define MUI_PAGE_CUSTOMFUNCTION_LEAVE CheckChosenFolder
 !insertmacro MUI_PAGE_DIRECTORY
 !insertmacro MUI_PAGE_INSTFILES
 !define MUI_PAGE_CUSTOMFUNCTION_PRE NoteMissingGame
@@ -110,6 +112,22 @@ Var NotRegistered ; the uninstaller's copy is not the installed one of either mo
     ${EndIf}
 !macroend
 
+; Exit codes of a failed install, Windows' own error numbers (`net helpmsg <code>` explains each).
+; A failure comes before anything is registered, so an earlier install's registration and Apps
+; entry stay as they were.
+!define EXIT_IN_USE 32 ; ERROR_SHARING_VIOLATION: quarrion_shell.exe stayed in use
+!define EXIT_CANNOT_WRITE 82 ; ERROR_CANNOT_MAKE: the folder or a file in it cannot be written
+!define EXIT_NOT_OURS 145 ; ERROR_DIR_NOT_EMPTY: the folder holds files of another program
+!define EXIT_BAD_FOLDER 267 ; ERROR_DIRECTORY: /D= names nothing that can be an install folder
+
+; Says why setup stops, in a box unless silent, and stops it with CODE.
+!macro FailInstall CODE TEXT
+    DetailPrint "${TEXT}"
+    MessageBox MB_OK|MB_ICONSTOP "${TEXT}" /SD IDOK
+    SetErrorLevel ${CODE}
+    Abort
+!macroend
+
 Function .onInit
     ; /D= chooses the folder; MultiUser would otherwise replace it with the mode's default.
     StrCpy $R0 $INSTDIR
@@ -119,7 +137,154 @@ Function .onInit
     ${If} $R0 != ""
         StrCpy $INSTDIR $R0
     ${EndIf}
+    Call CheckRequestedFolder
 FunctionEnd
+
+; NSIS drops a /D= it cannot use (a relative path, "C:/x", a file) and goes on with the default
+; folder; a quoted one it does not see at all. Either would install where nobody asked.
+Function CheckRequestedFolder
+    System::Call 'kernel32::GetCommandLineW() t .r0'
+    StrLen $1 $0
+    StrCpy $2 0
+    ${Do}
+        ${IfThen} $2 >= $1 ${|} Return ${|}
+        StrCpy $3 $0 4 $2
+        IntOp $2 $2 + 1
+        ${If} $3 == " /D="
+        ${OrIf} $3 == '"/D='
+            ${ExitDo}
+        ${EndIf}
+    ${Loop}
+    IntOp $2 $2 + 3
+    StrCpy $0 $0 "" $2
+    ; As NSIS reads it: one separator at the end goes.
+    StrCpy $1 $0 1 -1
+    ${IfThen} $1 == "\" ${|} StrCpy $0 $0 -1 ${|}
+    ${If} $0 != $R0
+    ${OrIf} $3 == '"/D='
+        !insertmacro FailInstall ${EXIT_BAD_FOLDER} "Setup was given /D=$0, which it cannot use: /D= comes last, without quotes even when the folder has blanks, with the full path of a folder (not a file), such as C:\Games\Quarrion Shell."
+    ${EndIf}
+FunctionEnd
+
+; $INSTDIR as Windows resolves it ("." and ".." gone, "/" as "\", no separator at the end), so
+; that a copy is recorded under one spelling of its folder, the one its uninstaller finds.
+Function NormalizeInstallFolder
+    System::Call 'kernel32::GetFullPathNameW(w "$INSTDIR", i ${NSIS_MAX_STRLEN}, w .r0, p 0) i .r1'
+    ${If} $1 > 0
+    ${AndIf} $1 < ${NSIS_MAX_STRLEN}
+        StrCpy $INSTDIR $0
+    ${EndIf}
+    StrCpy $0 $INSTDIR 1 -1
+    StrLen $1 $INSTDIR
+    ${If} $0 == "\"
+    ${AndIf} $1 > 3
+        StrCpy $INSTDIR $INSTDIR -1
+    ${EndIf}
+FunctionEnd
+
+; Text KEY of FILE's version block (U.S. English, Unicode), or "" when it has none.
+; Push FILE, Push KEY, Call VersionText, Pop the text.
+Function VersionText
+    Exch $1
+    Exch
+    Exch $0
+    Push $2
+    Push $3
+    Push $4
+    Push $5
+    StrCpy $5 ""
+    System::Call 'version::GetFileVersionInfoSizeW(w r0, p 0) i .r2'
+    ${If} $2 > 0
+        System::Alloc $2
+        Pop $3
+        System::Call 'version::GetFileVersionInfoW(w r0, i 0, i r2, p r3) i .r4'
+        ${If} $4 <> 0
+            System::Call 'version::VerQueryValueW(p r3, w "\StringFileInfo\040904b0\$1", *p .r4, *i .r2) i .r0'
+            ${If} $0 <> 0
+                System::Call '*$4(&w$2 .r5)'
+            ${EndIf}
+        ${EndIf}
+        System::Free $3
+    ${EndIf}
+    StrCpy $0 $5
+    Pop $5
+    Pop $4
+    Pop $3
+    Pop $2
+    Exch
+    Pop $1
+    Exch $0
+FunctionEnd
+
+; Leaves in $0 the name of the first file in $INSTDIR that is not this program's, or "": ours
+; are quarrion_shell.exe and an uninstall.exe that carries our company and product names. A
+; game's folder, say, holds its own uninstall.exe, which ours would overwrite and then delete.
+Function FindForeignFile
+    StrCpy $0 ""
+    ClearErrors
+    FindFirst $1 $2 "$INSTDIR\*"
+    ${DoWhile} $2 != ""
+        ${If} $2 != "."
+        ${AndIf} $2 != ".."
+        ${AndIf} $2 != "${SHELL_NAME}"
+            StrCpy $0 $2
+            ${If} $2 == "uninstall.exe"
+                Push "$INSTDIR\uninstall.exe"
+                Push "CompanyName"
+                Call VersionText
+                Pop $3
+                Push "$INSTDIR\uninstall.exe"
+                Push "ProductName"
+                Call VersionText
+                Pop $4
+                ${If} "$3|$4" == "${COMPANY}|${PRODUCT}"
+                    StrCpy $0 ""
+                ${EndIf}
+            ${EndIf}
+            ${IfThen} $0 != "" ${|} ${ExitDo} ${|}
+        ${EndIf}
+        FindNext $1 $2
+    ${Loop}
+    FindClose $1
+FunctionEnd
+
+!define NOT_OURS_TEXT "$INSTDIR already holds files of another program ($0). Choose an empty folder, or the one $(^Name) is installed in."
+
+; The directory page keeps a player on it until the folder is one setup may use.
+Function CheckChosenFolder
+    Call NormalizeInstallFolder
+    Call FindForeignFile
+    ${If} $0 != ""
+        MessageBox MB_OK|MB_ICONEXCLAMATION "${NOT_OURS_TEXT}" /SD IDOK
+        Abort
+    ${EndIf}
+FunctionEnd
+
+; Writes one file of ours, as COMMAND does, and stops setup when it cannot. A file in use (the
+; program's error message may be open) is tried again for five seconds, then, unless silent,
+; as often as the player asks.
+!macro WriteOurFile NAME COMMAND
+    StrCpy $Attempts 0
+    ${Do}
+        ClearErrors
+        ${COMMAND}
+        ${IfNot} ${Errors}
+            ${ExitDo}
+        ${EndIf}
+        ${IfNot} ${FileExists} "$INSTDIR\${NAME}"
+            !insertmacro FailInstall ${EXIT_CANNOT_WRITE} "Setup cannot write $INSTDIR\${NAME}."
+        ${EndIf}
+        IntOp $Attempts $Attempts + 1
+        ${If} $Attempts < 20
+            Sleep 250
+        ${Else}
+            ${If} ${Cmd} `MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION "$INSTDIR\${NAME} is in use. Close the $(^Name) message that is open (its title is $\"Oopsie...$\"), then click Retry." /SD IDCANCEL IDCANCEL`
+                !insertmacro FailInstall ${EXIT_IN_USE} "Setup cannot replace $INSTDIR\${NAME}: it is in use."
+            ${EndIf}
+            StrCpy $Attempts 0
+        ${EndIf}
+    ${Loop}
+!macroend
 
 ; Before the finish page: without the game, links can only show the launcher's error message.
 Function NoteMissingGame
@@ -202,9 +367,23 @@ FunctionEnd
 
 ; Every key below goes to the hive of the mode (SHCTX): HKLM for everyone, HKCU for one user.
 Section "Install"
+    Call NormalizeInstallFolder
+    Call FindForeignFile
+    ${If} $0 != ""
+        !insertmacro FailInstall ${EXIT_NOT_OURS} "${NOT_OURS_TEXT}"
+    ${EndIf}
+    ClearErrors
+    CreateDirectory "$INSTDIR"
+    ${If} ${Errors}
+    ${OrIfNot} ${FileExists} "$INSTDIR\*.*"
+        !insertmacro FailInstall ${EXIT_CANNOT_WRITE} "Setup cannot create the folder $INSTDIR."
+    ${EndIf}
     SetOutPath "$INSTDIR"
-    File "/oname=${SHELL_NAME}" "${SHELL_EXE}"
-    WriteUninstaller "$INSTDIR\uninstall.exe"
+    ; A file that cannot be written sets the error flag instead of asking, silently or not.
+    SetOverwrite try
+    !insertmacro WriteOurFile "${SHELL_NAME}" 'File "/oname=${SHELL_NAME}" "${SHELL_EXE}"'
+    !insertmacro WriteOurFile "uninstall.exe" 'WriteUninstaller "$INSTDIR\uninstall.exe"'
+    SetOverwrite on
 
     ; The link goes in as %1 without quotes: the program takes its argument text as it is and
     ; refuses a quoted link.
@@ -245,7 +424,12 @@ Section "Install"
         '"$INSTDIR\uninstall.exe" /$MultiUser.InstallMode /S'
     WriteRegDWORD SHCTX "${UNINSTALL_KEY}" "NoModify" 1
     WriteRegDWORD SHCTX "${UNINSTALL_KEY}" "NoRepair" 1
-    ${GetSize} "$INSTDIR" "/S=0K" $0 $1 $2
+    ; Our two files only, in KB.
+    ${GetSize} "$INSTDIR" "/M=${SHELL_NAME} /S=0B /G=0" $0 $1 $2
+    ${GetSize} "$INSTDIR" "/M=uninstall.exe /S=0B /G=0" $3 $1 $2
+    IntOp $0 $0 + $3
+    IntOp $0 $0 + 1023
+    IntOp $0 $0 / 1024
     WriteRegDWORD SHCTX "${UNINSTALL_KEY}" "EstimatedSize" $0
 
     ; Tell Explorer and browsers that an association changed (SHCNE_ASSOCCHANGED).

@@ -16,11 +16,14 @@
 #include <algorithm>
 #include <array>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <optional>
 #include <set>
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -203,6 +206,9 @@ TEST_P(Installed, ShowsInAddRemovePrograms) {
     EXPECT_EQ(ReadText(hive(), uninstallKey, L"InstallLocation"), folder);
     EXPECT_EQ(ReadText(hive(), uninstallKey, L"UninstallString"), uninstaller);
     EXPECT_EQ(ReadText(hive(), uninstallKey, L"QuietUninstallString"), uninstaller + L" /S");
+    const auto bytes = std::filesystem::file_size(Shell()) +
+                       std::filesystem::file_size(folder + L"\\uninstall.exe");
+    EXPECT_EQ(ReadNumber(hive(), uninstallKey, L"EstimatedSize"), (bytes + 1023) / 1024);
 }
 
 // Settings, Default apps: RegisteredApplications names the capabilities, whose URL association
@@ -271,6 +277,118 @@ INSTANTIATE_TEST_SUITE_P(
                     ModeCase{"CurrentUser", InstallMode::CurrentUser, L"/S /CurrentUser"},
                     ModeCase{"NoSwitchAsAdministrator", InstallMode::AllUsers, L"/S"}),
     CaseName<ModeCase>);
+
+// What a test puts in the way of an install.
+enum class Obstacle {
+    None,
+    ProgramInUse,        // held open for the whole install, as by its open error message
+    ProgramInUseBriefly, // closed after a second
+    ForeignUninstaller,  // the folder holds a game and the game's own uninstall.exe
+};
+
+struct TargetCase {
+    const char* name;
+    std::wstring destination; // setup's arguments after /S /AllUsers
+    Obstacle obstacle;
+    unsigned long exitCode;
+    std::wstring recorded; // the folder a completed install records; empty: the mode's own
+};
+
+void PrintTo(const TargetCase& row, std::ostream* out) {
+    *out << row.name;
+}
+
+const std::wstring gameFolder = L"C:\\Games\\Dunmarch";
+
+std::string Bytes(const std::wstring& path) {
+    std::ifstream in(std::filesystem::path(path), std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// An install over the copy installed for everyone. One that cannot complete exits with the
+// reason's code and leaves that copy's registration as it was; one that can records its folder
+// in one spelling, the one its uninstaller finds.
+class Target : public testing::TestWithParam<TargetCase> {
+  protected:
+    void SetUp() override {
+        RemoveEveryInstall();
+        InstallProduct(InstallMode::AllUsers);
+    }
+    void TearDown() override {
+        if (!GetParam().recorded.empty() &&
+            std::filesystem::exists(GetParam().recorded + L"\\uninstall.exe")) {
+            UninstallCopyIn(GetParam().recorded);
+        }
+    }
+    static std::vector<std::optional<std::wstring>> Registration() {
+        return {ReadText(Hive::Machine, commandKey, L""),
+                ReadText(Hive::Machine, uninstallKey, L"InstallLocation"),
+                ReadText(Hive::Machine, uninstallKey, L"DisplayIcon")};
+    }
+};
+
+TEST_P(Target, CompletesOrChangesNothing) {
+    const TargetCase& row = GetParam();
+    const auto before = Registration();
+    const std::wstring program = ShellOf(InstallMode::AllUsers);
+    const std::wstring foreign = gameFolder + L"\\uninstall.exe";
+    if (row.obstacle == Obstacle::ForeignUninstaller) {
+        InstallStandInGame(gameFolder + L"\\quarrion.exe");
+        InstallStandInGame(foreign);
+    }
+    const std::string foreignBytes = Bytes(foreign);
+    HANDLE inUse = INVALID_HANDLE_VALUE;
+    std::thread closer;
+    if (row.obstacle == Obstacle::ProgramInUse || row.obstacle == Obstacle::ProgramInUseBriefly) {
+        // As Windows holds a running program's file: readable, neither writable nor deletable.
+        inUse = ::CreateFileW(program.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+        ASSERT_NE(inUse, INVALID_HANDLE_VALUE);
+        if (row.obstacle == Obstacle::ProgramInUseBriefly) {
+            closer = std::thread([inUse] {
+                ::Sleep(1000);
+                ::CloseHandle(inUse);
+            });
+        }
+    }
+    const auto status = RunAndWait(L"\"" + ProgramFolder() +
+                                   L"quarrion_shell_setup.exe\" /S /AllUsers " + row.destination);
+    if (closer.joinable()) {
+        closer.join();
+    } else if (inUse != INVALID_HANDLE_VALUE) {
+        ::CloseHandle(inUse);
+    }
+
+    EXPECT_EQ(status, row.exitCode);
+    if (row.exitCode != 0) {
+        EXPECT_EQ(Registration(), before);
+    } else {
+        const std::wstring folder =
+            row.recorded.empty() ? InstallFolder(InstallMode::AllUsers) : row.recorded;
+        EXPECT_EQ(ReadText(Hive::Machine, uninstallKey, L"InstallLocation"), folder);
+        EXPECT_EQ(ReadText(Hive::Machine, commandKey, L""),
+                  L"\"" + folder + L"\\quarrion_shell.exe\" %1");
+    }
+    EXPECT_EQ(Bytes(foreign), foreignBytes) << "another program's file changed";
+}
+
+// Wine runs as root here, where no folder refuses a write: a place where nothing can be made
+// (sysfs) stands in for an unwritable folder.
+INSTANTIATE_TEST_SUITE_P(
+    Folders, Target,
+    testing::Values(
+        TargetCase{"ProgramInUse", L"", Obstacle::ProgramInUse, 32, L""},
+        TargetCase{"ProgramInUseForASecond", L"", Obstacle::ProgramInUseBriefly, 0, L""},
+        TargetCase{"UnwritableFolder", L"/D=Z:\\sys\\Quarrion Shell", Obstacle::None, 82, L""},
+        TargetCase{"GameFolder", L"/D=" + gameFolder, Obstacle::ForeignUninstaller, 145, L""},
+        TargetCase{"AFile", L"/D=C:\\windows\\win.ini", Obstacle::None, 267, L""},
+        TargetCase{"ForwardSlashes", L"/D=C:/Games/Quarrion Shell", Obstacle::None, 267, L""},
+        TargetCase{"Relative", L"/D=Games\\Quarrion Shell", Obstacle::None, 267, L""},
+        TargetCase{"Quoted", L"\"/D=C:\\Games\\Quarrion Shell\"", Obstacle::None, 267, L""},
+        TargetCase{"DotAndSeparatorAtTheEnd", L"/D=C:\\Games\\QS3\\.\\", Obstacle::None, 0,
+                   L"C:\\Games\\QS3"},
+        TargetCase{"DotDot", L"/D=C:\\Games\\Old\\..\\QS4", Obstacle::None, 0, L"C:\\Games\\QS4"}),
+    CaseName<TargetCase>);
 
 struct FinishCase {
     const char* name;

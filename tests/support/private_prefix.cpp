@@ -86,6 +86,19 @@ std::optional<std::wstring> ReadText(Hive hive, const std::wstring& key, const s
     return text;
 }
 
+std::optional<unsigned long> ReadNumber(Hive hive, const std::wstring& key,
+                                        const std::wstring& name) {
+    const OpenKey opened(hive, key, KEY_QUERY_VALUE);
+    DWORD number = 0;
+    DWORD size = sizeof number;
+    if (opened.status() != ERROR_SUCCESS ||
+        ::RegGetValueW(opened.get(), nullptr, name.c_str(), RRF_RT_REG_DWORD, nullptr, &number,
+                       &size) != ERROR_SUCCESS) {
+        return std::nullopt;
+    }
+    return number;
+}
+
 std::set<std::wstring> Names(Hive hive, const std::wstring& key, bool values) {
     const OpenKey opened(hive, key, KEY_READ);
     std::set<std::wstring> names;

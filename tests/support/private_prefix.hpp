@@ -31,6 +31,10 @@ inline std::optional<std::wstring> ReadMachineText(const std::wstring& key,
     return ReadText(Hive::Machine, key, name);
 }
 
+// A REG_DWORD value, or nothing.
+std::optional<unsigned long> ReadNumber(Hive hive, const std::wstring& key,
+                                        const std::wstring& name);
+
 // The names of a key's subkeys, or of its values; none when the key is absent.
 std::set<std::wstring> Names(Hive hive, const std::wstring& key, bool values);
 
