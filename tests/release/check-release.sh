@@ -1,8 +1,9 @@
 #!/bin/sh
 # Usage: check-release.sh WINEPREFIX
 # Checks the release as someone outside the project would, with no network:
-# 1. two clean clones of the commit, in different folders, each run `make dist` one after the
-#    other; every file of the two releases must be the same bytes, and hold no build path;
+# 1. two clean clones of the commit, in different folders (one with blanks, ', ` and $ in its
+#    path), each run `make dist` one after the other; every file of the two releases must be the
+#    same bytes, and hold no build path;
 # 2. a throwaway CA and code-signing certificate are made; a signed `make dist` never shows the
 #    password; `make verify-dist` accepts its signatures, and the uninstaller that the signed
 #    installer writes (installed silently in the private Wine prefix) is signed too;
@@ -40,7 +41,9 @@ open(p, "wb").write(b)' "$1"
 
 start=$(date +%s)
 first="$work/a"
-second="$work/elsewhere/second-clone"
+# Were any part of the build to hand this path to a shell unquoted, the shell would change it and
+# the build would fail.
+second="$work/else where/it's \`true\` \$HOME"
 git clone -q "$root" "$first"
 git clone -q "$root" "$second"
 run_make "$first" "$work/first.log" dist
