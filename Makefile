@@ -1,4 +1,5 @@
 # make demo [LINK='quarrion://host:port/password']   open a link with quarrion_shell.exe under Wine
+# make demo-linux                                    the same from Linux programs, through Wine
 # make test                                          build everything and run every test
 # make dist                                          dist/: the program, its installer, BUILDINFO, SHA256SUMS
 # make verify-dist [SIGN_CA=ca.pem SIGNER_SHA256=…]  check dist/ against SHA256SUMS and the signer
@@ -7,11 +8,12 @@
 LINK ?= quarrion://127.0.0.1:27960/secret
 FUZZ_SECONDS ?= 45
 WINDOWS_BUILD := build/windows-x86
+# Quoted wherever a recipe uses it: the work tree's path may hold blanks.
 WINE_PREFIX := $(CURDIR)/$(WINDOWS_BUILD)/wineprefix
-WINE_RUN := tests/wine/wine-run.sh $(WINE_PREFIX)
+WINE_RUN := tests/wine/wine-run.sh "$(WINE_PREFIX)"
 
 .PHONY: all deps native windows fuzz-build fuzz bench-build bench bench-click analysis test demo \
-	dist verify-dist clean
+	demo-linux dist verify-dist clean
 
 all: native windows
 
@@ -57,21 +59,28 @@ bench-click: windows
 analysis: native windows fuzz-build bench-build
 	tools/static-analysis.sh
 
-# The release check builds two clean clones of the commit and signs one with a throwaway CA.
+# The release check builds two clean clones of the commit and signs one with a throwaway CA; the
+# Linux desktop check opens links from Linux programs (xdg-open, GIO, Firefox under Xvfb).
 # The Wine servers of both prefixes are stopped at the end whatever the outcome, so nothing is
 # left running.
 test: native windows fuzz analysis
 	ctest --preset native
 	status=0; ctest --preset windows-x86 || status=$$?; \
-	tests/release/check-release.sh $(WINE_PREFIX) || status=$$?; \
-	WINEPREFIX=$(WINE_PREFIX) wineserver -k 2>/dev/null || true; \
-	WINEPREFIX=$(WINE_PREFIX)-win64 wineserver -k 2>/dev/null || true; exit $$status
+	tests/release/check-release.sh "$(WINE_PREFIX)" || status=$$?; \
+	tests/linux_desktop/check-linux-desktop.sh "$(WINE_PREFIX)-win64" "$(WINDOWS_BUILD)/bin" || status=$$?; \
+	WINEPREFIX="$(WINE_PREFIX)" wineserver -k 2>/dev/null || true; \
+	WINEPREFIX="$(WINE_PREFIX)-win64" wineserver -k 2>/dev/null || true; exit $$status
 
 # In the 64-bit prefix, where the 32-bit program runs under WoW64 as on players' Windows.
 demo: export QUARRION_DEMO_LINK = $(LINK)
 demo: export QUARRION_PREFIX_KIND = win64
 demo: windows
 	$(WINE_RUN) $(WINDOWS_BUILD)/bin/demo.exe
+
+# A Linux player's path, in throwaway HOME and XDG folders: setup run under Wine registers
+# quarrion:// with the Linux desktop, then xdg-open, GIO and Firefox (under Xvfb) open links.
+demo-linux: windows
+	tests/linux_desktop/check-linux-desktop.sh "$(WINE_PREFIX)-win64" "$(WINDOWS_BUILD)/bin"
 
 # The release in $(DIST): the program, its installer, BUILDINFO and SHA256SUMS, built apart from the
 # tests so that it is the same bytes wherever and whenever it is built (time stamps:

@@ -3,7 +3,8 @@
 ; friendly name. Built by CMake, which passes the product's version and names from the one place
 ; they are kept:
 ;   makensis -DVERSION=1.0.0.4 -DCOMPANY=... -DPRODUCT=... -DSHELL_EXE=<program as shipped>
-;            -DICON=<icon> -DOUTFILE=<setup exe> -DFINALIZE=<command> quarrion_shell.nsi
+;            -DICON=<icon> -DDESKTOP_EXE=<quarrion_desktop.exe> -DDESKTOP_ICON=<png>
+;            -DOUTFILE=<setup exe> -DFINALIZE=<command> quarrion_shell.nsi
 ; where FINALIZE is tools/finalize_pe.py with its options, run on each executable NSIS writes.
 ; makensis runs it through a shell, so it and the paths are relative, holding nothing that shell
 ; would act on.
@@ -119,6 +120,8 @@ Var NotRegistered ; the uninstaller's copy is not the installed one of either mo
 !define EXIT_CANNOT_WRITE 82 ; ERROR_CANNOT_MAKE: the folder or a file in it cannot be written
 !define EXIT_NOT_OURS 145 ; ERROR_DIR_NOT_EMPTY: the folder holds files of another program
 !define EXIT_BAD_FOLDER 267 ; ERROR_DIRECTORY: /D= names nothing that can be an install folder
+; Under Wine, installed (or removed) for Windows programs, but not for the Linux desktop's.
+!define EXIT_NO_LINUX_HANDLER 1155 ; ERROR_NO_ASSOCIATION
 
 ; Says why setup stops, in a box unless silent, and stops it with CODE.
 !macro FailInstall CODE TEXT
@@ -365,6 +368,28 @@ FunctionEnd
     DeleteRegKey /ifempty SHCTX "Software\${COMPANY}"
 !macroend
 
+; Under Wine, browsers and chat programs are Linux programs: they ask the Linux desktop, not
+; Windows, what opens a quarrion:// link. quarrion_desktop.exe registers the installed program
+; there for the user who runs setup (ACTION register), or removes that (unregister). Wine is
+; known by ntdll's wine_get_version; on Windows nothing of this runs.
+!macro LinuxDesktop ACTION TEXT
+    System::Call 'kernel32::GetModuleHandleW(w "ntdll.dll") p .r0'
+    System::Call 'kernel32::GetProcAddress(p r0, m "wine_get_version") p .r0'
+    ${If} $0 <> 0
+        InitPluginsDir
+        File "/oname=$PLUGINSDIR\quarrion_desktop.exe" "${DESKTOP_EXE}"
+        File "/oname=$PLUGINSDIR\quarrion-shell.png" "${DESKTOP_ICON}"
+        nsExec::ExecToStack '"$PLUGINSDIR\quarrion_desktop.exe" ${ACTION} $MultiUser.InstallMode "$INSTDIR" "$PLUGINSDIR\quarrion-shell.png"'
+        Pop $0 ; its exit status, or "error" when it could not run
+        Pop $1 ; what it said
+        ${If} $0 != 0
+            DetailPrint "${TEXT} $1"
+            MessageBox MB_OK|MB_ICONEXCLAMATION "${TEXT}$\r$\n$\r$\n$1" /SD IDOK
+            SetErrorLevel ${EXIT_NO_LINUX_HANDLER}
+        ${EndIf}
+    ${EndIf}
+!macroend
+
 ; Every key below goes to the hive of the mode (SHCTX): HKLM for everyone, HKCU for one user.
 Section "Install"
     Call NormalizeInstallFolder
@@ -434,6 +459,8 @@ Section "Install"
 
     ; Tell Explorer and browsers that an association changed (SHCNE_ASSOCCHANGED).
     System::Call 'shell32::SHChangeNotify(i 0x08000000, i 0, p 0, p 0)'
+    !insertmacro LinuxDesktop register \
+        "$(^Name) is installed, but links opened in Linux programs will not start it:"
 SectionEnd
 
 ; An uninstaller belongs to the install whose Apps entry names its own folder, whatever switch it
@@ -503,6 +530,8 @@ FunctionEnd
 
 Section "Uninstall"
     ${If} $NotRegistered != 1
+        !insertmacro LinuxDesktop unregister \
+            "$(^Name) could not remove its registration with the Linux desktop:"
         Call un.ReleaseScheme
         DeleteRegKey SHCTX "${PREVIOUS_HANDLER_KEY}"
         !insertmacro DefaultAppsView

@@ -1,11 +1,13 @@
 #!/usr/bin/env python3
 """Draws the application icon, a game server with an arrow going into it ("join a server"),
-and writes it as one 32x32 image with 256 colours and a 1-bit mask.
+and writes it as one 32x32 image with 256 colours and a 1-bit mask; given a second file, also as
+a 32x32 PNG with transparency, for the Linux desktop's entry.
 
-Usage: python3 make_icon.py quarrion_shell.ico
+Usage: python3 make_icon.py quarrion_shell.ico [quarrion_shell.png]
 """
 import struct
 import sys
+import zlib
 
 SIZE = 32
 TRANSPARENT, OUTLINE, BODY, BEVEL, BAY, LED, ARROW, ARROW_EDGE = range(8)
@@ -75,6 +77,24 @@ def icon_file(pixels):
     return directory + entry + image
 
 
+def png_file(pixels):
+    def chunk(kind, data):
+        return (struct.pack(">I", len(data)) + kind + data
+                + struct.pack(">I", zlib.crc32(kind + data) & 0xFFFFFFFF))
+
+    rows = b"".join(
+        b"\0" + b"".join(bytes(PALETTE[index]) + (b"\0" if index == TRANSPARENT else b"\xff")
+                         for index in row)
+        for row in pixels)
+    header = struct.pack(">IIBBBBB", SIZE, SIZE, 8, 6, 0, 0, 0)  # 8-bit RGBA
+    return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header) + chunk(b"IDAT", zlib.compress(rows, 9))
+            + chunk(b"IEND", b""))
+
+
 if __name__ == "__main__":
+    pixels = draw()
     with open(sys.argv[1], "wb") as out:
-        out.write(icon_file(draw()))
+        out.write(icon_file(pixels))
+    if len(sys.argv) > 2:
+        with open(sys.argv[2], "wb") as out:
+            out.write(png_file(pixels))

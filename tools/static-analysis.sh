@@ -4,8 +4,10 @@
 set -eu
 cd "$(dirname "$0")/.."
 
-portable="launcher/link.cpp launcher/install_path.cpp launcher/failure_message.cpp tests/unit/*.cpp"
+portable="launcher/link.cpp launcher/install_path.cpp launcher/failure_message.cpp
+	linux_desktop/desktop_files.cpp tests/unit/*.cpp"
 windows="launcher/bas_main.cpp launcher/read_registry_value.cpp launcher/win_main.cpp
+	linux_desktop/desktop_main.cpp
 	tests/support/*.cpp tests/e2e/*.cpp tests/identity/*.cpp tests/installer/*.cpp
 	tests/bench/click_to_game.cpp tests/bench/minimal_launcher.cpp"
 
@@ -32,7 +34,7 @@ echo "cppcheck"
 cppcheck --quiet --error-exitcode=1 --std=c++20 --language=c++ --inline-suppr \
 	--enable=warning,style,performance,portability --library=googletest --library=windows \
 	--suppress=missingIncludeSystem --suppress=unmatchedSuppression \
-	--suppress='unusedStructMember:tests/*' -I launcher -I tests/support \
-	-D_WIN32 -DUNICODE launcher tests/unit tests/fuzz tests/support tests/e2e tests/identity \
+	--suppress='unusedStructMember:tests/*' -I launcher -I linux_desktop -I tests/support \
+	-D_WIN32 -DUNICODE launcher linux_desktop tests/unit tests/fuzz tests/support tests/e2e tests/identity \
 	tests/installer tests/bench
 echo "static analysis: clean"

@@ -12,6 +12,9 @@ fi
 "$(dirname "$0")/prefix.sh" "$prefix"
 unset WINEARCH
 export WINEPREFIX="$prefix" WINEDEBUG=-all
+# Setup, run under Wine, registers quarrion:// with the Linux desktop of the user running it:
+# here, with a desktop of the prefix's own, never the real user's.
+export XDG_DATA_HOME="$prefix.desktop/data" XDG_CONFIG_HOME="$prefix.desktop/config"
 
 # Services Wine starts on demand inherit the program's output, so it goes to files that are
 # copied out afterwards; a runner reading a pipe would otherwise wait on those services forever.

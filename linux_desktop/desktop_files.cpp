@@ -1,0 +1,253 @@
+#include "desktop_files.hpp"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <numeric>
+
+namespace desktop {
+namespace {
+
+constexpr std::string_view defaultsGroup = "[Default Applications]";
+// Characters that an Exec argument may hold only in quotes.
+constexpr std::string_view reserved = " \t\n\"'\\><~|&;$*?#()`";
+
+// A value of type string: backslash and control characters escaped, a leading blank kept.
+std::string StringValue(std::string_view text) {
+    std::string value;
+    for (const char unit : text) {
+        switch (unit) {
+        case '\\':
+            value += "\\\\";
+            break;
+        case '\n':
+            value += "\\n";
+            break;
+        case '\t':
+            value += "\\t";
+            break;
+        case '\r':
+            value += "\\r";
+            break;
+        default:
+            value += unit;
+        }
+    }
+    if (value.starts_with(' ')) {
+        value.replace(0, 1, "\\s");
+    }
+    return value;
+}
+
+std::string_view Trimmed(std::string_view text) {
+    const auto first = text.find_first_not_of(" \t\r\n");
+    if (first == std::string_view::npos) {
+        return {};
+    }
+    return text.substr(first, text.find_last_not_of(" \t\r\n") - first + 1);
+}
+
+// The file's lines, each with its own line ending, so that unchanged ones are copied exactly.
+std::vector<std::string_view> Lines(std::string_view text) {
+    std::vector<std::string_view> lines;
+    while (!text.empty()) {
+        const auto end = std::min(text.find('\n'), text.size() - 1) + 1;
+        lines.push_back(text.substr(0, end));
+        text.remove_prefix(end);
+    }
+    return lines;
+}
+
+std::string_view EndingOf(std::string_view line) {
+    return line.ends_with("\r\n") ? "\r\n" : line.ends_with('\n') ? "\n" : "";
+}
+
+bool IsGroupHeader(std::string_view line) {
+    return Trimmed(line).starts_with('[');
+}
+
+bool IsHandlerLine(std::string_view line) {
+    const auto equals = line.find('=');
+    return equals != std::string_view::npos && Trimmed(line.substr(0, equals)) == schemeType;
+}
+
+// Where the first [Default Applications] group starts and our key's line in it, if any.
+struct Place {
+    std::size_t group = std::string_view::npos;
+    std::size_t handler = std::string_view::npos;
+};
+
+Place Find(const std::vector<std::string_view>& lines) {
+    Place place;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        if (IsGroupHeader(lines[i])) {
+            if (place.group != std::string_view::npos) {
+                break;
+            }
+            if (Trimmed(lines[i]) == defaultsGroup) {
+                place.group = i;
+            }
+        } else if (place.group != std::string_view::npos && IsHandlerLine(lines[i])) {
+            place.handler = i;
+            break;
+        }
+    }
+    return place;
+}
+
+std::string Joined(const std::vector<std::string_view>& lines) {
+    std::string text;
+    for (const auto line : lines) {
+        text += line;
+    }
+    return text;
+}
+
+std::vector<std::string_view> Split(std::string_view list) {
+    std::vector<std::string_view> items;
+    while (!list.empty()) {
+        const auto end = std::min(list.find(';'), list.size());
+        if (const auto item = Trimmed(list.substr(0, end)); !item.empty()) {
+            items.push_back(item);
+        }
+        list.remove_prefix(std::min(end + 1, list.size()));
+    }
+    return items;
+}
+
+} // namespace
+
+std::string ExecArgument(std::string_view argument) {
+    std::string written;
+    const bool quoted =
+        argument.empty() || argument.find_first_of(reserved) != std::string_view::npos;
+    for (const char unit : argument) {
+        if (quoted && (unit == '"' || unit == '`' || unit == '$' || unit == '\\')) {
+            written += '\\';
+        }
+        written += unit;
+        if (unit == '%') {
+            written += '%'; // not a field code
+        }
+    }
+    return quoted ? '"' + written + '"' : written;
+}
+
+bool NeedsNoQuoting(const std::vector<std::string>& command) {
+    return std::all_of(command.begin(), command.end(), [](const std::string& argument) {
+        return ExecArgument(argument) == argument;
+    });
+}
+
+std::string EntryText(const EntryFields& fields) {
+    std::string exec;
+    for (const auto& argument : fields.command) {
+        exec += ExecArgument(argument) + ' ';
+    }
+    exec += "%u";
+    return "[Desktop Entry]\n"
+           "Type=Application\n"
+           "Name=" +
+           StringValue(fields.name) +
+           "\n"
+           "Comment=" +
+           StringValue(fields.comment) +
+           "\n"
+           "Icon=" +
+           StringValue(fields.icon) +
+           "\n"
+           "Exec=" +
+           StringValue(exec) +
+           "\n"
+           "Terminal=false\n"
+           "NoDisplay=true\n"
+           "MimeType=" +
+           std::string(schemeType) + ";\n";
+}
+
+std::string WithDefaultHandler(std::string_view mimeapps, std::string_view entry) {
+    auto lines = Lines(mimeapps);
+    const Place place = Find(lines);
+    const std::string handler = std::string(schemeType) + "=" + std::string(entry) + ";";
+    if (place.handler != std::string_view::npos) {
+        const std::string replaced = handler + std::string(EndingOf(lines[place.handler]));
+        lines[place.handler] = replaced;
+        return Joined(lines);
+    }
+    if (place.group != std::string_view::npos) {
+        const std::string_view ending = EndingOf(lines[place.group]);
+        const std::string header = std::string(lines[place.group]) + (ending.empty() ? "\n" : "");
+        const std::string added = handler + std::string(ending.empty() ? "\n" : ending);
+        lines[place.group] = header;
+        lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(place.group) + 1, added);
+        return Joined(lines);
+    }
+    std::string text = Joined(lines);
+    if (!text.empty() && !text.ends_with('\n')) {
+        text += '\n';
+    }
+    return text + std::string(defaultsGroup) + "\n" + handler + "\n";
+}
+
+std::string WithoutDefaultHandler(std::string_view mimeapps, std::string_view entry) {
+    auto lines = Lines(mimeapps);
+    const Place place = Find(lines);
+    if (place.handler == std::string_view::npos) {
+        return std::string(mimeapps);
+    }
+    const std::string_view line = lines[place.handler];
+    auto handlers = Split(Trimmed(line.substr(line.find('=') + 1)));
+    if (handlers.empty() || handlers.front() != entry) {
+        return std::string(mimeapps);
+    }
+    std::erase(handlers, entry);
+    std::string rest;
+    for (const auto handler : handlers) {
+        rest += std::string(handler) + ";";
+    }
+    const std::string kept = std::string(schemeType) + "=" + rest + std::string(EndingOf(line));
+    if (handlers.empty()) {
+        lines.erase(lines.begin() + static_cast<std::ptrdiff_t>(place.handler));
+    } else {
+        lines[place.handler] = kept;
+    }
+    return Joined(lines);
+}
+
+std::string EntryId(std::string_view prefixPath, std::string_view mode) {
+    while (prefixPath.size() > 1 && prefixPath.ends_with('/')) {
+        prefixPath.remove_suffix(1);
+    }
+    std::string name;
+    for (const char unit : prefixPath.substr(prefixPath.rfind('/') + 1)) {
+        const char lower = unit >= 'A' && unit <= 'Z' ? static_cast<char>(unit - 'A' + 'a') : unit;
+        const bool kept = (lower >= 'a' && lower <= 'z') || (lower >= '0' && lower <= '9');
+        if (kept) {
+            name += lower;
+        } else if (!name.empty() && !name.ends_with('-')) {
+            name += '-';
+        }
+    }
+    name.resize(std::min<std::size_t>(name.size(), 24));
+    while (name.ends_with('-')) {
+        name.pop_back();
+    }
+    // FNV-1a: the same prefix and mode always give the same entry, so an install replaces it.
+    std::string key(prefixPath);
+    key += '\0';
+    key += mode;
+    const std::uint32_t hash =
+        std::accumulate(key.begin(), key.end(), 2166136261U, [](std::uint32_t sum, char unit) {
+            return (sum ^ static_cast<unsigned char>(unit)) * 16777619U;
+        });
+    char hex[9] = {};
+    std::snprintf(hex, sizeof hex, "%08x", static_cast<unsigned>(hash));
+    std::string id =
+        "quarrion-shell-" + (name.empty() ? std::string("wine") : name) + '-' + hex + '-';
+    for (const char unit : mode) {
+        id += unit >= 'A' && unit <= 'Z' ? static_cast<char>(unit - 'A' + 'a') : unit;
+    }
+    return id;
+}
+
+} // namespace desktop

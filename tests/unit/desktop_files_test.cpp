@@ -1,0 +1,127 @@
+#include "case_name.hpp"
+#include "desktop_files.hpp"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+using desktop::EntryId;
+using desktop::ExecArgument;
+using desktop::WithDefaultHandler;
+using desktop::WithoutDefaultHandler;
+
+struct ArgumentCase {
+    const char* name;
+    std::string argument;
+    std::string written;
+};
+
+void PrintTo(const ArgumentCase& row, std::ostream* out) {
+    *out << row.name;
+}
+
+class ExecArguments : public testing::TestWithParam<ArgumentCase> {};
+
+TEST_P(ExecArguments, ReadBackWhole) {
+    EXPECT_EQ(ExecArgument(GetParam().argument), GetParam().written);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Arguments, ExecArguments,
+    testing::Values(ArgumentCase{"PlainPath", "/home/p/.local/share/q/wine",
+                                 "/home/p/.local/share/q/wine"},
+                    ArgumentCase{"Assignment", "WINEPREFIX=/p/q", "WINEPREFIX=/p/q"},
+                    ArgumentCase{"Blank", "/home/p/My Games", "\"/home/p/My Games\""},
+                    ArgumentCase{"ShellUnits", "a\"b`c$d\\e", "\"a\\\"b\\`c\\$d\\\\e\""},
+                    ArgumentCase{"Tilde", "~/q", "\"~/q\""},
+                    ArgumentCase{"Percent", "/q/100%u", "/q/100%%u"},
+                    ArgumentCase{"Empty", "", "\"\""}),
+    CaseName<ArgumentCase>);
+
+TEST(EntryText, IsAHiddenHandlerOfTheScheme) {
+    const std::string text = desktop::EntryText(
+        {"Quarrion Shell Interface", "In C:\\x", "/i/q.png", {"env", "/a b/wine"}});
+    EXPECT_EQ(text, "[Desktop Entry]\n"
+                    "Type=Application\n"
+                    "Name=Quarrion Shell Interface\n"
+                    "Comment=In C:\\\\x\n"
+                    "Icon=/i/q.png\n"
+                    "Exec=env \"/a b/wine\" %u\n"
+                    "Terminal=false\n"
+                    "NoDisplay=true\n"
+                    "MimeType=x-scheme-handler/quarrion;\n");
+    EXPECT_TRUE(desktop::NeedsNoQuoting({"env", "WINEPREFIX=/p/q", "/p/wine"}));
+    EXPECT_FALSE(desktop::NeedsNoQuoting({"env", "/a b/wine"}));
+}
+
+struct MimeappsCase {
+    const char* name;
+    std::string before;
+    std::string withOurs;    // after WithDefaultHandler
+    std::string withoutOurs; // after WithoutDefaultHandler on `before`
+};
+
+void PrintTo(const MimeappsCase& row, std::ostream* out) {
+    *out << row.name;
+}
+
+const std::string ours = "q.desktop";
+
+class Mimeapps : public testing::TestWithParam<MimeappsCase> {};
+
+TEST_P(Mimeapps, ChangeOnlyOurLine) {
+    EXPECT_EQ(WithDefaultHandler(GetParam().before, ours), GetParam().withOurs);
+    EXPECT_EQ(WithoutDefaultHandler(GetParam().before, ours), GetParam().withoutOurs);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, Mimeapps,
+    testing::Values(
+        MimeappsCase{"None", "", "[Default Applications]\nx-scheme-handler/quarrion=q.desktop;\n",
+                     ""},
+        MimeappsCase{"OtherGroupOnly", "[Added Associations]\nx-scheme-handler/quarrion=o.desktop;",
+                     "[Added Associations]\nx-scheme-handler/quarrion=o.desktop;\n"
+                     "[Default Applications]\nx-scheme-handler/quarrion=q.desktop;\n",
+                     "[Added Associations]\nx-scheme-handler/quarrion=o.desktop;"},
+        MimeappsCase{"GroupWithoutOurKey", "[Default Applications]\r\ntext/html=f.desktop;\r\n",
+                     "[Default Applications]\r\nx-scheme-handler/quarrion=q.desktop;\r\n"
+                     "text/html=f.desktop;\r\n",
+                     "[Default Applications]\r\ntext/html=f.desktop;\r\n"},
+        MimeappsCase{
+            "AnotherProgramsDefault",
+            "# mine\n[Default Applications]\nx-scheme-handler/quarrion = o.desktop;\n[X]\n",
+            "# mine\n[Default Applications]\nx-scheme-handler/quarrion=q.desktop;\n[X]\n",
+            "# mine\n[Default Applications]\nx-scheme-handler/quarrion = o.desktop;\n[X]\n"},
+        MimeappsCase{"OursAlone",
+                     "[Default Applications]\nx-scheme-handler/quarrion=q.desktop;\na=b;\n",
+                     "[Default Applications]\nx-scheme-handler/quarrion=q.desktop;\na=b;\n",
+                     "[Default Applications]\na=b;\n"},
+        MimeappsCase{
+            "OursBeforeOthers",
+            "[Default Applications]\nx-scheme-handler/quarrion=q.desktop;o.desktop;q.desktop",
+            "[Default Applications]\nx-scheme-handler/quarrion=q.desktop;",
+            "[Default Applications]\nx-scheme-handler/quarrion=o.desktop;"},
+        MimeappsCase{"OursAfterAnother",
+                     "[Default Applications]\nx-scheme-handler/quarrion=o.desktop;q.desktop;\n",
+                     "[Default Applications]\nx-scheme-handler/quarrion=q.desktop;\n",
+                     "[Default Applications]\nx-scheme-handler/quarrion=o.desktop;q.desktop;\n"},
+        MimeappsCase{"LookAlikeKey",
+                     "[Default Applications]\nx-scheme-handler/quarrionx=q.desktop;\n",
+                     "[Default Applications]\nx-scheme-handler/quarrion=q.desktop;\n"
+                     "x-scheme-handler/quarrionx=q.desktop;\n",
+                     "[Default Applications]\nx-scheme-handler/quarrionx=q.desktop;\n"}),
+    CaseName<MimeappsCase>);
+
+TEST(EntryId, NamesTheProgramThePrefixAndTheMode) {
+    const std::string id = EntryId("/home/p/Games/My Games/Quarrion (GOTY)/", "CurrentUser");
+    EXPECT_TRUE(id.starts_with("quarrion-shell-quarrion-goty-")) << id;
+    EXPECT_TRUE(id.ends_with("-currentuser")) << id;
+    EXPECT_EQ(id.find_first_not_of("abcdefghijklmnopqrstuvwxyz0123456789-"), std::string::npos);
+    EXPECT_EQ(id, EntryId("/home/p/Games/My Games/Quarrion (GOTY)", "CurrentUser"));
+    EXPECT_NE(id, EntryId("/home/p/Games/Other/Quarrion (GOTY)", "CurrentUser"));
+    EXPECT_NE(id, EntryId("/home/p/Games/My Games/Quarrion (GOTY)", "AllUsers"));
+}
+
+} // namespace
