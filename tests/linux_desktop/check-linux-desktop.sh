@@ -161,6 +161,14 @@ cmp -s "$XDG_CONFIG_HOME/mimeapps.list" "$work/mimeapps.seed" ||
 	fail "the uninstall left mimeapps.list as: $(cat "$XDG_CONFIG_HOME/mimeapps.list")"
 uninstall "Program Files*" "$everyone"
 [ ! -e "$XDG_DATA_HOME/quarrion-shell" ] || fail "the uninstall left $XDG_DATA_HOME/quarrion-shell"
+# A Linux desktop that cannot be written: the Windows side installs, and setup says the links
+# of Linux programs will not work (1155, which a Linux shell sees modulo 256) instead of 0.
+touch "$work/not-a-folder"
+status=0
+XDG_DATA_HOME="$work/not-a-folder/data" wine_run "$bin/quarrion_shell_setup.exe" /S /CurrentUser || status=$?
+[ $status -eq $((1155 % 256)) ] || fail "setup exited with $status when the Linux desktop could not be written"
+uninstall users "$entry"
+
 rm -f "$record"
 wine_run reg delete 'HKLM\Software\Dunmarch\Quarrion' /f /reg:32 || true
 echo "check-linux-desktop: each uninstall removed its entry, and the default while it named it, and kept the rest ($(seconds "$start") s)"
