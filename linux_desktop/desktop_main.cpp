@@ -9,7 +9,7 @@
 // Exit status 0 when done; otherwise 1, with the reason on standard output for setup to show.
 
 #include "desktop_files.hpp"
-#include "win_owners.hpp"
+#include "../launcher/win_owners.hpp" // by path: CMake mangles a -I holding $ in its build path
 
 #include <windows.h>
 #include <shellapi.h>
