@@ -67,23 +67,46 @@ VIAddVersionKey /LANG=1033 "LegalCopyright" "Copyright (C) ${COMPANY}"
 
 Var GameNote
 Var Attempts ; writes of a file in use so far
+Var FileName ; the file being written, for the messages
 Var NotRegistered ; the uninstaller's copy is not the installed one of either mode
 
 !define MUI_ICON "${ICON}"
 !define MUI_UNICON "${ICON}"
 !define MUI_ABORTWARNING
 !define MUI_FINISHPAGE_NOAUTOCLOSE
+; Room for titles that take three lines in some languages (Spanish, with the product's name).
+!define MUI_WELCOMEPAGE_TITLE_3LINES
+!define MUI_FINISHPAGE_TITLE_3LINES
 !insertmacro MUI_PAGE_WELCOME
 !insertmacro MULTIUSER_PAGE_INSTALLMODE
 !define MUI_PAGE_CUSTOMFUNCTION_LEAVE CheckChosenFolder
 !insertmacro MUI_PAGE_DIRECTORY
 !insertmacro MUI_PAGE_INSTFILES
 !define MUI_PAGE_CUSTOMFUNCTION_PRE NoteMissingGame
-!define MUI_FINISHPAGE_TEXT "$(^NameDA) is installed: quarrion:// links now start the game and join the server.$GameNote$\r$\n$\r$\n$(^ClickFinish)"
+!define MUI_FINISHPAGE_TEXT_LARGE ; three paragraphs, longer in some languages
+!define MUI_FINISHPAGE_TEXT "$(FINISH_TEXT)$GameNote$\r$\n$\r$\n$(CLICK_FINISH)"
 !insertmacro MUI_PAGE_FINISH
 !insertmacro MUI_UNPAGE_CONFIRM
 !insertmacro MUI_UNPAGE_INSTFILES
-!insertmacro MUI_LANGUAGE "English"
+; The player's Windows display language picks one, with no dialog; English, the first, is for any
+; other. Each language's own texts of this script are in languages/, NSIS' in its language files.
+; An uninstaller speaks the language its copy was installed in (the Apps entry's Language).
+!macro Language NAME
+    !insertmacro MUI_LANGUAGE "${NAME}"
+    !include "${__FILEDIR__}\languages\${NAME}.nsh"
+!macroend
+!insertmacro Language "English"
+!insertmacro Language "German"
+!insertmacro Language "French"
+!insertmacro Language "Spanish"
+!insertmacro Language "Italian"
+!insertmacro Language "PortugueseBR"
+!insertmacro Language "Polish"
+!insertmacro Language "Russian"
+!insertmacro Language "Ukrainian"
+!insertmacro Language "Czech"
+!insertmacro Language "SimpChinese"
+!insertmacro Language "Japanese"
 
 ; Ends setup when a mode needs an administrator that this account is not.
 !macro DefineQuitForAdministrator UN
@@ -134,8 +157,7 @@ Var NotRegistered ; the uninstaller's copy is not the installed one of either mo
 Function .onInit
     ; /D= chooses the folder; MultiUser would otherwise replace it with the mode's default.
     StrCpy $R0 $INSTDIR
-    !insertmacro RefuseAllUsersWithoutAdministrator "" \
-        "Installing $(^Name) for all users needs an administrator account."
+    !insertmacro RefuseAllUsersWithoutAdministrator "" "$(ADMIN_TO_INSTALL)"
     !insertmacro MULTIUSER_INIT
     ${If} $R0 != ""
         StrCpy $INSTDIR $R0
@@ -165,7 +187,7 @@ Function CheckRequestedFolder
     ${IfThen} $1 == "\" ${|} StrCpy $0 $0 -1 ${|}
     ${If} $0 != $R0
     ${OrIf} $3 == '"/D='
-        !insertmacro FailInstall ${EXIT_BAD_FOLDER} "Setup was given /D=$0, which it cannot use: /D= comes last, without quotes even when the folder has blanks, with the full path of a folder (not a file), such as C:\Games\Quarrion Shell."
+        !insertmacro FailInstall ${EXIT_BAD_FOLDER} "$(BAD_FOLDER)"
     ${EndIf}
 FunctionEnd
 
@@ -251,14 +273,12 @@ Function FindForeignFile
     FindClose $1
 FunctionEnd
 
-!define NOT_OURS_TEXT "$INSTDIR already holds files of another program ($0). Choose an empty folder, or the one $(^Name) is installed in."
-
 ; The directory page keeps a player on it until the folder is one setup may use.
 Function CheckChosenFolder
     Call NormalizeInstallFolder
     Call FindForeignFile
     ${If} $0 != ""
-        MessageBox MB_OK|MB_ICONEXCLAMATION "${NOT_OURS_TEXT}" /SD IDOK
+        MessageBox MB_OK|MB_ICONEXCLAMATION "$(NOT_OURS)" /SD IDOK
         Abort
     ${EndIf}
 FunctionEnd
@@ -267,6 +287,7 @@ FunctionEnd
 ; program's error message may be open) is tried again for five seconds, then, unless silent,
 ; as often as the player asks.
 !macro WriteOurFile NAME COMMAND
+    StrCpy $FileName "${NAME}"
     StrCpy $Attempts 0
     ${Do}
         ClearErrors
@@ -275,14 +296,14 @@ FunctionEnd
             ${ExitDo}
         ${EndIf}
         ${IfNot} ${FileExists} "$INSTDIR\${NAME}"
-            !insertmacro FailInstall ${EXIT_CANNOT_WRITE} "Setup cannot write $INSTDIR\${NAME}."
+            !insertmacro FailInstall ${EXIT_CANNOT_WRITE} "$(CANNOT_WRITE)"
         ${EndIf}
         IntOp $Attempts $Attempts + 1
         ${If} $Attempts < 20
             Sleep 250
         ${Else}
-            ${If} ${Cmd} `MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION "$INSTDIR\${NAME} is in use. Close the $(^Name) message that is open (its title is $\"Oopsie...$\"), then click Retry." /SD IDCANCEL IDCANCEL`
-                !insertmacro FailInstall ${EXIT_IN_USE} "Setup cannot replace $INSTDIR\${NAME}: it is in use."
+            ${If} ${Cmd} `MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION "$(IN_USE_ASK)" /SD IDCANCEL IDCANCEL`
+                !insertmacro FailInstall ${EXIT_IN_USE} "$(IN_USE_FAIL)"
             ${EndIf}
             StrCpy $Attempts 0
         ${EndIf}
@@ -293,7 +314,7 @@ FunctionEnd
 Function NoteMissingGame
     ReadRegStr $0 HKLM "${GAME_KEY}" "InstallPath"
     ${If} $0 == ""
-        StrCpy $GameNote "$\r$\n$\r$\nQuarrion itself is not installed on this computer yet: until it is, opening a link will show an error message."
+        StrCpy $GameNote "$\r$\n$\r$\n$(GAME_MISSING)"
     ${EndIf}
 FunctionEnd
 
@@ -395,13 +416,13 @@ Section "Install"
     Call NormalizeInstallFolder
     Call FindForeignFile
     ${If} $0 != ""
-        !insertmacro FailInstall ${EXIT_NOT_OURS} "${NOT_OURS_TEXT}"
+        !insertmacro FailInstall ${EXIT_NOT_OURS} "$(NOT_OURS)"
     ${EndIf}
     ClearErrors
     CreateDirectory "$INSTDIR"
     ${If} ${Errors}
     ${OrIfNot} ${FileExists} "$INSTDIR\*.*"
-        !insertmacro FailInstall ${EXIT_CANNOT_WRITE} "Setup cannot create the folder $INSTDIR."
+        !insertmacro FailInstall ${EXIT_CANNOT_WRITE} "$(CANNOT_CREATE)"
     ${EndIf}
     SetOutPath "$INSTDIR"
     ; A file that cannot be written sets the error flag instead of asking, silently or not.
@@ -440,6 +461,7 @@ Section "Install"
 
     WriteRegStr SHCTX "${UNINSTALL_KEY}" "DisplayName" "${PRODUCT}"
     WriteRegStr SHCTX "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
+    WriteRegDWORD SHCTX "${UNINSTALL_KEY}" "Language" $LANGUAGE
     WriteRegStr SHCTX "${UNINSTALL_KEY}" "Publisher" "${COMPANY}"
     WriteRegStr SHCTX "${UNINSTALL_KEY}" "DisplayIcon" '"$INSTDIR\${SHELL_NAME}",0'
     WriteRegStr SHCTX "${UNINSTALL_KEY}" "InstallLocation" "$INSTDIR"
@@ -459,8 +481,7 @@ Section "Install"
 
     ; Tell Explorer and browsers that an association changed (SHCNE_ASSOCCHANGED).
     System::Call 'shell32::SHChangeNotify(i 0x08000000, i 0, p 0, p 0)'
-    !insertmacro LinuxDesktop register \
-        "$(^Name) is installed, but links opened in Linux programs will not start it:"
+    !insertmacro LinuxDesktop register "$(LINUX_NOT_REGISTERED)"
 SectionEnd
 
 ; An uninstaller belongs to the install whose Apps entry names its own folder, whatever switch it
@@ -469,8 +490,18 @@ SectionEnd
 ; behind by an install into another folder matches neither: it removes its files and no keys.
 Function un.onInit
     StrCpy $R0 $INSTDIR
-    !insertmacro RefuseAllUsersWithoutAdministrator "un." \
-        "Removing $(^Name) for all users needs an administrator account."
+    ReadRegStr $0 HKCU "${UNINSTALL_KEY}" "InstallLocation"
+    ReadRegStr $1 HKLM "${UNINSTALL_KEY}" "InstallLocation"
+    ; The language this copy was installed in, before the first message.
+    ${If} $0 == $R0
+        ReadRegDWORD $2 HKCU "${UNINSTALL_KEY}" "Language"
+    ${ElseIf} $1 == $R0
+        ReadRegDWORD $2 HKLM "${UNINSTALL_KEY}" "Language"
+    ${EndIf}
+    ${If} $2 != ""
+        StrCpy $LANGUAGE $2
+    ${EndIf}
+    !insertmacro RefuseAllUsersWithoutAdministrator "un." "$(ADMIN_TO_REMOVE)"
     !insertmacro MULTIUSER_UNINIT
     ReadRegStr $0 HKCU "${UNINSTALL_KEY}" "InstallLocation"
     ReadRegStr $1 HKLM "${UNINSTALL_KEY}" "InstallLocation"
@@ -479,12 +510,12 @@ Function un.onInit
     ${ElseIf} $1 == $R0
         Call un.MultiUser.InstallMode.AllUsers
         ${If} $MultiUser.InstallMode != "AllUsers"
-            MessageBox MB_OK|MB_ICONSTOP "Removing $(^Name) for all users needs an administrator account." /SD IDOK
+            MessageBox MB_OK|MB_ICONSTOP "$(ADMIN_TO_REMOVE)" /SD IDOK
             Call un.QuitForAdministrator
         ${EndIf}
     ${Else}
         StrCpy $NotRegistered 1
-        MessageBox MB_OK|MB_ICONINFORMATION "This copy of $(^Name) in $R0 is no longer the installed one. Only its files will be removed; the installed copy and its registration stay as they are." /SD IDOK
+        MessageBox MB_OK|MB_ICONINFORMATION "$(LEFT_BEHIND)" /SD IDOK
     ${EndIf}
     StrCpy $INSTDIR $R0
 FunctionEnd
@@ -530,8 +561,7 @@ FunctionEnd
 
 Section "Uninstall"
     ${If} $NotRegistered != 1
-        !insertmacro LinuxDesktop unregister \
-            "$(^Name) could not remove its registration with the Linux desktop:"
+        !insertmacro LinuxDesktop unregister "$(LINUX_NOT_REMOVED)"
         Call un.ReleaseScheme
         DeleteRegKey SHCTX "${PREVIOUS_HANDLER_KEY}"
         !insertmacro DefaultAppsView

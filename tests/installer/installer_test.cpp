@@ -434,6 +434,58 @@ INSTANTIATE_TEST_SUITE_P(Game, FinishPage,
                                          FinishCase{"Installed", true, false}),
                          CaseName<FinishCase>);
 
+struct LanguageCase {
+    const char* name;
+    LANGID language;          // the display language, which Wine takes from LC_ALL
+    std::wstring modePage;    // MultiUser's page title, from NSIS' language file
+    std::wstring finished;    // the start of our finish page's text
+    std::wstring gameMissing; // our sentence for a player without the game
+};
+
+void PrintTo(const LanguageCase& row, std::ostream* out) {
+    *out << row.name;
+}
+
+// An interactive install in the player's display language: NSIS' pages and our own texts. Each
+// row runs in a process started in its language (tests/installer/CMakeLists.txt); others skip.
+class Translated : public testing::TestWithParam<LanguageCase> {};
+
+TEST_P(Translated, PagesSpeakThePlayersLanguage) {
+    if (PRIMARYLANGID(::GetUserDefaultUILanguage()) != PRIMARYLANGID(GetParam().language)) {
+        GTEST_SKIP() << "runs in its own language";
+    }
+    RemoveEveryInstall();
+    RemoveMachineKey(gameKey);
+    const auto texts = ClickThroughWizard(L"\"" + ProgramFolder() + L"quarrion_shell_setup.exe\"");
+    const auto shows = [&texts](std::wstring_view part) {
+        return std::any_of(texts.begin(), texts.end(), [part](const std::wstring& text) {
+            return text.find(part) != std::wstring::npos;
+        });
+    };
+    EXPECT_TRUE(shows(GetParam().modePage));
+    EXPECT_TRUE(shows(GetParam().finished));
+    EXPECT_TRUE(shows(GetParam().gameMissing));
+    EXPECT_EQ(ReadNumber(Hive::Machine, uninstallKey, L"Language"), GetParam().language)
+        << "the uninstaller's language";
+    RemoveEveryInstall();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Languages, Translated,
+    testing::Values(
+        LanguageCase{"English", 1033, L"Choose Users",
+                     L"Quarrion Shell Interface is installed: quarrion:// links now start the game",
+                     L"Quarrion itself is not installed on this computer yet"},
+        LanguageCase{"German", 1031, L"Benutzer auswählen",
+                     L"Quarrion Shell Interface ist installiert: quarrion://-Links starten jetzt",
+                     L"Quarrion selbst ist auf diesem Computer noch nicht installiert"},
+        LanguageCase{"Japanese", 1041, L"ユーザーの選択",
+                     L"Quarrion Shell Interface をインストールしました。",
+                     L"このコンピューターには Quarrion 本体がまだインストールされていません。"},
+        LanguageCase{"SimpChinese", 2052, L"选择用户", L"Quarrion Shell Interface 已安装：",
+                     L"此电脑上尚未安装 Quarrion 游戏本身"}),
+    CaseName<LanguageCase>);
+
 struct LinkCase {
     const char* name;
     InstallMode mode;
@@ -503,6 +555,15 @@ TEST_P(Uninstall, RemovesEverythingItInstalled) {
     }
     EXPECT_FALSE(KeyExists(hive(), L"Software\\Classes\\" + *progId));
     EXPECT_EQ(EntriesNamed(hive(), product), 0);
+}
+
+// The uninstaller speaks the language the copy was installed in, whatever the display language.
+TEST_P(Uninstall, SpeaksTheLanguageItWasInstalledIn) {
+    const DWORD german = 1031;
+    SetValue(hive(), uninstallKey, L"Language", REG_DWORD, &german, sizeof german);
+    const auto texts = UninstallInteractively(InstallFolder(GetParam().mode));
+    EXPECT_NE(std::find(texts.begin(), texts.end(), L"Deinstallation von " + product), texts.end());
+    EXPECT_FALSE(KeyExists(hive(), uninstallKey));
 }
 
 TEST_P(Uninstall, LeavesASchemeAnotherProgramTookOver) {

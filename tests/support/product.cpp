@@ -33,16 +33,34 @@ void UninstallProduct(InstallMode mode) {
     UninstallCopyIn(InstallFolder(mode));
 }
 
-void UninstallCopyIn(const std::wstring& folder) {
+namespace {
+
+// Runs a copy of the uninstaller from the temp folder, as it would copy itself, and removes it.
+template <class Run> auto RunUninstallerCopy(const std::wstring& folder, Run run) {
     RequirePrivatePrefix();
     wchar_t temp[MAX_PATH + 1] = {};
     ::GetTempPathW(MAX_PATH + 1, temp);
     const std::wstring copy = std::wstring(temp) + L"quarrion-uninstall.exe";
     std::filesystem::copy_file(folder + L"\\uninstall.exe", copy,
                                std::filesystem::copy_options::overwrite_existing);
-    const auto status = RunAndWait(L"\"" + copy + L"\" /S _?=" + folder);
+    auto result = run(L"\"" + copy + L"\" ");
     std::filesystem::remove(copy);
+    return result;
+}
+
+} // namespace
+
+void UninstallCopyIn(const std::wstring& folder) {
+    const auto status = RunUninstallerCopy(folder, [&folder](const std::wstring& program) {
+        return RunAndWait(program + L"/S _?=" + folder);
+    });
     if (status != 0) {
         throw std::runtime_error("uninstall failed with " + std::to_string(status));
     }
+}
+
+std::vector<std::wstring> UninstallInteractively(const std::wstring& folder) {
+    return RunUninstallerCopy(folder, [&folder](const std::wstring& program) {
+        return ClickThroughWizard(program + L"_?=" + folder);
+    });
 }

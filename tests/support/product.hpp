@@ -3,6 +3,7 @@
 #include "private_prefix.hpp"
 
 #include <string>
+#include <vector>
 
 // The installed product in the private prefix: quarrion_shell_setup.exe run silently, as an
 // administrator deploying it, or a player installing it for themselves, would.
@@ -32,3 +33,5 @@ void InstallProduct(InstallMode mode = InstallMode::AllUsers);
 void UninstallProduct(InstallMode mode = InstallMode::AllUsers);
 // The same for the uninstaller of the copy in that folder.
 void UninstallCopyIn(const std::wstring& folder);
+// The same, not silent: clicked through as ClickThroughWizard does; returns the pages' texts.
+std::vector<std::wstring> UninstallInteractively(const std::wstring& folder);

@@ -235,7 +235,7 @@ void CollectTexts(HWND window, std::vector<std::wstring>& texts) {
 
 std::vector<std::wstring> ClickThroughWizard(std::wstring commandLine) {
     const StartedProcess wizard(std::move(commandLine), nullptr);
-    std::vector<std::wstring> lastPage;
+    std::vector<std::wstring> pages;
     const auto deadline = std::chrono::steady_clock::now() + runTimeout;
     // A disabled button ignores the click, so the install page is simply waited out.
     while (::WaitForSingleObject(wizard.handle(), 300) == WAIT_TIMEOUT) {
@@ -249,10 +249,9 @@ std::vector<std::wstring> ClickThroughWizard(std::wstring commandLine) {
                 ::IsWindowEnabled(next) == FALSE) {
                 continue;
             }
-            lastPage.clear();
-            CollectTexts(window, lastPage);
+            CollectTexts(window, pages);
             ::PostMessageW(next, BM_CLICK, 0, 0);
         }
     }
-    return lastPage;
+    return pages;
 }

@@ -45,7 +45,7 @@ ShellRun RunCommand(std::wstring commandLine, const std::wstring& workingFolder)
 ShellRun OpenLink(const std::wstring& link);
 
 // Runs an interactive setup to its end as a user pressing the default button (Next, Install,
-// Finish) of every page would, and returns the visible texts of the last page it showed.
+// Finish) of every page would, and returns the visible texts of the pages it showed, in order.
 std::vector<std::wstring> ClickThroughWizard(std::wstring commandLine);
 
 // Runs a command line to its end and returns its exit status.

@@ -1,0 +1,16 @@
+﻿; Czech: the setup's and the uninstaller's own texts. NSIS' language file has the rest.
+LangString FINISH_TEXT ${LANG_CZECH} "$(^NameDA) je nainstalován: odkazy quarrion:// nyní spustí hru a připojí se k serveru."
+LangString GAME_MISSING ${LANG_CZECH} "Samotná hra Quarrion na tomto počítači zatím není nainstalovaná: dokud nebude, otevření odkazu zobrazí chybovou zprávu."
+LangString ADMIN_TO_INSTALL ${LANG_CZECH} "Instalace $(^Name) pro všechny uživatele vyžaduje účet správce."
+LangString ADMIN_TO_REMOVE ${LANG_CZECH} "Odebrání $(^Name) pro všechny uživatele vyžaduje účet správce."
+LangString LEFT_BEHIND ${LANG_CZECH} "Tato kopie $(^Name) ve složce $R0 už není nainstalovanou kopií. Odeberou se jen její soubory; nainstalovaná kopie a její registrace zůstanou beze změny."
+LangString BAD_FOLDER ${LANG_CZECH} "Instalační program nemůže použít /D=$0: /D= musí být poslední, bez uvozovek, i když název složky obsahuje mezery, s úplnou cestou ke složce (ne k souboru), například C:\Games\Quarrion Shell."
+LangString NOT_OURS ${LANG_CZECH} "Složka $INSTDIR už obsahuje soubory jiného programu ($0). Zvolte prázdnou složku nebo tu, ve které je $(^Name) nainstalován."
+LangString CANNOT_WRITE ${LANG_CZECH} "Instalační program nemůže zapsat soubor $INSTDIR\$FileName."
+LangString IN_USE_ASK ${LANG_CZECH} "Soubor $INSTDIR\$FileName se používá. Zavřete otevřenou zprávu $(^Name) (s názvem $\"Oopsie...$\") a klikněte na Opakovat."
+LangString IN_USE_FAIL ${LANG_CZECH} "Instalační program nemůže nahradit soubor $INSTDIR\$FileName: soubor se používá."
+LangString CANNOT_CREATE ${LANG_CZECH} "Instalační program nemůže vytvořit složku $INSTDIR."
+LangString LINUX_NOT_REGISTERED ${LANG_CZECH} "$(^Name) je nainstalován, ale odkazy otevřené v programech pro Linux ho nespustí:"
+LangString LINUX_NOT_REMOVED ${LANG_CZECH} "$(^Name) nemohl odebrat svou registraci z linuxového prostředí:"
+; The last sentence of NSIS' own finish text in this language.
+LangString CLICK_FINISH ${LANG_CZECH} "Kliknutím na tlačítko Dokončit ukončíte tohoto průvodce."

@@ -1,0 +1,16 @@
+﻿; English: the setup's and the uninstaller's own texts. NSIS' language file has the rest.
+LangString FINISH_TEXT ${LANG_ENGLISH} "$(^NameDA) is installed: quarrion:// links now start the game and join the server."
+LangString GAME_MISSING ${LANG_ENGLISH} "Quarrion itself is not installed on this computer yet: until it is, opening a link will show an error message."
+LangString ADMIN_TO_INSTALL ${LANG_ENGLISH} "Installing $(^Name) for all users needs an administrator account."
+LangString ADMIN_TO_REMOVE ${LANG_ENGLISH} "Removing $(^Name) for all users needs an administrator account."
+LangString LEFT_BEHIND ${LANG_ENGLISH} "This copy of $(^Name) in $R0 is no longer the installed one. Only its files will be removed; the installed copy and its registration stay as they are."
+LangString BAD_FOLDER ${LANG_ENGLISH} "Setup was given /D=$0, which it cannot use: /D= comes last, without quotes even when the folder has blanks, with the full path of a folder (not a file), such as C:\Games\Quarrion Shell."
+LangString NOT_OURS ${LANG_ENGLISH} "$INSTDIR already holds files of another program ($0). Choose an empty folder, or the one $(^Name) is installed in."
+LangString CANNOT_WRITE ${LANG_ENGLISH} "Setup cannot write $INSTDIR\$FileName."
+LangString IN_USE_ASK ${LANG_ENGLISH} "$INSTDIR\$FileName is in use. Close the $(^Name) message that is open (its title is $\"Oopsie...$\"), then click Retry."
+LangString IN_USE_FAIL ${LANG_ENGLISH} "Setup cannot replace $INSTDIR\$FileName: it is in use."
+LangString CANNOT_CREATE ${LANG_ENGLISH} "Setup cannot create the folder $INSTDIR."
+LangString LINUX_NOT_REGISTERED ${LANG_ENGLISH} "$(^Name) is installed, but links opened in Linux programs will not start it:"
+LangString LINUX_NOT_REMOVED ${LANG_ENGLISH} "$(^Name) could not remove its registration with the Linux desktop:"
+; The last sentence of NSIS' own finish text in this language.
+LangString CLICK_FINISH ${LANG_ENGLISH} "Click Finish to close Setup."

@@ -1,0 +1,16 @@
+﻿; French: the setup's and the uninstaller's own texts. NSIS' language file has the rest.
+LangString FINISH_TEXT ${LANG_FRENCH} "$(^NameDA) est installé : les liens quarrion:// lancent maintenant le jeu et rejoignent le serveur."
+LangString GAME_MISSING ${LANG_FRENCH} "Quarrion n’est pas encore installé sur cet ordinateur : d’ici là, ouvrir un lien affichera un message d’erreur."
+LangString ADMIN_TO_INSTALL ${LANG_FRENCH} "L’installation de $(^Name) pour tous les utilisateurs nécessite un compte administrateur."
+LangString ADMIN_TO_REMOVE ${LANG_FRENCH} "La désinstallation de $(^Name) pour tous les utilisateurs nécessite un compte administrateur."
+LangString LEFT_BEHIND ${LANG_FRENCH} "Cette copie de $(^Name) dans $R0 n’est plus celle qui est installée. Seuls ses fichiers seront supprimés ; la copie installée et son enregistrement restent inchangés."
+LangString BAD_FOLDER ${LANG_FRENCH} "Le programme d’installation ne peut pas utiliser /D=$0 : /D= doit venir en dernier, sans guillemets même si le nom du dossier contient des espaces, suivi du chemin complet d’un dossier (et non d’un fichier), par exemple C:\Games\Quarrion Shell."
+LangString NOT_OURS ${LANG_FRENCH} "$INSTDIR contient déjà des fichiers d’un autre programme ($0). Choisissez un dossier vide, ou celui où $(^Name) est installé."
+LangString CANNOT_WRITE ${LANG_FRENCH} "Le programme d’installation ne peut pas écrire $INSTDIR\$FileName."
+LangString IN_USE_ASK ${LANG_FRENCH} "$INSTDIR\$FileName est en cours d’utilisation. Fermez le message de $(^Name) qui est ouvert (son titre est $\"Oopsie...$\"), puis cliquez sur Recommencer."
+LangString IN_USE_FAIL ${LANG_FRENCH} "Le programme d’installation ne peut pas remplacer $INSTDIR\$FileName : le fichier est en cours d’utilisation."
+LangString CANNOT_CREATE ${LANG_FRENCH} "Le programme d’installation ne peut pas créer le dossier $INSTDIR."
+LangString LINUX_NOT_REGISTERED ${LANG_FRENCH} "$(^Name) est installé, mais les liens ouverts dans les programmes Linux ne le lanceront pas :"
+LangString LINUX_NOT_REMOVED ${LANG_FRENCH} "$(^Name) n’a pas pu supprimer son enregistrement auprès du bureau Linux :"
+; The last sentence of NSIS' own finish text in this language.
+LangString CLICK_FINISH ${LANG_FRENCH} "Cliquez sur Fermer pour quitter le programme d'installation."

@@ -1,0 +1,16 @@
+﻿; German: the setup's and the uninstaller's own texts. NSIS' language file has the rest.
+LangString FINISH_TEXT ${LANG_GERMAN} "$(^NameDA) ist installiert: quarrion://-Links starten jetzt das Spiel und verbinden mit dem Server."
+LangString GAME_MISSING ${LANG_GERMAN} "Quarrion selbst ist auf diesem Computer noch nicht installiert: Bis dahin zeigt das Öffnen eines Links eine Fehlermeldung."
+LangString ADMIN_TO_INSTALL ${LANG_GERMAN} "Um $(^Name) für alle Benutzer zu installieren, ist ein Administratorkonto erforderlich."
+LangString ADMIN_TO_REMOVE ${LANG_GERMAN} "Um $(^Name) für alle Benutzer zu entfernen, ist ein Administratorkonto erforderlich."
+LangString LEFT_BEHIND ${LANG_GERMAN} "Diese Kopie von $(^Name) in $R0 ist nicht mehr die installierte. Nur ihre Dateien werden entfernt; die installierte Kopie und ihre Registrierung bleiben unverändert."
+LangString BAD_FOLDER ${LANG_GERMAN} "Mit /D=$0 kann das Setup nichts anfangen: /D= steht als letztes Argument, ohne Anführungszeichen, auch wenn der Ordnername Leerzeichen enthält, und mit dem vollständigen Pfad eines Ordners (keiner Datei), zum Beispiel C:\Games\Quarrion Shell."
+LangString NOT_OURS ${LANG_GERMAN} "$INSTDIR enthält bereits Dateien eines anderen Programms ($0). Wählen Sie einen leeren Ordner oder den Ordner, in dem $(^Name) installiert ist."
+LangString CANNOT_WRITE ${LANG_GERMAN} "Das Setup kann $INSTDIR\$FileName nicht schreiben."
+LangString IN_USE_ASK ${LANG_GERMAN} "$INSTDIR\$FileName wird gerade verwendet. Schließen Sie die geöffnete Meldung von $(^Name) (Titel: $\"Oopsie...$\") und klicken Sie dann auf „Wiederholen“."
+LangString IN_USE_FAIL ${LANG_GERMAN} "Das Setup kann $INSTDIR\$FileName nicht ersetzen: Die Datei wird gerade verwendet."
+LangString CANNOT_CREATE ${LANG_GERMAN} "Das Setup kann den Ordner $INSTDIR nicht anlegen."
+LangString LINUX_NOT_REGISTERED ${LANG_GERMAN} "$(^Name) ist installiert, aber in Linux-Programmen geöffnete Links starten es nicht:"
+LangString LINUX_NOT_REMOVED ${LANG_GERMAN} "$(^Name) konnte seine Registrierung beim Linux-Desktop nicht entfernen:"
+; The last sentence of NSIS' own finish text in this language.
+LangString CLICK_FINISH ${LANG_GERMAN} "Klicken Sie auf Fertigstellen, um den Installationsassistenten zu schließen."

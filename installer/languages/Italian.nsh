@@ -1,0 +1,16 @@
+﻿; Italian: the setup's and the uninstaller's own texts. NSIS' language file has the rest.
+LangString FINISH_TEXT ${LANG_ITALIAN} "$(^NameDA) è installato: ora i link quarrion:// avviano il gioco e si collegano al server."
+LangString GAME_MISSING ${LANG_ITALIAN} "Quarrion non è ancora installato su questo computer: finché non lo sarà, aprendo un link verrà mostrato un messaggio di errore."
+LangString ADMIN_TO_INSTALL ${LANG_ITALIAN} "Per installare $(^Name) per tutti gli utenti serve un account amministratore."
+LangString ADMIN_TO_REMOVE ${LANG_ITALIAN} "Per rimuovere $(^Name) per tutti gli utenti serve un account amministratore."
+LangString LEFT_BEHIND ${LANG_ITALIAN} "Questa copia di $(^Name) in $R0 non è più quella installata. Verranno rimossi solo i suoi file; la copia installata e la sua registrazione restano invariate."
+LangString BAD_FOLDER ${LANG_ITALIAN} "Il programma di installazione non può usare /D=$0: /D= va messo per ultimo, senza virgolette anche se il nome della cartella contiene spazi, con il percorso completo di una cartella (non di un file), ad esempio C:\Games\Quarrion Shell."
+LangString NOT_OURS ${LANG_ITALIAN} "$INSTDIR contiene già file di un altro programma ($0). Scegli una cartella vuota oppure quella in cui è installato $(^Name)."
+LangString CANNOT_WRITE ${LANG_ITALIAN} "Il programma di installazione non può scrivere $INSTDIR\$FileName."
+LangString IN_USE_ASK ${LANG_ITALIAN} "$INSTDIR\$FileName è in uso. Chiudi il messaggio di $(^Name) aperto (il titolo è $\"Oopsie...$\"), poi fai clic su Riprova."
+LangString IN_USE_FAIL ${LANG_ITALIAN} "Il programma di installazione non può sostituire $INSTDIR\$FileName: il file è in uso."
+LangString CANNOT_CREATE ${LANG_ITALIAN} "Il programma di installazione non può creare la cartella $INSTDIR."
+LangString LINUX_NOT_REGISTERED ${LANG_ITALIAN} "$(^Name) è installato, ma i link aperti nei programmi Linux non lo avvieranno:"
+LangString LINUX_NOT_REMOVED ${LANG_ITALIAN} "$(^Name) non è riuscito a rimuovere la propria registrazione dal desktop Linux:"
+; The last sentence of NSIS' own finish text in this language.
+LangString CLICK_FINISH ${LANG_ITALIAN} "Scegli 'Chiudi' per chiudere il programma di installazione."

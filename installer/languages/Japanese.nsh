@@ -1,0 +1,16 @@
+﻿; Japanese: the setup's and the uninstaller's own texts. NSIS' language file has the rest.
+LangString FINISH_TEXT ${LANG_JAPANESE} "$(^NameDA) をインストールしました。quarrion:// リンクを開くと、ゲームが起動してサーバーに接続します。"
+LangString GAME_MISSING ${LANG_JAPANESE} "このコンピューターには Quarrion 本体がまだインストールされていません。インストールされるまでは、リンクを開くとエラー メッセージが表示されます。"
+LangString ADMIN_TO_INSTALL ${LANG_JAPANESE} "すべてのユーザー向けに $(^Name) をインストールするには、管理者アカウントが必要です。"
+LangString ADMIN_TO_REMOVE ${LANG_JAPANESE} "すべてのユーザー向けの $(^Name) を削除するには、管理者アカウントが必要です。"
+LangString LEFT_BEHIND ${LANG_JAPANESE} "$R0 にあるこの $(^Name) は、現在インストールされているコピーではありません。このコピーのファイルだけを削除します。インストールされているコピーとその登録は変更されません。"
+LangString BAD_FOLDER ${LANG_JAPANESE} "セットアップは /D=$0 を使用できません。/D= は最後に指定し、フォルダー名に空白が含まれていても引用符で囲まず、C:\Games\Quarrion Shell のようにフォルダー (ファイルではなく) の完全なパスを指定してください。"
+LangString NOT_OURS ${LANG_JAPANESE} "$INSTDIR には既に別のプログラムのファイル ($0) があります。空のフォルダーか、$(^Name) がインストールされているフォルダーを選択してください。"
+LangString CANNOT_WRITE ${LANG_JAPANESE} "セットアップは $INSTDIR\$FileName に書き込めません。"
+LangString IN_USE_ASK ${LANG_JAPANESE} "$INSTDIR\$FileName は使用中です。開いている $(^Name) のメッセージ (タイトルは $\"Oopsie...$\") を閉じてから、[再試行] をクリックしてください。"
+LangString IN_USE_FAIL ${LANG_JAPANESE} "セットアップは $INSTDIR\$FileName を置き換えられません。ファイルが使用中です。"
+LangString CANNOT_CREATE ${LANG_JAPANESE} "セットアップはフォルダー $INSTDIR を作成できません。"
+LangString LINUX_NOT_REGISTERED ${LANG_JAPANESE} "$(^Name) はインストールされましたが、Linux のプログラムで開いたリンクからは起動しません:"
+LangString LINUX_NOT_REMOVED ${LANG_JAPANESE} "$(^Name) は Linux デスクトップへの登録を削除できませんでした:"
+; The last sentence of NSIS' own finish text in this language.
+LangString CLICK_FINISH ${LANG_JAPANESE} "「完了」をクリックしセットアップを閉じます。"

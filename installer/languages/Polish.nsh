@@ -1,0 +1,16 @@
+﻿; Polish: the setup's and the uninstaller's own texts. NSIS' language file has the rest.
+LangString FINISH_TEXT ${LANG_POLISH} "Program $(^NameDA) został zainstalowany: linki quarrion:// uruchamiają teraz grę i łączą z serwerem."
+LangString GAME_MISSING ${LANG_POLISH} "Sama gra Quarrion nie jest jeszcze zainstalowana na tym komputerze: dopóki nie zostanie zainstalowana, otwarcie linku wyświetli komunikat o błędzie."
+LangString ADMIN_TO_INSTALL ${LANG_POLISH} "Instalacja programu $(^Name) dla wszystkich użytkowników wymaga konta administratora."
+LangString ADMIN_TO_REMOVE ${LANG_POLISH} "Usunięcie programu $(^Name) dla wszystkich użytkowników wymaga konta administratora."
+LangString LEFT_BEHIND ${LANG_POLISH} "Ta kopia programu $(^Name) w folderze $R0 nie jest już kopią zainstalowaną. Zostaną usunięte tylko jej pliki; zainstalowana kopia i jej rejestracja pozostaną bez zmian."
+LangString BAD_FOLDER ${LANG_POLISH} "Instalator nie może użyć /D=$0: /D= musi być ostatnim argumentem, bez cudzysłowów, nawet gdy nazwa folderu zawiera spacje, z pełną ścieżką folderu (nie pliku), na przykład C:\Games\Quarrion Shell."
+LangString NOT_OURS ${LANG_POLISH} "Folder $INSTDIR zawiera już pliki innego programu ($0). Wybierz pusty folder albo folder, w którym jest zainstalowany program $(^Name)."
+LangString CANNOT_WRITE ${LANG_POLISH} "Instalator nie może zapisać pliku $INSTDIR\$FileName."
+LangString IN_USE_ASK ${LANG_POLISH} "Plik $INSTDIR\$FileName jest używany. Zamknij otwarty komunikat programu $(^Name) (o tytule $\"Oopsie...$\"), a następnie kliknij Ponów próbę."
+LangString IN_USE_FAIL ${LANG_POLISH} "Instalator nie może zastąpić pliku $INSTDIR\$FileName: plik jest używany."
+LangString CANNOT_CREATE ${LANG_POLISH} "Instalator nie może utworzyć folderu $INSTDIR."
+LangString LINUX_NOT_REGISTERED ${LANG_POLISH} "Program $(^Name) został zainstalowany, ale linki otwierane w programach dla Linuksa nie będą go uruchamiać:"
+LangString LINUX_NOT_REMOVED ${LANG_POLISH} "Program $(^Name) nie mógł usunąć swojej rejestracji w środowisku graficznym Linuksa:"
+; The last sentence of NSIS' own finish text in this language.
+LangString CLICK_FINISH ${LANG_POLISH} "Kliknij przycisk 'Zakończ', aby zakończyć działanie instalatora."

@@ -1,0 +1,16 @@
+﻿; Brazilian Portuguese: the setup's and the uninstaller's own texts. NSIS' language file has the rest.
+LangString FINISH_TEXT ${LANG_PORTUGUESEBR} "$(^NameDA) está instalado: agora os links quarrion:// iniciam o jogo e entram no servidor."
+LangString GAME_MISSING ${LANG_PORTUGUESEBR} "O Quarrion ainda não está instalado neste computador: até que esteja, abrir um link mostrará uma mensagem de erro."
+LangString ADMIN_TO_INSTALL ${LANG_PORTUGUESEBR} "Para instalar o $(^Name) para todos os usuários é preciso uma conta de administrador."
+LangString ADMIN_TO_REMOVE ${LANG_PORTUGUESEBR} "Para remover o $(^Name) para todos os usuários é preciso uma conta de administrador."
+LangString LEFT_BEHIND ${LANG_PORTUGUESEBR} "Esta cópia do $(^Name) em $R0 não é mais a instalada. Apenas os arquivos dela serão removidos; a cópia instalada e o registro dela continuam como estão."
+LangString BAD_FOLDER ${LANG_PORTUGUESEBR} "O instalador não pode usar /D=$0: /D= deve vir por último, sem aspas mesmo que o nome da pasta tenha espaços, com o caminho completo de uma pasta (não de um arquivo), por exemplo C:\Games\Quarrion Shell."
+LangString NOT_OURS ${LANG_PORTUGUESEBR} "$INSTDIR já contém arquivos de outro programa ($0). Escolha uma pasta vazia ou aquela em que o $(^Name) está instalado."
+LangString CANNOT_WRITE ${LANG_PORTUGUESEBR} "O instalador não consegue gravar $INSTDIR\$FileName."
+LangString IN_USE_ASK ${LANG_PORTUGUESEBR} "$INSTDIR\$FileName está em uso. Feche a mensagem do $(^Name) que está aberta (o título é $\"Oopsie...$\") e clique em Repetir."
+LangString IN_USE_FAIL ${LANG_PORTUGUESEBR} "O instalador não consegue substituir $INSTDIR\$FileName: o arquivo está em uso."
+LangString CANNOT_CREATE ${LANG_PORTUGUESEBR} "O instalador não consegue criar a pasta $INSTDIR."
+LangString LINUX_NOT_REGISTERED ${LANG_PORTUGUESEBR} "O $(^Name) está instalado, mas links abertos em programas do Linux não vão iniciá-lo:"
+LangString LINUX_NOT_REMOVED ${LANG_PORTUGUESEBR} "O $(^Name) não conseguiu remover seu registro da área de trabalho do Linux:"
+; The last sentence of NSIS' own finish text in this language.
+LangString CLICK_FINISH ${LANG_PORTUGUESEBR} "Clique em Concluir para fechar o instalador."

@@ -1,0 +1,16 @@
+﻿; Russian: the setup's and the uninstaller's own texts. NSIS' language file has the rest.
+LangString FINISH_TEXT ${LANG_RUSSIAN} "$(^NameDA) установлен: теперь ссылки quarrion:// запускают игру и подключают к серверу."
+LangString GAME_MISSING ${LANG_RUSSIAN} "Сама игра Quarrion на этом компьютере ещё не установлена: пока её нет, при открытии ссылки будет появляться сообщение об ошибке."
+LangString ADMIN_TO_INSTALL ${LANG_RUSSIAN} "Для установки $(^Name) для всех пользователей нужна учётная запись администратора."
+LangString ADMIN_TO_REMOVE ${LANG_RUSSIAN} "Для удаления $(^Name) для всех пользователей нужна учётная запись администратора."
+LangString LEFT_BEHIND ${LANG_RUSSIAN} "Эта копия $(^Name) в папке $R0 больше не является установленной. Будут удалены только её файлы; установленная копия и её регистрация останутся без изменений."
+LangString BAD_FOLDER ${LANG_RUSSIAN} "Программа установки не может использовать /D=$0: ключ /D= указывается последним, без кавычек, даже если в имени папки есть пробелы, с полным путём к папке (не к файлу), например C:\Games\Quarrion Shell."
+LangString NOT_OURS ${LANG_RUSSIAN} "В папке $INSTDIR уже есть файлы другой программы ($0). Выберите пустую папку или папку, в которой установлен $(^Name)."
+LangString CANNOT_WRITE ${LANG_RUSSIAN} "Программе установки не удаётся записать файл $INSTDIR\$FileName."
+LangString IN_USE_ASK ${LANG_RUSSIAN} "Файл $INSTDIR\$FileName используется. Закройте открытое сообщение $(^Name) (с заголовком $\"Oopsie...$\") и нажмите «Повторить»."
+LangString IN_USE_FAIL ${LANG_RUSSIAN} "Программе установки не удаётся заменить файл $INSTDIR\$FileName: он используется."
+LangString CANNOT_CREATE ${LANG_RUSSIAN} "Программе установки не удаётся создать папку $INSTDIR."
+LangString LINUX_NOT_REGISTERED ${LANG_RUSSIAN} "$(^Name) установлен, но ссылки, открытые в программах для Linux, не будут его запускать:"
+LangString LINUX_NOT_REMOVED ${LANG_RUSSIAN} "$(^Name) не удалось удалить свою регистрацию в рабочем окружении Linux:"
+; The last sentence of NSIS' own finish text in this language.
+LangString CLICK_FINISH ${LANG_RUSSIAN} "Нажмите кнопку $\"Готово$\" для выхода из программы установки."

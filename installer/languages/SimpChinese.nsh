@@ -1,0 +1,16 @@
+﻿; Simplified Chinese: the setup's and the uninstaller's own texts. NSIS' language file has the rest.
+LangString FINISH_TEXT ${LANG_SIMPCHINESE} "$(^NameDA) 已安装：现在打开 quarrion:// 链接即可启动游戏并加入服务器。"
+LangString GAME_MISSING ${LANG_SIMPCHINESE} "此电脑上尚未安装 Quarrion 游戏本身：安装之前，打开链接时会显示错误消息。"
+LangString ADMIN_TO_INSTALL ${LANG_SIMPCHINESE} "为所有用户安装 $(^Name) 需要管理员帐户。"
+LangString ADMIN_TO_REMOVE ${LANG_SIMPCHINESE} "为所有用户删除 $(^Name) 需要管理员帐户。"
+LangString LEFT_BEHIND ${LANG_SIMPCHINESE} "位于 $R0 的这份 $(^Name) 已不再是已安装的副本。只会删除它的文件；已安装的副本及其注册信息保持不变。"
+LangString BAD_FOLDER ${LANG_SIMPCHINESE} "安装程序无法使用 /D=$0：/D= 必须放在最后，即使文件夹名称包含空格也不能加引号，并且必须是文件夹（而不是文件）的完整路径，例如 C:\Games\Quarrion Shell。"
+LangString NOT_OURS ${LANG_SIMPCHINESE} "$INSTDIR 中已有其他程序的文件（$0）。请选择一个空文件夹，或 $(^Name) 所在的文件夹。"
+LangString CANNOT_WRITE ${LANG_SIMPCHINESE} "安装程序无法写入 $INSTDIR\$FileName。"
+LangString IN_USE_ASK ${LANG_SIMPCHINESE} "$INSTDIR\$FileName 正在使用中。请关闭已打开的 $(^Name) 消息（标题为 $\"Oopsie...$\"），然后单击“重试”。"
+LangString IN_USE_FAIL ${LANG_SIMPCHINESE} "安装程序无法替换 $INSTDIR\$FileName：该文件正在使用中。"
+LangString CANNOT_CREATE ${LANG_SIMPCHINESE} "安装程序无法创建文件夹 $INSTDIR。"
+LangString LINUX_NOT_REGISTERED ${LANG_SIMPCHINESE} "$(^Name) 已安装，但在 Linux 程序中打开的链接无法启动它："
+LangString LINUX_NOT_REMOVED ${LANG_SIMPCHINESE} "$(^Name) 无法删除它在 Linux 桌面中的注册："
+; The last sentence of NSIS' own finish text in this language.
+LangString CLICK_FINISH ${LANG_SIMPCHINESE} "点击 [完成(F)] 关闭安装程序。"

@@ -1,0 +1,16 @@
+﻿; Spanish: the setup's and the uninstaller's own texts. NSIS' language file has the rest.
+LangString FINISH_TEXT ${LANG_SPANISH} "$(^NameDA) está instalado: los enlaces quarrion:// ahora inician el juego y se conectan al servidor."
+LangString GAME_MISSING ${LANG_SPANISH} "Quarrion todavía no está instalado en este equipo: hasta que lo esté, al abrir un enlace se mostrará un mensaje de error."
+LangString ADMIN_TO_INSTALL ${LANG_SPANISH} "Para instalar $(^Name) para todos los usuarios se necesita una cuenta de administrador."
+LangString ADMIN_TO_REMOVE ${LANG_SPANISH} "Para quitar $(^Name) para todos los usuarios se necesita una cuenta de administrador."
+LangString LEFT_BEHIND ${LANG_SPANISH} "Esta copia de $(^Name) en $R0 ya no es la instalada. Solo se eliminarán sus archivos; la copia instalada y su registro no se modificarán."
+LangString BAD_FOLDER ${LANG_SPANISH} "El programa de instalación no puede usar /D=$0: /D= debe ir al final, sin comillas aunque el nombre de la carpeta tenga espacios, con la ruta completa de una carpeta (no de un archivo), por ejemplo C:\Games\Quarrion Shell."
+LangString NOT_OURS ${LANG_SPANISH} "$INSTDIR ya contiene archivos de otro programa ($0). Elija una carpeta vacía o aquella en la que está instalado $(^Name)."
+LangString CANNOT_WRITE ${LANG_SPANISH} "El programa de instalación no puede escribir $INSTDIR\$FileName."
+LangString IN_USE_ASK ${LANG_SPANISH} "$INSTDIR\$FileName está en uso. Cierre el mensaje de $(^Name) que está abierto (su título es $\"Oopsie...$\") y haga clic en Reintentar."
+LangString IN_USE_FAIL ${LANG_SPANISH} "El programa de instalación no puede reemplazar $INSTDIR\$FileName: está en uso."
+LangString CANNOT_CREATE ${LANG_SPANISH} "El programa de instalación no puede crear la carpeta $INSTDIR."
+LangString LINUX_NOT_REGISTERED ${LANG_SPANISH} "$(^Name) está instalado, pero los enlaces abiertos en programas de Linux no lo iniciarán:"
+LangString LINUX_NOT_REMOVED ${LANG_SPANISH} "$(^Name) no pudo quitar su registro del escritorio de Linux:"
+; The last sentence of NSIS' own finish text in this language.
+LangString CLICK_FINISH ${LANG_SPANISH} "Presione Terminar para cerrar este asistente."

@@ -1,0 +1,16 @@
+﻿; Ukrainian: the setup's and the uninstaller's own texts. NSIS' language file has the rest.
+LangString FINISH_TEXT ${LANG_UKRAINIAN} "$(^NameDA) встановлено: тепер посилання quarrion:// запускають гру й підключають до сервера."
+LangString GAME_MISSING ${LANG_UKRAINIAN} "Саму гру Quarrion на цьому комп’ютері ще не встановлено: доки її немає, під час відкриття посилання з’являтиметься повідомлення про помилку."
+LangString ADMIN_TO_INSTALL ${LANG_UKRAINIAN} "Щоб установити $(^Name) для всіх користувачів, потрібен обліковий запис адміністратора."
+LangString ADMIN_TO_REMOVE ${LANG_UKRAINIAN} "Щоб видалити $(^Name) для всіх користувачів, потрібен обліковий запис адміністратора."
+LangString LEFT_BEHIND ${LANG_UKRAINIAN} "Ця копія $(^Name) у папці $R0 більше не є встановленою. Буде видалено лише її файли; встановлена копія та її реєстрація залишаться без змін."
+LangString BAD_FOLDER ${LANG_UKRAINIAN} "Програма встановлення не може використати /D=$0: ключ /D= має бути останнім, без лапок, навіть якщо в назві папки є пробіли, з повним шляхом до папки (не до файлу), наприклад C:\Games\Quarrion Shell."
+LangString NOT_OURS ${LANG_UKRAINIAN} "У папці $INSTDIR уже є файли іншої програми ($0). Виберіть порожню папку або ту, у якій встановлено $(^Name)."
+LangString CANNOT_WRITE ${LANG_UKRAINIAN} "Програмі встановлення не вдається записати файл $INSTDIR\$FileName."
+LangString IN_USE_ASK ${LANG_UKRAINIAN} "Файл $INSTDIR\$FileName використовується. Закрийте відкрите повідомлення $(^Name) (із заголовком $\"Oopsie...$\"), а потім натисніть «Повторити»."
+LangString IN_USE_FAIL ${LANG_UKRAINIAN} "Програмі встановлення не вдається замінити файл $INSTDIR\$FileName: він використовується."
+LangString CANNOT_CREATE ${LANG_UKRAINIAN} "Програмі встановлення не вдається створити папку $INSTDIR."
+LangString LINUX_NOT_REGISTERED ${LANG_UKRAINIAN} "$(^Name) встановлено, але посилання, відкриті в програмах для Linux, не запускатимуть його:"
+LangString LINUX_NOT_REMOVED ${LANG_UKRAINIAN} "$(^Name) не вдалося видалити свою реєстрацію в робочому середовищі Linux:"
+; The last sentence of NSIS' own finish text in this language.
+LangString CLICK_FINISH ${LANG_UKRAINIAN} "Натисніть Кінець для виходу."
