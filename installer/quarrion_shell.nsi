@@ -398,8 +398,11 @@ FunctionEnd
     System::Call 'kernel32::GetProcAddress(p r0, m "wine_get_version") p .r0'
     ${If} $0 <> 0
         InitPluginsDir
+        ; Files in the temp folder keep no date: one stored would vary from build to build.
+        SetDateSave off
         File "/oname=$PLUGINSDIR\quarrion_desktop.exe" "${DESKTOP_EXE}"
         File "/oname=$PLUGINSDIR\quarrion-shell.png" "${DESKTOP_ICON}"
+        SetDateSave on
         nsExec::ExecToStack '"$PLUGINSDIR\quarrion_desktop.exe" ${ACTION} $MultiUser.InstallMode "$INSTDIR" "$PLUGINSDIR\quarrion-shell.png"'
         Pop $0 ; its exit status, or "error" when it could not run
         Pop $1 ; what it said
