@@ -103,6 +103,10 @@ std::string Joined(const std::vector<std::string_view>& lines) {
     return text;
 }
 
+char Lower(char unit) {
+    return unit >= 'A' && unit <= 'Z' ? static_cast<char>(unit - 'A' + 'a') : unit;
+}
+
 std::vector<std::string_view> Split(std::string_view list) {
     std::vector<std::string_view> items;
     while (!list.empty()) {
@@ -131,12 +135,6 @@ std::string ExecArgument(std::string_view argument) {
         }
     }
     return quoted ? '"' + written + '"' : written;
-}
-
-bool NeedsNoQuoting(const std::vector<std::string>& command) {
-    return std::all_of(command.begin(), command.end(), [](const std::string& argument) {
-        return ExecArgument(argument) == argument;
-    });
 }
 
 std::string EntryText(const EntryFields& fields) {
@@ -201,16 +199,16 @@ std::string WithoutDefaultHandler(std::string_view mimeapps, std::string_view en
         return std::string(mimeapps);
     }
     std::erase(handlers, entry);
-    std::string rest;
-    for (const auto handler : handlers) {
-        rest += std::string(handler) + ";";
-    }
-    const std::string kept = std::string(schemeType) + "=" + rest + std::string(EndingOf(line));
     if (handlers.empty()) {
         lines.erase(lines.begin() + static_cast<std::ptrdiff_t>(place.handler));
-    } else {
-        lines[place.handler] = kept;
+        return Joined(lines);
     }
+    std::string kept = std::string(schemeType) + "=";
+    for (const auto handler : handlers) {
+        kept += std::string(handler) + ";";
+    }
+    kept += EndingOf(line);
+    lines[place.handler] = kept;
     return Joined(lines);
 }
 
@@ -220,7 +218,7 @@ std::string EntryId(std::string_view prefixPath, std::string_view mode) {
     }
     std::string name;
     for (const char unit : prefixPath.substr(prefixPath.rfind('/') + 1)) {
-        const char lower = unit >= 'A' && unit <= 'Z' ? static_cast<char>(unit - 'A' + 'a') : unit;
+        const char lower = Lower(unit);
         const bool kept = (lower >= 'a' && lower <= 'z') || (lower >= '0' && lower <= '9');
         if (kept) {
             name += lower;
@@ -245,7 +243,7 @@ std::string EntryId(std::string_view prefixPath, std::string_view mode) {
     std::string id =
         "quarrion-shell-" + (name.empty() ? std::string("wine") : name) + '-' + hex + '-';
     for (const char unit : mode) {
-        id += unit >= 'A' && unit <= 'Z' ? static_cast<char>(unit - 'A' + 'a') : unit;
+        id += Lower(unit);
     }
     return id;
 }

@@ -5,7 +5,7 @@
 #include <vector>
 
 // The Linux desktop's side of a link handler, as text: a desktop entry and the default handler
-// in mimeapps.list, after the freedesktop specifications. No platform calls; text is UTF-8.
+// in mimeapps.list, in the forms desktops and xdg-utils read. No platform calls; text is UTF-8.
 
 namespace desktop {
 
@@ -25,10 +25,6 @@ std::string EntryText(const EntryFields& fields);
 // One argument of an entry's Exec key, written so that every reader gets it back whole: as it
 // is when it holds no reserved character, otherwise in double quotes with ", `, $ and \ escaped.
 std::string ExecArgument(std::string_view argument);
-
-// True when every argument is written as it is: then dispatchers that split Exec at blanks and
-// keep quotes as text (xdg-open without a desktop environment) read it as GIO does.
-bool NeedsNoQuoting(const std::vector<std::string>& command);
 
 // mimeapps.list with `entry` as the default handler of quarrion:// links; every other line is
 // kept as it is.

@@ -15,6 +15,7 @@
 #include <shellapi.h>
 
 #include <algorithm>
+#include <array>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -111,7 +112,7 @@ struct LinuxSide {
         const std::string home = unixOf(Environment(L"WINEHOMEDIR"));
         dataHome = Utf8(Environment(L"XDG_DATA_HOME"));
         configHome = Utf8(Environment(L"XDG_CONFIG_HOME"));
-        // The specification ignores a relative one.
+        // Desktops ignore a relative one, and so does this.
         if (!dataHome.starts_with('/')) {
             dataHome = home + "/.local/share";
         }
@@ -193,40 +194,33 @@ class Registration {
     Registration(const std::wstring& mode, std::wstring installFolder)
         : side_(wine_), installFolder_(std::move(installFolder)),
           id_(desktop::EntryId(side_.prefix, Utf8(mode))),
-          own_(side_.dataHome + "/quarrion-shell/" + id_),
+          own_(side_.dataHome + "/quarrion-shell/" + id_), icon_(own_ + "/quarrion-shell.png"),
           entry_(side_.dataHome + "/applications/" + id_ + ".desktop") {}
 
     void Add(const fs::path& icon) {
         for (const auto& folder : {own_, side_.dataHome + "/applications", side_.configHome}) {
             fs::create_directories(wine_.DosPath(folder));
         }
-        const fs::path ownIcon = wine_.DosPath(own_ + "/quarrion-shell.png");
+        const fs::path ownIcon = wine_.DosPath(icon_);
         fs::remove(ownIcon); // mingw's copy_file does not overwrite
         fs::copy_file(icon, ownIcon);
         // Exec is split at blanks by xdg-open without a desktop environment, and quotes stay
         // as text there, so every path in it is a link here, named without blanks.
         const std::string program = wine_.UnixPath(installFolder_ + L"\\quarrion_shell.exe");
-        const std::vector<std::pair<std::string, std::string>> links{
-            {side_.prefix, own_ + "/prefix"},
-            {side_.loader, own_ + "/wine"},
-            {program, own_ + "/quarrion_shell.exe"}};
-        for (const auto& [target, link] : links) {
+        const auto links = Links();
+        for (const auto& [target, link] :
+             {std::pair{side_.prefix, links.prefix}, std::pair{side_.loader, links.wine},
+              std::pair{program, links.program}}) {
             RunLinuxProgram({"/bin/ln", "-sfn", "--", target, link});
         }
-        WaitFor(
-            [&] {
-                return std::all_of(links.begin(), links.end(), [&](const auto& made) {
-                    return fs::exists(wine_.DosPath(made.second));
-                });
-            },
-            "making the links in " + own_);
-        const std::vector<std::string> command{"env", "WINEPREFIX=" + own_ + "/prefix",
-                                               own_ + "/wine", own_ + "/quarrion_shell.exe"};
+        WaitFor([&] { return links.Existing(wine_) == 3; }, "making the links in " + own_);
+        const std::vector<std::string> command{"env", "WINEPREFIX=" + links.prefix, links.wine,
+                                               links.program};
         WriteFile(wine_.DosPath(entry_),
                   desktop::EntryText(
                       {"Quarrion Shell Interface",
                        "Opens quarrion:// links with the game in the Wine prefix " + side_.prefix,
-                       own_ + "/quarrion-shell.png", command}));
+                       icon_, command}));
         const fs::path mimeapps = wine_.DosPath(side_.configHome + "/mimeapps.list");
         WriteFile(mimeapps, desktop::WithDefaultHandler(ReadFile(mimeapps), id_ + ".desktop"));
         UpdateDatabase();
@@ -242,20 +236,11 @@ class Registration {
                 WriteFile(mimeapps, kept);
             }
         }
-        const std::vector<std::string> links{own_ + "/prefix", own_ + "/wine",
-                                             own_ + "/quarrion_shell.exe"};
-        std::vector<std::string> remove{"/bin/rm", "-f", "--"};
-        remove.insert(remove.end(), links.begin(), links.end());
-        RunLinuxProgram(remove);
+        const auto links = Links();
+        RunLinuxProgram({"/bin/rm", "-f", "--", links.prefix, links.wine, links.program});
         // A link whose target is gone reads as absent already; the folder then tells.
-        WaitFor(
-            [&] {
-                return std::none_of(links.begin(), links.end(), [&](const auto& link) {
-                    return fs::exists(wine_.DosPath(link));
-                });
-            },
-            "removing the links in " + own_);
-        fs::remove(wine_.DosPath(own_ + "/quarrion-shell.png"));
+        WaitFor([&] { return links.Existing(wine_) == 0; }, "removing the links in " + own_);
+        fs::remove(wine_.DosPath(icon_));
         for (const auto& folder : {own_, side_.dataHome + "/quarrion-shell"}) {
             std::error_code notEmpty;
             fs::remove(wine_.DosPath(folder), notEmpty);
@@ -264,6 +249,25 @@ class Registration {
     }
 
   private:
+    // The links in this copy's folder that Exec names.
+    struct OwnLinks {
+        std::string prefix;
+        std::string wine;
+        std::string program;
+
+        // How many of them lead to something that exists.
+        [[nodiscard]] long Existing(const Wine& names) const {
+            const std::array<const std::string*, 3> all{&prefix, &wine, &program};
+            return std::count_if(all.begin(), all.end(), [&names](const std::string* link) {
+                return fs::exists(names.DosPath(*link));
+            });
+        }
+    };
+
+    [[nodiscard]] OwnLinks Links() const {
+        return {own_ + "/prefix", own_ + "/wine", own_ + "/quarrion_shell.exe"};
+    }
+
     // The desktop's cache of MIME types, where the tool to refresh it is installed.
     void UpdateDatabase() const {
         const std::string tool = "/usr/bin/update-desktop-database";
@@ -277,6 +281,7 @@ class Registration {
     std::wstring installFolder_;
     std::string id_;
     std::string own_;   // this copy's folder: the links in Exec and the icon
+    std::string icon_;  // the icon's copy there
     std::string entry_; // the desktop entry
 };
 

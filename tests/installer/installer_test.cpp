@@ -390,6 +390,13 @@ INSTANTIATE_TEST_SUITE_P(
         TargetCase{"DotDot", L"/D=C:\\Games\\Old\\..\\QS4", Obstacle::None, 0, L"C:\\Games\\QS4"}),
     CaseName<TargetCase>);
 
+// Whether any of a wizard's texts holds this part.
+bool Shows(const std::vector<std::wstring>& texts, std::wstring_view part) {
+    return std::any_of(texts.begin(), texts.end(), [part](const std::wstring& text) {
+        return text.find(part) != std::wstring::npos;
+    });
+}
+
 struct FinishCase {
     const char* name;
     bool gameInstalled;
@@ -418,13 +425,8 @@ class FinishPage : public testing::TestWithParam<FinishCase> {
 TEST_P(FinishPage, SaysWhetherLinksCanWorkYet) {
     const auto texts =
         ClickThroughWizard(L"\"" + ProgramFolder() + L"quarrion_shell_setup.exe\" /CurrentUser");
-    const auto shows = [&texts](std::wstring_view part) {
-        return std::any_of(texts.begin(), texts.end(), [part](const std::wstring& text) {
-            return text.find(part) != std::wstring::npos;
-        });
-    };
-    ASSERT_TRUE(shows(L"quarrion:// links now start the game")) << "not the finish page";
-    EXPECT_EQ(shows(L"Quarrion itself is not installed on this computer yet"),
+    ASSERT_TRUE(Shows(texts, L"quarrion:// links now start the game")) << "not the finish page";
+    EXPECT_EQ(Shows(texts, L"Quarrion itself is not installed on this computer yet"),
               GetParam().noteShown);
     EXPECT_TRUE(std::filesystem::exists(ShellOf(InstallMode::CurrentUser)));
 }
@@ -457,14 +459,9 @@ TEST_P(Translated, PagesSpeakThePlayersLanguage) {
     RemoveEveryInstall();
     RemoveMachineKey(gameKey);
     const auto texts = ClickThroughWizard(L"\"" + ProgramFolder() + L"quarrion_shell_setup.exe\"");
-    const auto shows = [&texts](std::wstring_view part) {
-        return std::any_of(texts.begin(), texts.end(), [part](const std::wstring& text) {
-            return text.find(part) != std::wstring::npos;
-        });
-    };
-    EXPECT_TRUE(shows(GetParam().modePage));
-    EXPECT_TRUE(shows(GetParam().finished));
-    EXPECT_TRUE(shows(GetParam().gameMissing));
+    EXPECT_TRUE(Shows(texts, GetParam().modePage));
+    EXPECT_TRUE(Shows(texts, GetParam().finished));
+    EXPECT_TRUE(Shows(texts, GetParam().gameMissing));
     EXPECT_EQ(ReadNumber(Hive::Machine, uninstallKey, L"Language"), GetParam().language)
         << "the uninstaller's language";
     RemoveEveryInstall();

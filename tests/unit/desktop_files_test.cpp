@@ -52,8 +52,6 @@ TEST(EntryText, IsAHiddenHandlerOfTheScheme) {
                     "Terminal=false\n"
                     "NoDisplay=true\n"
                     "MimeType=x-scheme-handler/quarrion;\n");
-    EXPECT_TRUE(desktop::NeedsNoQuoting({"env", "WINEPREFIX=/p/q", "/p/wine"}));
-    EXPECT_FALSE(desktop::NeedsNoQuoting({"env", "/a b/wine"}));
 }
 
 struct MimeappsCase {
