@@ -391,9 +391,11 @@ FunctionEnd
 
 ; Under Wine, browsers and chat programs are Linux programs: they ask the Linux desktop, not
 ; Windows, what opens a quarrion:// link. quarrion_desktop.exe registers the installed program
-; there for the user who runs setup (ACTION register), or removes that (unregister). Wine is
-; known by ntdll's wine_get_version; on Windows nothing of this runs.
-!macro LinuxDesktop ACTION TEXT
+; there for the user who runs setup (ACTION register, LAST the icon), or removes that
+; (unregister, LAST the id that register printed, kept in the Apps entry so that the uninstall
+; finds it however the prefix's path is spelt then). Wine is known by ntdll's wine_get_version;
+; on Windows nothing of this runs.
+!macro LinuxDesktop ACTION LAST TEXT
     System::Call 'kernel32::GetModuleHandleW(w "ntdll.dll") p .r0'
     System::Call 'kernel32::GetProcAddress(p r0, m "wine_get_version") p .r0'
     ${If} $0 <> 0
@@ -403,13 +405,15 @@ FunctionEnd
         File "/oname=$PLUGINSDIR\quarrion_desktop.exe" "${DESKTOP_EXE}"
         File "/oname=$PLUGINSDIR\quarrion-shell.png" "${DESKTOP_ICON}"
         SetDateSave on
-        nsExec::ExecToStack '"$PLUGINSDIR\quarrion_desktop.exe" ${ACTION} $MultiUser.InstallMode "$INSTDIR" "$PLUGINSDIR\quarrion-shell.png"'
+        nsExec::ExecToStack '"$PLUGINSDIR\quarrion_desktop.exe" ${ACTION} $MultiUser.InstallMode "$INSTDIR" "${LAST}"'
         Pop $0 ; its exit status, or "error" when it could not run
         Pop $1 ; what it said
         ${If} $0 != 0
             DetailPrint "${TEXT} $1"
             MessageBox MB_OK|MB_ICONEXCLAMATION "${TEXT}$\r$\n$\r$\n$1" /SD IDOK
             SetErrorLevel ${EXIT_NO_LINUX_HANDLER}
+        ${ElseIf} "${ACTION}" == register
+            WriteRegStr SHCTX "${UNINSTALL_KEY}" "LinuxDesktopEntry" $1
         ${EndIf}
     ${EndIf}
 !macroend
@@ -484,7 +488,7 @@ Section "Install"
 
     ; Tell Explorer and browsers that an association changed (SHCNE_ASSOCCHANGED).
     System::Call 'shell32::SHChangeNotify(i 0x08000000, i 0, p 0, p 0)'
-    !insertmacro LinuxDesktop register "$(LINUX_NOT_REGISTERED)"
+    !insertmacro LinuxDesktop register "$PLUGINSDIR\quarrion-shell.png" "$(LINUX_NOT_REGISTERED)"
 SectionEnd
 
 ; An uninstaller belongs to the install whose Apps entry names its own folder, whatever switch it
@@ -564,7 +568,8 @@ FunctionEnd
 
 Section "Uninstall"
     ${If} $NotRegistered != 1
-        !insertmacro LinuxDesktop unregister "$(LINUX_NOT_REMOVED)"
+        ReadRegStr $2 SHCTX "${UNINSTALL_KEY}" "LinuxDesktopEntry"
+        !insertmacro LinuxDesktop unregister $2 "$(LINUX_NOT_REMOVED)"
         Call un.ReleaseScheme
         DeleteRegKey SHCTX "${PREVIOUS_HANDLER_KEY}"
         !insertmacro DefaultAppsView

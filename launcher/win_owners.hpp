@@ -15,6 +15,30 @@ inline void ThrowIfFailed(HRESULT result, const char* what) {
     }
 }
 
+// A kernel handle: files, processes, threads, events. Both "no handle" values of the API
+// (null and INVALID_HANDLE_VALUE) read as empty.
+class UniqueHandle {
+  public:
+    explicit UniqueHandle(HANDLE value = nullptr) noexcept : value_(value) {}
+    UniqueHandle(const UniqueHandle&) = delete;
+    UniqueHandle& operator=(const UniqueHandle&) = delete;
+    ~UniqueHandle() { reset(); }
+
+    explicit operator bool() const noexcept {
+        return value_ != nullptr && value_ != INVALID_HANDLE_VALUE;
+    }
+    [[nodiscard]] HANDLE get() const noexcept { return value_; }
+    void reset(HANDLE value = nullptr) noexcept {
+        if (*this) {
+            ::CloseHandle(value_);
+        }
+        value_ = value;
+    }
+
+  private:
+    HANDLE value_;
+};
+
 class UniqueBstr {
   public:
     explicit UniqueBstr(BSTR value) noexcept : value_(value) {}

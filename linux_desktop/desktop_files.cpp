@@ -119,6 +119,21 @@ std::vector<std::string_view> Split(std::string_view list) {
     return items;
 }
 
+// The handler line with `handlers` as its list; what stands before the list ("key = ") and the
+// line's ending are kept.
+std::string HandlerLine(std::string_view line, const std::vector<std::string_view>& handlers) {
+    const auto value = line.find('=') + 1;
+    std::string text(line.substr(0, std::min(line.find_first_not_of(" \t", value), line.size())));
+    for (const auto handler : handlers) {
+        text += std::string(handler) + ";";
+    }
+    return text + std::string(EndingOf(line));
+}
+
+std::vector<std::string_view> Handlers(std::string_view line) {
+    return Split(Trimmed(line.substr(line.find('=') + 1)));
+}
+
 } // namespace
 
 std::string ExecArgument(std::string_view argument) {
@@ -137,12 +152,20 @@ std::string ExecArgument(std::string_view argument) {
     return quoted ? '"' + written + '"' : written;
 }
 
-std::string EntryText(const EntryFields& fields) {
+namespace {
+
+// The Exec key's line: the command, then the link as %u.
+std::string ExecLine(const std::vector<std::string>& command) {
     std::string exec;
-    for (const auto& argument : fields.command) {
+    for (const auto& argument : command) {
         exec += ExecArgument(argument) + ' ';
     }
-    exec += "%u";
+    return "Exec=" + StringValue(exec + "%u") + "\n";
+}
+
+} // namespace
+
+std::string EntryText(const EntryFields& fields) {
     return "[Desktop Entry]\n"
            "Type=Application\n"
            "Name=" +
@@ -152,15 +175,34 @@ std::string EntryText(const EntryFields& fields) {
            StringValue(fields.comment) +
            "\n"
            "Icon=" +
-           StringValue(fields.icon) +
-           "\n"
-           "Exec=" +
-           StringValue(exec) +
-           "\n"
+           StringValue(fields.icon) + "\n" + ExecLine(fields.command) +
            "Terminal=false\n"
            "NoDisplay=true\n"
            "MimeType=" +
            std::string(schemeType) + ";\n";
+}
+
+bool IsEntryFor(std::string_view text, const std::vector<std::string>& command) {
+    const auto lines = Lines(text);
+    return !lines.empty() && lines.front() == "[Desktop Entry]\n" &&
+           std::find(lines.begin(), lines.end(), ExecLine(command)) != lines.end();
+}
+
+std::string WindowsArgument(std::string_view argument) {
+    std::string quoted = "\"";
+    std::size_t backslashes = 0;
+    for (const char unit : argument) {
+        if (unit == '\\') {
+            ++backslashes;
+            continue;
+        }
+        // Backslashes count only before a quote: doubled there, and the quote escaped.
+        quoted.append(unit == '"' ? backslashes * 2 + 1 : backslashes, '\\');
+        backslashes = 0;
+        quoted += unit;
+    }
+    quoted.append(backslashes * 2, '\\');
+    return quoted + '"';
 }
 
 std::string WithDefaultHandler(std::string_view mimeapps, std::string_view entry) {
@@ -168,7 +210,10 @@ std::string WithDefaultHandler(std::string_view mimeapps, std::string_view entry
     const Place place = Find(lines);
     const std::string handler = std::string(schemeType) + "=" + std::string(entry) + ";";
     if (place.handler != std::string_view::npos) {
-        const std::string replaced = handler + std::string(EndingOf(lines[place.handler]));
+        auto handlers = Handlers(lines[place.handler]);
+        std::erase(handlers, entry);
+        handlers.insert(handlers.begin(), entry);
+        const std::string replaced = HandlerLine(lines[place.handler], handlers);
         lines[place.handler] = replaced;
         return Joined(lines);
     }
@@ -193,22 +238,17 @@ std::string WithoutDefaultHandler(std::string_view mimeapps, std::string_view en
     if (place.handler == std::string_view::npos) {
         return std::string(mimeapps);
     }
-    const std::string_view line = lines[place.handler];
-    auto handlers = Split(Trimmed(line.substr(line.find('=') + 1)));
-    if (handlers.empty() || handlers.front() != entry) {
+    auto handlers = Handlers(lines[place.handler]);
+    if (std::erase(handlers, entry) == 0) {
         return std::string(mimeapps);
     }
-    std::erase(handlers, entry);
+    const auto at = lines.begin() + static_cast<std::ptrdiff_t>(place.handler);
     if (handlers.empty()) {
-        lines.erase(lines.begin() + static_cast<std::ptrdiff_t>(place.handler));
+        lines.erase(at);
         return Joined(lines);
     }
-    std::string kept = std::string(schemeType) + "=";
-    for (const auto handler : handlers) {
-        kept += std::string(handler) + ";";
-    }
-    kept += EndingOf(line);
-    lines[place.handler] = kept;
+    const std::string kept = HandlerLine(*at, handlers);
+    *at = kept;
     return Joined(lines);
 }
 
@@ -246,6 +286,11 @@ std::string EntryId(std::string_view prefixPath, std::string_view mode) {
         id += Lower(unit);
     }
     return id;
+}
+
+bool IsEntryId(std::string_view id) {
+    return id.starts_with("quarrion-shell-") &&
+           id.find_first_not_of("abcdefghijklmnopqrstuvwxyz0123456789-") == std::string_view::npos;
 }
 
 } // namespace desktop

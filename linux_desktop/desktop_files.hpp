@@ -26,16 +26,25 @@ std::string EntryText(const EntryFields& fields);
 // is when it holds no reserved character, otherwise in double quotes with ", `, $ and \ escaped.
 std::string ExecArgument(std::string_view argument);
 
-// mimeapps.list with `entry` as the default handler of quarrion:// links; every other line is
-// kept as it is.
+// Whether `text` is a desktop entry that runs `command`, as EntryText writes it.
+bool IsEntryFor(std::string_view text, const std::vector<std::string>& command);
+
+// One argument of a Windows command line, read back whole by CommandLineToArgvW's rules.
+std::string WindowsArgument(std::string_view argument);
+
+// mimeapps.list with `entry` first among the default handlers of quarrion:// links, the
+// others kept after it in their order; every other line is kept as it is.
 std::string WithDefaultHandler(std::string_view mimeapps, std::string_view entry);
 
-// mimeapps.list without `entry` as the default handler of quarrion:// links: removed only while
-// it is the one named first, as another program may have been chosen since.
+// mimeapps.list without `entry` among the default handlers of quarrion:// links, so that the
+// one named before it is the default again; every other line is kept as it is.
 std::string WithoutDefaultHandler(std::string_view mimeapps, std::string_view entry);
 
 // The desktop file ID for one installed copy: named for the program and the Wine prefix (its
 // last folder and a hash of its path) and the install mode, using only characters IDs allow.
 std::string EntryId(std::string_view prefixPath, std::string_view mode);
+
+// Whether `id` has the form EntryId gives, so that it names nothing outside our own files.
+bool IsEntryId(std::string_view id);
 
 } // namespace desktop

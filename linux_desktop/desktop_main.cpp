@@ -4,42 +4,32 @@
 // that registration again.
 //
 //   quarrion_desktop.exe register <mode> <install folder> <icon.png>
-//   quarrion_desktop.exe unregister <mode> <install folder> [<icon.png>, not used]
+//   quarrion_desktop.exe unregister <mode> <install folder> [<id that register printed>]
 //
-// Exit status 0 when done; otherwise 1, with the reason on standard output for setup to show.
+// Exit status 0 when done, and register prints the registration's id for setup to keep;
+// otherwise 1, with the reason on standard output for setup to show. It changes only what it
+// made, never writes or deletes through a symbolic link, and a registration that fails midway
+// is taken back.
 
 #include "desktop_files.hpp"
-#include "../launcher/win_owners.hpp" // by path: CMake mangles a -I holding $ in its build path
+#include "linux_files.hpp"
 
 #include <windows.h>
-#include <shellapi.h>
 
 #include <algorithm>
 #include <array>
-#include <filesystem>
-#include <fstream>
 #include <iostream>
-#include <iterator>
-#include <memory>
-#include <stdexcept>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
 
-namespace fs = std::filesystem;
-
-class Failure : public std::runtime_error {
-    using std::runtime_error::runtime_error;
-};
-
-std::string Utf8(std::wstring_view text) {
-    const int size = static_cast<int>(text.size());
-    std::string converted(static_cast<std::size_t>(size) * 3, '\0');
-    converted.resize(static_cast<std::size_t>(::WideCharToMultiByte(
-        CP_UTF8, 0, text.data(), size, converted.data(), size * 3, nullptr, nullptr)));
-    return converted;
-}
+using desktop::Failure;
+using desktop::Kind;
+using desktop::LinuxFiles;
+using desktop::Utf8;
 
 std::wstring Environment(const wchar_t* name) {
     std::wstring value(32767, L'\0');
@@ -47,62 +37,21 @@ std::wstring Environment(const wchar_t* name) {
     return value;
 }
 
-// Text that Wine allocated on the process heap for its caller.
-struct HeapFreer {
-    void operator()(void* memory) const noexcept { ::HeapFree(::GetProcessHeap(), 0, memory); }
-};
-
-// Wine's own conversions between the names Windows programs see and Unix paths.
-class Wine {
-  public:
-    Wine() {
-        const HMODULE kernel = ::GetModuleHandleW(L"kernel32.dll");
-        toUnix_ = reinterpret_cast<ToUnix>(
-            reinterpret_cast<void*>(::GetProcAddress(kernel, "wine_get_unix_file_name")));
-        toDos_ = reinterpret_cast<ToDos>(
-            reinterpret_cast<void*>(::GetProcAddress(kernel, "wine_get_dos_file_name")));
-        if (toUnix_ == nullptr || toDos_ == nullptr) {
-            throw Failure("this is not Wine");
-        }
-    }
-
-    [[nodiscard]] std::string UnixPath(const std::wstring& name) const {
-        const std::unique_ptr<char, HeapFreer> path(toUnix_(name.c_str()));
-        if (!path) {
-            throw Failure("no Unix path for " + Utf8(name));
-        }
-        return path.get();
-    }
-
-    [[nodiscard]] fs::path DosPath(const std::string& path) const {
-        const std::unique_ptr<wchar_t, HeapFreer> name(toDos_(path.c_str()));
-        if (!name) {
-            throw Failure("no Windows name for " + path);
-        }
-        return std::wstring(name.get());
-    }
-
-  private:
-    using ToUnix = char*(__cdecl*)(const wchar_t*);
-    using ToDos = wchar_t*(__cdecl*)(const char*);
-    ToUnix toUnix_ = nullptr;
-    ToDos toDos_ = nullptr;
-};
-
-// Where things are on the Linux side, as Wine passed them to this program.
+// Where things are on the Linux side, as Wine passed them to this program, with symbolic links
+// resolved: one prefix is one registration however its path is spelt.
 struct LinuxSide {
     std::string prefix;     // WINEPREFIX
     std::string loader;     // the Wine that runs this program (Lutris' or Proton's included)
     std::string dataHome;   // XDG_DATA_HOME, by default ~/.local/share
     std::string configHome; // XDG_CONFIG_HOME, by default ~/.config
 
-    explicit LinuxSide(const Wine& wine) {
+    explicit LinuxSide(const LinuxFiles& files) {
         // Wine gives its own folders as \??\Z:\... names; a default prefix has no WINEPREFIX.
-        const auto unixOf = [&wine](std::wstring name) {
+        const auto unixOf = [&files](std::wstring name) {
             if (name.starts_with(L"\\??\\")) {
                 name.erase(0, 4);
             }
-            return name.empty() ? std::string() : wine.UnixPath(name);
+            return name.empty() ? std::string() : files.UnixPath(name);
         };
         prefix = Utf8(Environment(L"WINEPREFIX"));
         if (prefix.empty()) {
@@ -122,185 +71,189 @@ struct LinuxSide {
         if (!prefix.starts_with('/') || !loader.starts_with('/') || !home.starts_with('/')) {
             throw Failure("Wine did not say where its prefix, its loader or the home folder is");
         }
-        while (prefix.size() > 1 && prefix.ends_with('/')) {
-            prefix.pop_back();
+        for (const auto* path : {&prefix, &dataHome, &configHome}) {
+            if (path->find('\\') != std::string::npos) {
+                throw Failure(*path + " holds a backslash, which Windows programs such as this "
+                                      "one cannot name");
+            }
         }
+        const auto resolved = files.Resolved(prefix);
+        if (!resolved) {
+            throw Failure("the Wine prefix " + prefix + " is not there");
+        }
+        prefix = *resolved;
+        dataHome = files.ResolvedOrAsIs(dataHome);
+        configHome = files.ResolvedOrAsIs(configHome);
     }
 };
 
-// One argument of a Windows command line, read back whole by Wine for a Unix program.
-std::wstring Quoted(const std::string& argument) {
-    std::wstring wide(argument.size(), L'\0');
-    wide.resize(static_cast<std::size_t>(
-        ::MultiByteToWideChar(CP_UTF8, 0, argument.data(), static_cast<int>(argument.size()),
-                              wide.data(), static_cast<int>(wide.size()))));
-    std::wstring quoted = L"\"";
-    std::size_t backslashes = 0;
-    for (const wchar_t unit : wide) {
-        if (unit == L'\\') {
-            ++backslashes;
-        } else {
-            quoted.append(unit == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
-            backslashes = 0;
-        }
-        quoted += unit;
-    }
-    quoted.append(backslashes * 2, L'\\');
-    return quoted + L"\"";
-}
-
-// Starts a Linux program, no shell in between. Wine reports neither its end nor its exit
-// status, so callers look for its effect.
-void RunLinuxProgram(const std::vector<std::string>& arguments) {
-    std::wstring line;
-    for (const auto& argument : arguments) {
-        line += (line.empty() ? L"" : L" ") + Quoted(argument);
-    }
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    UniqueProcessInformation process;
-    if (::CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                         &startup, process.put()) == FALSE) {
-        throw Failure("cannot run " + arguments.front());
-    }
-}
-
-template <class Done> void WaitFor(Done done, const std::string& what) {
-    for (int tries = 0; tries < 1000; ++tries) {
-        if (done()) {
-            return;
-        }
-        ::Sleep(10);
-    }
-    throw Failure("timed out: " + what);
-}
-
-std::string ReadFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-void WriteFile(const fs::path& path, const std::string& text) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << text;
-    out.close();
-    if (!out) {
-        throw Failure("cannot write " + path.string());
-    }
-}
-
 class Registration {
   public:
-    Registration(const std::wstring& mode, std::wstring installFolder)
-        : side_(wine_), installFolder_(std::move(installFolder)),
-          id_(desktop::EntryId(side_.prefix, Utf8(mode))),
-          own_(side_.dataHome + "/quarrion-shell/" + id_), icon_(own_ + "/quarrion-shell.png"),
-          entry_(side_.dataHome + "/applications/" + id_ + ".desktop") {}
+    Registration(const std::wstring& mode, std::wstring installFolder, const std::string& id)
+        : side_(files_), installFolder_(std::move(installFolder)),
+          id_(desktop::IsEntryId(id) ? id : desktop::EntryId(side_.prefix, Utf8(mode))),
+          shared_(side_.dataHome + "/quarrion-shell"), own_(shared_ + "/" + id_),
+          icon_(own_ + "/quarrion-shell.png"),
+          entry_(files_.ResolvedOrAsIs(side_.dataHome + "/applications") + "/" + id_ + ".desktop"),
+          mimeapps_(side_.configHome + "/mimeapps.list") {}
 
-    void Add(const fs::path& icon) {
-        for (const auto& folder : {own_, side_.dataHome + "/applications", side_.configHome}) {
-            fs::create_directories(wine_.DosPath(folder));
+    // Registers this copy, or changes nothing: every check comes first, and what was made
+    // before a later step failed is taken back.
+    std::string Add(const std::wstring& icon) {
+        const std::string entry = WhereTheEntryGoes();
+        const std::string mimeapps = files_.ResolvedOrAsIs(mimeapps_);
+        const std::string defaults =
+            files_.KindOf(mimeapps_) == Kind::absent ? "" : files_.Read(mimeapps);
+        try {
+            files_.CreateFolders(own_);
+            files_.CreateFolders(entry.substr(0, entry.rfind('/')));
+            files_.CreateFolders(side_.configHome);
+            files_.Replace(icon_, files_.Read(files_.UnixPath(icon)));
+            for (const auto& [target, link] : Links()) {
+                files_.MakeLink(target, link);
+            }
+            files_.Replace(entry, desktop::EntryText({"Quarrion Shell Interface",
+                                                      "Opens quarrion:// links with the game in "
+                                                      "the Wine prefix " +
+                                                          side_.prefix,
+                                                      icon_, Command()}));
+            files_.Replace(mimeapps, desktop::WithDefaultHandler(defaults, id_ + ".desktop"));
+        } catch (const std::exception&) {
+            try {
+                Remove();
+            } catch (const std::exception&) {
+                // The first failure is the one to report.
+            }
+            throw;
         }
-        const fs::path ownIcon = wine_.DosPath(icon_);
-        fs::remove(ownIcon); // mingw's copy_file does not overwrite
-        fs::copy_file(icon, ownIcon);
-        // Exec is split at blanks by xdg-open without a desktop environment, and quotes stay
-        // as text there, so every path in it is a link here, named without blanks.
-        const std::string program = wine_.UnixPath(installFolder_ + L"\\quarrion_shell.exe");
-        const auto links = Links();
-        for (const auto& [target, link] :
-             {std::pair{side_.prefix, links.prefix}, std::pair{side_.loader, links.wine},
-              std::pair{program, links.program}}) {
-            RunLinuxProgram({"/bin/ln", "-sfn", "--", target, link});
-        }
-        WaitFor([&] { return links.Existing(wine_) == 3; }, "making the links in " + own_);
-        const std::vector<std::string> command{"env", "WINEPREFIX=" + links.prefix, links.wine,
-                                               links.program};
-        WriteFile(wine_.DosPath(entry_),
-                  desktop::EntryText(
-                      {"Quarrion Shell Interface",
-                       "Opens quarrion:// links with the game in the Wine prefix " + side_.prefix,
-                       icon_, command}));
-        const fs::path mimeapps = wine_.DosPath(side_.configHome + "/mimeapps.list");
-        WriteFile(mimeapps, desktop::WithDefaultHandler(ReadFile(mimeapps), id_ + ".desktop"));
         UpdateDatabase();
+        return id_;
     }
 
+    // Removes this copy's registration: its entry (or the link to it that a dotfile manager
+    // put there, leaving the file it leads to), the default while it names ours, and our own
+    // folder's links and icon. What it did not make stays.
     void Remove() {
-        fs::remove(wine_.DosPath(entry_));
-        const fs::path mimeapps = wine_.DosPath(side_.configHome + "/mimeapps.list");
-        if (fs::exists(mimeapps)) {
-            const std::string text = ReadFile(mimeapps);
-            const std::string kept = desktop::WithoutDefaultHandler(text, id_ + ".desktop");
-            if (kept != text) {
-                WriteFile(mimeapps, kept);
+        if (OurEntry()) {
+            if (files_.KindOf(entry_) == Kind::itself) {
+                files_.RemoveFile(entry_);
+            } else {
+                files_.RemoveLink(entry_);
             }
         }
-        const auto links = Links();
-        RunLinuxProgram({"/bin/rm", "-f", "--", links.prefix, links.wine, links.program});
-        // A link whose target is gone reads as absent already; the folder then tells.
-        WaitFor([&] { return links.Existing(wine_) == 0; }, "removing the links in " + own_);
-        fs::remove(wine_.DosPath(icon_));
-        for (const auto& folder : {own_, side_.dataHome + "/quarrion-shell"}) {
-            std::error_code notEmpty;
-            fs::remove(wine_.DosPath(folder), notEmpty);
+        if (files_.KindOf(own_) == Kind::itself) {
+            for (const auto& [target, link] : Links()) {
+                if (files_.Listed(link) && files_.KindOf(link) != Kind::itself) {
+                    files_.RemoveLink(link);
+                }
+            }
+            if (files_.KindOf(icon_) == Kind::itself) {
+                files_.RemoveFile(icon_);
+            }
+            files_.RemoveEmptyFolder(own_);
+            files_.RemoveEmptyFolder(shared_);
+        }
+        if (files_.KindOf(mimeapps_) != Kind::absent) {
+            const std::string mimeapps = files_.ResolvedOrAsIs(mimeapps_);
+            const std::string text = files_.Read(mimeapps);
+            files_.Replace(mimeapps, desktop::WithoutDefaultHandler(text, id_ + ".desktop"));
         }
         UpdateDatabase();
     }
 
   private:
-    // The links in this copy's folder that Exec names.
-    struct OwnLinks {
-        std::string prefix;
-        std::string wine;
-        std::string program;
-
-        // How many of them lead to something that exists.
-        [[nodiscard]] long Existing(const Wine& names) const {
-            const std::array<const std::string*, 3> all{&prefix, &wine, &program};
-            return std::count_if(all.begin(), all.end(), [&names](const std::string* link) {
-                return fs::exists(names.DosPath(*link));
-            });
+    // Refuses what stands in the way of a registration: a folder name that the command would
+    // misread, and links or files that this program did not make. The entry goes to its path,
+    // or to the file that a link there leads to when that is ours.
+    [[nodiscard]] std::string WhereTheEntryGoes() const {
+        if (own_.find('=') != std::string::npos) {
+            // env would take the paths in Exec for settings and run the link as the program.
+            throw Failure(own_ + " holds '=', which Linux programs would misread in the link "
+                                 "handler's command: use a data folder (XDG_DATA_HOME) without it");
         }
-    };
+        const std::array ownPaths{&shared_, &own_, &icon_};
+        if (const auto* const* linked = std::find_if(ownPaths.begin(), ownPaths.end(),
+                                                     [this](const std::string* path) {
+                                                         return files_.KindOf(*path) ==
+                                                                Kind::throughLink;
+                                                     });
+            linked != ownPaths.end()) {
+            throw Failure(**linked + " is a symbolic link that this program did not make");
+        }
+        for (const auto& [target, link] : Links()) {
+            if (files_.KindOf(link) == Kind::itself) {
+                throw Failure(link + " is not a link that this program made");
+            }
+        }
+        auto ours = OurEntry();
+        if (!ours && files_.Resolved(entry_)) {
+            throw Failure(entry_ + " is not an entry that this program wrote");
+        }
+        return ours.value_or(entry_);
+    }
 
-    [[nodiscard]] OwnLinks Links() const {
-        return {own_ + "/prefix", own_ + "/wine", own_ + "/quarrion_shell.exe"};
+    // The links in our own folder that Exec names, with what each leads to.
+    [[nodiscard]] std::array<std::pair<std::string, std::string>, 3> Links() const {
+        return {{{side_.prefix, own_ + "/prefix"},
+                 {side_.loader, own_ + "/wine"},
+                 {files_.UnixPath(installFolder_ + L"\\quarrion_shell.exe"),
+                  own_ + "/quarrion_shell.exe"}}};
+    }
+
+    // Exec is split at blanks by xdg-open without a desktop environment, and quotes stay as
+    // text there, so every path in it is one of our links, named without blanks.
+    [[nodiscard]] std::vector<std::string> Command() const {
+        return {"env", "WINEPREFIX=" + own_ + "/prefix", own_ + "/wine",
+                own_ + "/quarrion_shell.exe"};
+    }
+
+    // The file holding our entry: the entry's path, or the file that a link there leads to;
+    // nothing when there is none, or when what is there is not ours.
+    [[nodiscard]] std::optional<std::string> OurEntry() const {
+        auto file = files_.Resolved(entry_);
+        if (file && desktop::IsEntryFor(files_.Read(*file), Command())) {
+            return file;
+        }
+        return std::nullopt;
     }
 
     // The desktop's cache of MIME types, where the tool to refresh it is installed.
     void UpdateDatabase() const {
         const std::string tool = "/usr/bin/update-desktop-database";
-        if (fs::exists(wine_.DosPath(tool))) {
-            RunLinuxProgram({tool, "-q", side_.dataHome + "/applications"});
+        if (files_.KindOf(tool) != Kind::absent) {
+            files_.Run({tool, "-q", entry_.substr(0, entry_.rfind('/'))});
         }
     }
 
-    Wine wine_;
+    LinuxFiles files_;
     LinuxSide side_;
     std::wstring installFolder_;
     std::string id_;
-    std::string own_;   // this copy's folder: the links in Exec and the icon
-    std::string icon_;  // the icon's copy there
-    std::string entry_; // the desktop entry
+    std::string shared_;   // the folder of every copy's own folder
+    std::string own_;      // this copy's folder: the links in Exec and the icon
+    std::string icon_;     // the icon's copy there
+    std::string entry_;    // the desktop entry
+    std::string mimeapps_; // the defaults, perhaps a link to the player's dotfiles
 };
 
-int Run(const std::vector<std::wstring>& arguments) {
+std::string Run(const std::vector<std::wstring>& arguments) {
     if (arguments.size() == 5 && arguments[1] == L"register") {
-        Registration(arguments[2], arguments[3]).Add(arguments[4]);
-    } else if ((arguments.size() == 4 || arguments.size() == 5) && arguments[1] == L"unregister") {
-        Registration(arguments[2], arguments[3]).Remove();
-    } else {
-        throw Failure("usage: quarrion_desktop.exe register|unregister <mode> <folder> [<icon>]");
+        return Registration(arguments[2], arguments[3], "").Add(arguments[4]);
     }
-    return 0;
+    if ((arguments.size() == 4 || arguments.size() == 5) && arguments[1] == L"unregister") {
+        Registration(arguments[2], arguments[3], arguments.size() == 5 ? Utf8(arguments[4]) : "")
+            .Remove();
+        return "";
+    }
+    throw Failure("usage: quarrion_desktop.exe register|unregister <mode> <folder> [<icon>|<id>]");
 }
 
 } // namespace
 
 int wmain(int argc, wchar_t** argv) {
     try {
-        return Run({argv, argv + argc});
+        std::cout << Run({argv, argv + argc});
+        return 0;
     } catch (const std::exception& failure) {
         std::cout << failure.what() << std::endl;
         return 1;

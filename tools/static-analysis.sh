@@ -7,7 +7,7 @@ cd "$(dirname "$0")/.."
 portable="launcher/link.cpp launcher/install_path.cpp launcher/failure_message.cpp
 	linux_desktop/desktop_files.cpp tests/unit/*.cpp"
 windows="launcher/bas_main.cpp launcher/read_registry_value.cpp launcher/win_main.cpp
-	linux_desktop/desktop_main.cpp
+	linux_desktop/desktop_main.cpp linux_desktop/linux_files.cpp
 	tests/support/*.cpp tests/e2e/*.cpp tests/identity/*.cpp tests/installer/*.cpp
 	tests/bench/click_to_game.cpp tests/bench/minimal_launcher.cpp"
 

@@ -9,7 +9,7 @@
 
 #include "private_prefix.hpp"
 #include "shell_run.hpp"
-#include "unique_handle.hpp"
+#include "win_owners.hpp"
 
 #include <windows.h>
 
@@ -51,7 +51,7 @@ double TimeToGame(std::wstring commandLine, HANDLE gameStarted) {
     const UniqueHandle thread(process.hThread);
     const bool signalled = ::WaitForSingleObject(gameStarted, 30'000) == WAIT_OBJECT_0;
     ::QueryPerformanceCounter(&started);
-    ::WaitForSingleObject(run.value, 30'000);
+    ::WaitForSingleObject(run.get(), 30'000);
     if (!signalled) {
         throw std::runtime_error("the game did not start");
     }
@@ -96,7 +96,7 @@ int wmain(int argc, wchar_t** argv) {
         for (int round = 0; round <= runs; ++round) {
             std::shuffle(order.begin(), order.end(), shuffler);
             for (Way* way : order) {
-                const double time = TimeToGame(way->commandLine, gameStarted.value);
+                const double time = TimeToGame(way->commandLine, gameStarted.get());
                 if (round > 0) {
                     way->times.push_back(time);
                 }

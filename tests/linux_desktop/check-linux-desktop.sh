@@ -4,8 +4,10 @@
 # HOME and XDG folders (never the real ones), with the private prefix reached through a path that
 # holds a blank, setup runs silently and registers with the Linux desktop; then xdg-open without
 # a desktop environment, GIO and Firefox under Xvfb each open a link, and the stand-in game must
-# get exactly the link's fields, while hostile links run nothing on the Linux side; the uninstall
-# takes it all back and leaves every other line of mimeapps.list as it was.
+# get exactly the link's fields, while hostile links run nothing on the Linux side; the uninstall,
+# under the prefix's real path, takes it all back and leaves mimeapps.list, a dotfile manager's
+# link to the player's own copy, as it was. Then what is in the player's way (links, read-only
+# and full files, unusual folder names) must be refused, or work, without touching their files.
 set -eu
 root=$(cd "$(dirname "$0")/../.." && pwd)
 real_prefix=$1
@@ -16,6 +18,7 @@ work=$(mktemp -d)
 xvfb=""
 cleanup() {
 	[ -z "$xvfb" ] || kill "$xvfb" 2>/dev/null || true
+	! mountpoint -q "$work/full" || umount "$work/full"
 	rm -rf "$work"
 }
 trap cleanup EXIT
@@ -45,14 +48,28 @@ wine_run reg add 'HKLM\Software\Dunmarch\Quarrion' /v InstallPath /d "$game" /f 
 export QUARRION_STANDIN_RECORD='C:\linux-desktop-record.bin'
 record="$WINEPREFIX/drive_c/linux-desktop-record.bin"
 
+# The player's defaults, kept by a dotfile manager: the file is a link into their dotfiles, and
+# another program was the default before ours.
 seed='[Default Applications]
 text/html=firefox-esr.desktop;
+x-scheme-handler/quarrion=native-quarrion.desktop;aaa-other.desktop;
 
 [Added Associations]
 x-scheme-handler/quarrion=another-handler.desktop;
 '
 printf '%s' "$seed" >"$work/mimeapps.seed"
-cp "$work/mimeapps.seed" "$XDG_CONFIG_HOME/mimeapps.list"
+mkdir "$work/dotfiles"
+defaults="$work/dotfiles/mimeapps.list"
+cp "$work/mimeapps.seed" "$defaults"
+ln -s "$defaults" "$XDG_CONFIG_HOME/mimeapps.list"
+same_defaults() {
+	[ -L "$XDG_CONFIG_HOME/mimeapps.list" ] || fail "$1: mimeapps.list is no longer a link"
+	cmp -s "$defaults" "${2:-$work/mimeapps.seed}" || fail "$1: mimeapps.list is now: $(cat "$defaults")"
+}
+# A program that a link must never become: where a link read as a path would find it.
+mkdir -p "$work/quarrion:/h:1"
+printf '#!/bin/sh\ntouch "%s/planted-ran"\n' "$work" >"$work/quarrion:/h:1/p"
+chmod +x "$work/quarrion:/h:1/p"
 
 # Both modes: each copy has an entry of its own; the last one installed is the default.
 for mode in AllUsers CurrentUser; do
@@ -60,10 +77,13 @@ for mode in AllUsers CurrentUser; do
 done
 entry=$(xdg-mime query default x-scheme-handler/quarrion)
 case $entry in
-quarrion-shell-quarrion-*-currentuser.desktop) ;;
+quarrion-shell-*-currentuser.desktop) ;;
 *) fail "the default handler of quarrion:// is '$entry'" ;;
 esac
-everyone=$(cd "$XDG_DATA_HOME/applications" && echo quarrion-shell-quarrion-*-allusers.desktop)
+everyone=$(cd "$XDG_DATA_HOME/applications" && echo quarrion-shell-*-allusers.desktop)
+[ -L "$XDG_CONFIG_HOME/mimeapps.list" ] || fail "setup replaced the link mimeapps.list"
+grep -qx "x-scheme-handler/quarrion=$entry;$everyone;native-quarrion.desktop;aaa-other.desktop;" "$defaults" ||
+	fail "the earlier defaults are not kept after ours: $(cat "$defaults")"
 for file in "$entry" "$everyone"; do
 	desktop-file-validate "$XDG_DATA_HOME/applications/$file" || fail "desktop-file-validate refused $file"
 done
@@ -100,9 +120,14 @@ xdg-open|quarrion://127.0.0.1:27960/secret| +connect 127.0.0.1:27960 +pass secre
 gio open|quarrion://play.example.net:27960| +connect play.example.net:27960
 xdg-open|quarrion://h/$(cd&&touch${IFS}pwned)| +connect h +pass $(cd&&touch${IFS}pwned)
 gio open|quarrion://h/'`cd&&touch${IFS}pwned`'| +connect h +pass '`cd&&touch${IFS}pwned`'
+gio open|quarrion://h:1/p| +connect h:1 +pass p
 ROWS
 cd "$root"
-if find "$work" -name pwned | grep -q .; then fail "a hostile link ran a command on the Linux side"; fi
+never_ran() {
+	if find "$work" -name pwned | grep -q .; then fail "a hostile link ran a command on the Linux side"; fi
+	[ ! -e "$work/planted-ran" ] || fail "a link ran the program planted at ./quarrion:/h:1/p"
+}
+never_ran
 echo "check-linux-desktop: xdg-open and GIO start the game with the link's fields, and hostile links run nothing ($(seconds "$start") s)"
 
 # Firefox, as a player clicks a link on a server list: a throwaway profile lets the scheme open
@@ -143,7 +168,8 @@ echo "    Firefox, a click on quarrion://192.0.2.7:27960/hunter2 -> $(game_line)
 echo "check-linux-desktop: a click in Firefox starts the game with the link's fields ($(seconds "$start") s)"
 
 # As from Apps: an uninstaller hands over to a copy of itself and returns; the copy removes the
-# folder. The one for one user goes first: its entry and the default go, the other entry stays.
+# folder. From here on the prefix is reached by its real path: one prefix, one registration.
+export WINEPREFIX="$real_prefix"
 uninstall() {
 	uninstaller=$(find "$WINEPREFIX/drive_c/" -path "*/drive_c/$1/*Tabrix/Quarrion Shell/uninstall.exe" | head -n 1)
 	[ -n "$uninstaller" ] || fail "no uninstaller under $1"
@@ -155,12 +181,113 @@ uninstall() {
 	done
 	[ ! -e "$XDG_DATA_HOME/applications/$2" ] || fail "the uninstall left $2"
 }
+apps="$XDG_DATA_HOME/applications"
+# A dotfile manager adopts the entry for everyone (moves it into the dotfiles, links it back);
+# setup run again keeps both as they are.
+mv "$apps/$everyone" "$work/dotfiles/"
+ln -s "$work/dotfiles/$everyone" "$apps/$everyone"
+cp "$work/dotfiles/$everyone" "$work/adopted.seed"
+wine_run "$bin/quarrion_shell_setup.exe" /S /AllUsers || fail "setup /S /AllUsers again failed"
+[ -L "$apps/$everyone" ] && cmp -s "$work/dotfiles/$everyone" "$work/adopted.seed" ||
+	fail "setup run again changed the adopted entry"
+# The one for one user goes first: its entry goes, and the default falls back to the other.
 uninstall users "$entry"
-[ -e "$XDG_DATA_HOME/applications/$everyone" ] || fail "removing one user's copy removed $everyone"
-cmp -s "$XDG_CONFIG_HOME/mimeapps.list" "$work/mimeapps.seed" ||
-	fail "the uninstall left mimeapps.list as: $(cat "$XDG_CONFIG_HOME/mimeapps.list")"
+[ "$(xdg-mime query default x-scheme-handler/quarrion)" = "$everyone" ] ||
+	fail "after the uninstall for one user, the default is $(xdg-mime query default x-scheme-handler/quarrion)"
+echo "check-linux-desktop: uninstalled under another spelling of the prefix; an adopted entry kept ($(seconds "$start") s)"
+
+# What may stand in the way of this user's registration. The registrar, run as setup runs it,
+# must refuse (1, naming the path) and leave the player's files as they were and nothing of ours.
+id=${entry%.desktop}
+own="$XDG_DATA_HOME/quarrion-shell/$id"
+mkdir -p "$WINEPREFIX/drive_c/qs-direct"
+cp "$bin/quarrion_shell.exe" "$WINEPREFIX/drive_c/qs-direct/"
+printf '\211PNG\r\n\032\n' >"$work/icon.png"
+icon="Z:$(printf '%s' "$work/icon.png" | tr / '\\')"
+cp "$defaults" "$work/defaults.before"
+echo "notes" >"$work/notes.txt"
+echo "photo" >"$work/photo.png"
+mkdir "$work/foreign"
+echo "foreign" >"$work/foreign/kept"
+registrar() { wine "$bin/quarrion_desktop.exe" "$@" </dev/null >"$work/said" 2>>"$work/wine.log"; }
+refused() { # row, the path that must be named
+	status=0
+	registrar register CurrentUser 'C:\qs-direct' "$icon" || status=$?
+	[ $status -eq 1 ] || fail "$1: the registrar exited with $status: $(cat "$work/said")"
+	grep -qF "$2" "$work/said" || fail "$1: the refusal does not name $2: $(cat "$work/said")"
+	[ ! -e "$apps/$entry" ] || [ -L "$apps/$entry" ] || fail "$1: an entry was left behind"
+	same_defaults "$1" "$work/defaults.before"
+	printf '    %s: refused (%s)\n' "$1" "$(cat "$work/said")"
+}
+ln -s "$work/notes.txt" "$apps/$entry"
+refused "a link at the entry's path" "$apps/$entry"
+registrar unregister CurrentUser 'C:\qs-direct' || fail "unregister with a foreign link at the entry's path"
+[ -L "$apps/$entry" ] && [ "$(cat "$work/notes.txt")" = notes ] || fail "the link at the entry's path or its target changed"
+rm "$apps/$entry"
+mkdir -p "$own"
+ln -s "$work/photo.png" "$own/quarrion-shell.png"
+refused "a link at the icon's path" "$own/quarrion-shell.png"
+registrar unregister CurrentUser 'C:\qs-direct' || fail "unregister with a foreign link at the icon's path"
+[ "$(cat "$work/photo.png")" = photo ] || fail "the photo behind the icon's path changed"
+rm -r "$own"
+ln -s "$work/foreign" "$own"
+refused "our folder a link to another" "$own"
+[ "$(ls "$work/foreign")" = kept ] || fail "the folder behind our folder's path changed"
+rm "$own"
+mkdir -p "$own/prefix"
+refused "a real folder where a link goes" "$own/prefix"
+[ -z "$(ls -A "$own/prefix")" ] || fail "a link was made inside $own/prefix"
+rm -r "$own"
+chmod 444 "$defaults"
+refused "a read-only mimeapps.list" "$defaults"
+chmod 644 "$defaults"
+[ ! -e "$own" ] || fail "a refused registration left $own"
+# A full disk: mimeapps.list of exactly one page on a small file system with no room left.
+mkdir "$work/full"
+if mount -t tmpfs -o size=64k tmpfs "$work/full" 2>/dev/null; then
+	printf '[Default Applications]\ntext/html=firefox-esr.desktop;\n' >"$work/full/mimeapps.list"
+	yes '# kept by hand' | head -c $((4096 - $(wc -c <"$work/full/mimeapps.list"))) >>"$work/full/mimeapps.list"
+	cp "$work/full/mimeapps.list" "$work/full.seed"
+	dd if=/dev/zero of="$work/full/filler" bs=4096 2>/dev/null || true
+	status=0
+	XDG_CONFIG_HOME="$work/full" wine "$bin/quarrion_desktop.exe" register CurrentUser 'C:\qs-direct' "$icon" \
+		</dev/null >"$work/said" 2>>"$work/wine.log" || status=$?
+	[ $status -eq 1 ] || fail "a full disk: the registrar exited with $status"
+	cmp -s "$work/full/mimeapps.list" "$work/full.seed" || fail "a full disk changed mimeapps.list"
+	[ ! -e "$own" ] && [ ! -e "$apps/$entry" ] || fail "a full disk left our files behind"
+	[ "$(ls -A "$work/full")" = "$(printf 'filler\nmimeapps.list')" ] || fail "a full disk left $(ls -A "$work/full")"
+	umount "$work/full"
+	echo "    a full disk: refused ($(cat "$work/said")), mimeapps.list whole"
+else
+	echo "    a full disk: not shown, a tmpfs cannot be mounted here (needs root)"
+fi
+# '=' in the data folder: env would read the paths after it as settings and run the link.
+(
+	export XDG_DATA_HOME="$work/a=b/data"
+	refused "'=' in XDG_DATA_HOME" "$XDG_DATA_HOME"
+)
+[ ! -e "$work/a=b/data/quarrion-shell" ] || fail "the refused data folder holds our files"
+# A backslash in a path: Windows programs cannot name it, so it is refused at once.
+mkdir "$work/da\\ta"
+(
+	export XDG_DATA_HOME="$work/da\\ta"
+	refused "a backslash in XDG_DATA_HOME" "$XDG_DATA_HOME"
+)
+ln -s "$real_prefix" "$work/Pa\\b"
+(
+	export WINEPREFIX="$work/Pa\\b"
+	refused "a backslash in WINEPREFIX" "$WINEPREFIX"
+)
+[ -z "$(ls -A "$work/da\\ta")" ] || fail "the refused data folder holds our files"
+echo "check-linux-desktop: links, read-only and full files, '=' and backslashes refused; the player's files kept ($(seconds "$start") s)"
+
+# The last copy goes: the link to the adopted entry goes, the entry in the dotfiles stays, and
+# the player's defaults are byte for byte as before, still a link.
 uninstall "Program Files*" "$everyone"
+cmp -s "$work/dotfiles/$everyone" "$work/adopted.seed" || fail "the uninstall changed the adopted entry"
 [ ! -e "$XDG_DATA_HOME/quarrion-shell" ] || fail "the uninstall left $XDG_DATA_HOME/quarrion-shell"
+same_defaults "the last uninstall"
+
 # A Linux desktop that cannot be written: the Windows side installs, and setup says the links
 # of Linux programs will not work (1155, which a Linux shell sees modulo 256) instead of 0.
 touch "$work/not-a-folder"
@@ -168,7 +295,8 @@ status=0
 XDG_DATA_HOME="$work/not-a-folder/data" wine_run "$bin/quarrion_shell_setup.exe" /S /CurrentUser || status=$?
 [ $status -eq $((1155 % 256)) ] || fail "setup exited with $status when the Linux desktop could not be written"
 uninstall users "$entry"
+never_ran
 
 rm -f "$record"
 wine_run reg delete 'HKLM\Software\Dunmarch\Quarrion' /f /reg:32 || true
-echo "check-linux-desktop: each uninstall removed its entry, and the default while it named it, and kept the rest ($(seconds "$start") s)"
+echo "check-linux-desktop: each uninstall removed its entry and only its default, and kept the rest ($(seconds "$start") s)"

@@ -1,6 +1,6 @@
 #include "shell_run.hpp"
 
-#include "unique_handle.hpp"
+#include "win_owners.hpp"
 
 #include <windows.h>
 #include <shellapi.h>
@@ -64,17 +64,17 @@ class StartedProcess {
                              workingFolder, &startup, &process) == FALSE) {
             throw std::runtime_error("could not start a program");
         }
-        process_.value = process.hProcess;
-        thread_.value = process.hThread;
+        process_.reset(process.hProcess);
+        thread_.reset(process.hThread);
         id_ = process.dwProcessId;
     }
 
-    [[nodiscard]] HANDLE handle() const { return process_.value; }
+    [[nodiscard]] HANDLE handle() const { return process_.get(); }
     [[nodiscard]] DWORD id() const { return id_; }
 
   private:
-    UniqueHandle process_{nullptr};
-    UniqueHandle thread_{nullptr};
+    UniqueHandle process_;
+    UniqueHandle thread_;
     DWORD id_ = 0;
 };
 
@@ -87,13 +87,13 @@ std::vector<HWND> VisibleWindowsOf(DWORD processId) {
 std::optional<GameRecord> ReadRecord(const std::wstring& path) {
     const UniqueHandle file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (file.value == INVALID_HANDLE_VALUE) {
+    if (!file) {
         return std::nullopt;
     }
-    std::wstring content(::GetFileSize(file.value, nullptr) / sizeof(wchar_t), L'\0');
+    std::wstring content(::GetFileSize(file.get(), nullptr) / sizeof(wchar_t), L'\0');
     DWORD read = 0;
     const std::size_t bytes = content.size() * sizeof(wchar_t);
-    ::ReadFile(file.value, content.data(), static_cast<DWORD>(bytes), &read, nullptr);
+    ::ReadFile(file.get(), content.data(), static_cast<DWORD>(bytes), &read, nullptr);
     std::vector<std::wstring> fields;
     for (std::size_t from = 0; from < content.size();) {
         const auto end = std::min(content.find(L'\0', from), content.size());
@@ -131,7 +131,7 @@ class GameProbe {
         recordPath_ = std::wstring(temp) + L"quarrion-standin-" + tag + L".rec";
         const std::wstring eventName = L"Local\\quarrion-standin-" + tag;
         ::DeleteFileW(recordPath_.c_str());
-        started_.value = ::CreateEventW(nullptr, TRUE, FALSE, eventName.c_str());
+        started_.reset(::CreateEventW(nullptr, TRUE, FALSE, eventName.c_str()));
         ::SetEnvironmentVariableW(L"QUARRION_STANDIN_RECORD", recordPath_.c_str());
         ::SetEnvironmentVariableW(L"QUARRION_STANDIN_EVENT", eventName.c_str());
     }
@@ -140,13 +140,13 @@ class GameProbe {
     ~GameProbe() { ::DeleteFileW(recordPath_.c_str()); }
 
     [[nodiscard]] std::optional<GameRecord> Record(DWORD waitMs) const {
-        ::WaitForSingleObject(started_.value, waitMs);
+        ::WaitForSingleObject(started_.get(), waitMs);
         return ReadRecord(recordPath_);
     }
 
   private:
     std::wstring recordPath_;
-    UniqueHandle started_{nullptr};
+    UniqueHandle started_;
 };
 
 // Waits for the shell to end, reading and answering any failure report it shows.
@@ -205,7 +205,7 @@ ShellRun OpenLink(const std::wstring& link) {
         throw std::runtime_error("the platform did not start a program for the link");
     }
     const UniqueHandle shellProcess(open.hProcess);
-    return Watch(shellProcess.value, probe);
+    return Watch(shellProcess.get(), probe);
 }
 
 unsigned long RunAndWait(std::wstring commandLine) {

@@ -15,7 +15,8 @@ using desktop::WithoutDefaultHandler;
 struct ArgumentCase {
     const char* name;
     std::string argument;
-    std::string written;
+    std::string written; // in Exec
+    std::string windows; // on a Windows command line
 };
 
 void PrintTo(const ArgumentCase& row, std::ostream* out) {
@@ -26,23 +27,30 @@ class ExecArguments : public testing::TestWithParam<ArgumentCase> {};
 
 TEST_P(ExecArguments, ReadBackWhole) {
     EXPECT_EQ(ExecArgument(GetParam().argument), GetParam().written);
+    EXPECT_EQ(desktop::WindowsArgument(GetParam().argument), GetParam().windows);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Arguments, ExecArguments,
-    testing::Values(ArgumentCase{"PlainPath", "/home/p/.local/share/q/wine",
-                                 "/home/p/.local/share/q/wine"},
-                    ArgumentCase{"Assignment", "WINEPREFIX=/p/q", "WINEPREFIX=/p/q"},
-                    ArgumentCase{"Blank", "/home/p/My Games", "\"/home/p/My Games\""},
-                    ArgumentCase{"ShellUnits", "a\"b`c$d\\e", "\"a\\\"b\\`c\\$d\\\\e\""},
-                    ArgumentCase{"Tilde", "~/q", "\"~/q\""},
-                    ArgumentCase{"Percent", "/q/100%u", "/q/100%%u"},
-                    ArgumentCase{"Empty", "", "\"\""}),
+    testing::Values(
+        ArgumentCase{"PlainPath", "/home/p/.local/share/q/wine", "/home/p/.local/share/q/wine",
+                     "\"/home/p/.local/share/q/wine\""},
+        ArgumentCase{"Assignment", "WINEPREFIX=/p/q", "WINEPREFIX=/p/q", "\"WINEPREFIX=/p/q\""},
+        ArgumentCase{"Blank", "/home/p/My Games", "\"/home/p/My Games\"", "\"/home/p/My Games\""},
+        ArgumentCase{"ShellUnits", "a\"b`c$d\\e", "\"a\\\"b\\`c\\$d\\\\e\"", "\"a\\\"b`c$d\\e\""},
+        ArgumentCase{"Backslashes", "/g/Pa\\b/qa\\\\b", "\"/g/Pa\\\\b/qa\\\\\\\\b\"",
+                     "\"/g/Pa\\b/qa\\\\b\""},
+        ArgumentCase{"BackslashesBeforeQuote", "a\\\\\"b\\", "\"a\\\\\\\\\\\"b\\\\\"",
+                     "\"a\\\\\\\\\\\"b\\\\\""},
+        ArgumentCase{"Tilde", "~/q", "\"~/q\"", "\"~/q\""},
+        ArgumentCase{"Percent", "/q/100%u", "/q/100%%u", "\"/q/100%u\""},
+        ArgumentCase{"Empty", "", "\"\"", "\"\""}),
     CaseName<ArgumentCase>);
 
 TEST(EntryText, IsAHiddenHandlerOfTheScheme) {
-    const std::string text = desktop::EntryText(
-        {"Quarrion Shell Interface", "In C:\\x", "/i/q.png", {"env", "/a b/wine"}});
+    const std::vector<std::string> command{"env", "/a b/wine"};
+    const std::string text =
+        desktop::EntryText({"Quarrion Shell Interface", "In C:\\x", "/i/q.png", command});
     EXPECT_EQ(text, "[Desktop Entry]\n"
                     "Type=Application\n"
                     "Name=Quarrion Shell Interface\n"
@@ -52,6 +60,10 @@ TEST(EntryText, IsAHiddenHandlerOfTheScheme) {
                     "Terminal=false\n"
                     "NoDisplay=true\n"
                     "MimeType=x-scheme-handler/quarrion;\n");
+    // Ours, to be replaced or removed, only while it runs this copy's command.
+    EXPECT_TRUE(desktop::IsEntryFor(text, command));
+    EXPECT_FALSE(desktop::IsEntryFor(text, {"env", "/a b/wine", "x"}));
+    EXPECT_FALSE(desktop::IsEntryFor("notes\nExec=env \"/a b/wine\" %u\n", command));
 }
 
 struct MimeappsCase {
@@ -72,6 +84,10 @@ class Mimeapps : public testing::TestWithParam<MimeappsCase> {};
 TEST_P(Mimeapps, ChangeOnlyOurLine) {
     EXPECT_EQ(WithDefaultHandler(GetParam().before, ours), GetParam().withOurs);
     EXPECT_EQ(WithoutDefaultHandler(GetParam().before, ours), GetParam().withoutOurs);
+    // Install, then uninstall: the file as it was, but for ours (a group we added stays).
+    if (GetParam().before.find("[Default Applications]") != std::string::npos) {
+        EXPECT_EQ(WithoutDefaultHandler(GetParam().withOurs, ours), GetParam().withoutOurs);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -90,7 +106,8 @@ INSTANTIATE_TEST_SUITE_P(
         MimeappsCase{
             "AnotherProgramsDefault",
             "# mine\n[Default Applications]\nx-scheme-handler/quarrion = o.desktop;\n[X]\n",
-            "# mine\n[Default Applications]\nx-scheme-handler/quarrion=q.desktop;\n[X]\n",
+            "# mine\n[Default Applications]\nx-scheme-handler/quarrion = "
+            "q.desktop;o.desktop;\n[X]\n",
             "# mine\n[Default Applications]\nx-scheme-handler/quarrion = o.desktop;\n[X]\n"},
         MimeappsCase{"OursAlone",
                      "[Default Applications]\nx-scheme-handler/quarrion=q.desktop;\na=b;\n",
@@ -99,12 +116,18 @@ INSTANTIATE_TEST_SUITE_P(
         MimeappsCase{
             "OursBeforeOthers",
             "[Default Applications]\nx-scheme-handler/quarrion=q.desktop;o.desktop;q.desktop",
-            "[Default Applications]\nx-scheme-handler/quarrion=q.desktop;",
+            "[Default Applications]\nx-scheme-handler/quarrion=q.desktop;o.desktop;",
             "[Default Applications]\nx-scheme-handler/quarrion=o.desktop;"},
         MimeappsCase{"OursAfterAnother",
                      "[Default Applications]\nx-scheme-handler/quarrion=o.desktop;q.desktop;\n",
-                     "[Default Applications]\nx-scheme-handler/quarrion=q.desktop;\n",
-                     "[Default Applications]\nx-scheme-handler/quarrion=o.desktop;q.desktop;\n"},
+                     "[Default Applications]\nx-scheme-handler/quarrion=q.desktop;o.desktop;\n",
+                     "[Default Applications]\nx-scheme-handler/quarrion=o.desktop;\n"},
+        MimeappsCase{
+            "EarlierDefaultWithTwoHandlers",
+            "[Default Applications]\r\nx-scheme-handler/quarrion=n.desktop;a.desktop;\r\n",
+            "[Default Applications]\r\nx-scheme-handler/quarrion=q.desktop;n.desktop;"
+            "a.desktop;\r\n",
+            "[Default Applications]\r\nx-scheme-handler/quarrion=n.desktop;a.desktop;\r\n"},
         MimeappsCase{"LookAlikeKey",
                      "[Default Applications]\nx-scheme-handler/quarrionx=q.desktop;\n",
                      "[Default Applications]\nx-scheme-handler/quarrion=q.desktop;\n"
@@ -120,6 +143,10 @@ TEST(EntryId, NamesTheProgramThePrefixAndTheMode) {
     EXPECT_EQ(id, EntryId("/home/p/Games/My Games/Quarrion (GOTY)", "CurrentUser"));
     EXPECT_NE(id, EntryId("/home/p/Games/Other/Quarrion (GOTY)", "CurrentUser"));
     EXPECT_NE(id, EntryId("/home/p/Games/My Games/Quarrion (GOTY)", "AllUsers"));
+    EXPECT_TRUE(desktop::IsEntryId(id));
+    for (const char* recorded : {"", "quarrion-shell-../../x", "other-q", "quarrion-shell-A"}) {
+        EXPECT_FALSE(desktop::IsEntryId(recorded)) << recorded;
+    }
 }
 
 } // namespace

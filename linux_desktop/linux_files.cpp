@@ -1,0 +1,242 @@
+#include "linux_files.hpp"
+
+#include "desktop_files.hpp"
+#include "../launcher/win_owners.hpp" // by path: CMake mangles a -I holding $ in its build path
+
+#include <windows.h>
+
+#include <memory>
+
+namespace desktop {
+namespace {
+
+// Text that Wine allocated on the process heap for its caller.
+struct HeapFreer {
+    void operator()(void* memory) const noexcept { ::HeapFree(::GetProcessHeap(), 0, memory); }
+};
+
+std::wstring WithoutLongPrefix(std::wstring name) {
+    if (name.starts_with(L"\\\\?\\")) {
+        name.erase(0, 4);
+    }
+    return name;
+}
+
+template <class Done> void WaitFor(Done done, const std::string& what) {
+    for (int tries = 0; tries < 1000; ++tries) {
+        if (done()) {
+            return;
+        }
+        ::Sleep(10);
+    }
+    throw Failure("timed out: " + what);
+}
+
+std::string FolderOf(const std::string& path) {
+    return path.substr(0, path.rfind('/'));
+}
+
+} // namespace
+
+std::string Utf8(std::wstring_view text) {
+    const int size = static_cast<int>(text.size());
+    std::string converted(static_cast<std::size_t>(size) * 3, '\0');
+    converted.resize(static_cast<std::size_t>(::WideCharToMultiByte(
+        CP_UTF8, 0, text.data(), size, converted.data(), size * 3, nullptr, nullptr)));
+    return converted;
+}
+
+std::wstring Wide(std::string_view text) {
+    std::wstring wide(text.size(), L'\0');
+    wide.resize(static_cast<std::size_t>(
+        ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(),
+                              static_cast<int>(wide.size()))));
+    return wide;
+}
+
+LinuxFiles::LinuxFiles() {
+    const HMODULE kernel = ::GetModuleHandleW(L"kernel32.dll");
+    toUnix_ = reinterpret_cast<ToUnix>(
+        reinterpret_cast<void*>(::GetProcAddress(kernel, "wine_get_unix_file_name")));
+    toDos_ = reinterpret_cast<ToDos>(
+        reinterpret_cast<void*>(::GetProcAddress(kernel, "wine_get_dos_file_name")));
+    if (toUnix_ == nullptr || toDos_ == nullptr) {
+        throw Failure("this is not Wine");
+    }
+}
+
+std::string LinuxFiles::UnixPath(const std::wstring& name) const {
+    const std::unique_ptr<char, HeapFreer> path(toUnix_(name.c_str()));
+    if (!path) {
+        throw Failure("no Unix path for " + Utf8(name));
+    }
+    return path.get();
+}
+
+std::wstring LinuxFiles::DosPath(const std::string& path) const {
+    const std::unique_ptr<wchar_t, HeapFreer> name(toDos_(path.c_str()));
+    if (!name) {
+        throw Failure("no Windows name for " + path);
+    }
+    return WithoutLongPrefix(name.get());
+}
+
+// Wine names an open file by its real path, with every link resolved.
+std::optional<std::wstring> LinuxFiles::FinalName(const std::string& path) const {
+    const UniqueHandle file(::CreateFileW(
+        DosPath(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!file) {
+        return std::nullopt;
+    }
+    std::wstring name(32768, L'\0');
+    name.resize(::GetFinalPathNameByHandleW(file.get(), name.data(),
+                                            static_cast<DWORD>(name.size()),
+                                            FILE_NAME_NORMALIZED | VOLUME_NAME_DOS));
+    if (name.empty()) {
+        throw Failure("cannot tell what " + path + " is");
+    }
+    return WithoutLongPrefix(name);
+}
+
+std::optional<std::string> LinuxFiles::Resolved(const std::string& path) const {
+    const auto name = FinalName(path);
+    if (!name) {
+        return std::nullopt;
+    }
+    // A Unix name holding a backslash has no Windows name that leads back to it.
+    std::string resolved = UnixPath(*name);
+    if (FinalName(resolved) != name) {
+        throw Failure("Wine cannot name the real path of " + path + " exactly");
+    }
+    return resolved;
+}
+
+std::string LinuxFiles::ResolvedOrAsIs(const std::string& path) const {
+    return Resolved(path).value_or(path);
+}
+
+Kind LinuxFiles::KindOf(const std::string& path) const {
+    const auto name = FinalName(path);
+    if (!name) {
+        return Kind::absent;
+    }
+    return *name == DosPath(path) ? Kind::itself : Kind::throughLink;
+}
+
+// Wine lists a link that leads nowhere without opening it, and then reports "no more files"
+// rather than "not found".
+bool LinuxFiles::Listed(const std::string& path) const {
+    WIN32_FIND_DATAW found{};
+    const HANDLE search = ::FindFirstFileW(DosPath(path).c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        ::FindClose(search);
+        return true;
+    }
+    return ::GetLastError() != ERROR_FILE_NOT_FOUND;
+}
+
+std::string LinuxFiles::Read(const std::string& path) const {
+    const UniqueHandle file(::CreateFileW(DosPath(path).c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                          nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    std::string text;
+    char buffer[65536];
+    DWORD read = 0;
+    while (file && ::ReadFile(file.get(), buffer, sizeof buffer, &read, nullptr) != FALSE) {
+        if (read == 0) {
+            return text;
+        }
+        text.append(buffer, read);
+    }
+    throw Failure("cannot read " + path);
+}
+
+void LinuxFiles::Replace(const std::string& path, const std::string& text) const {
+    const std::wstring target = DosPath(path);
+    if (KindOf(path) != Kind::absent) {
+        if (Read(path) == text) {
+            return;
+        }
+        // Its owner (or a dotfile manager's read-only store) keeps it as it is.
+        if ((::GetFileAttributesW(target.c_str()) & FILE_ATTRIBUTE_READONLY) != 0) {
+            throw Failure(path + " is read-only");
+        }
+    }
+    // Hidden beside the target, so that the rename stays on one file system.
+    const std::string name = path.substr(path.rfind('/') + 1);
+    std::wstring temporary;
+    UniqueHandle file;
+    for (unsigned attempt = 0; !file && attempt < 100; ++attempt) {
+        temporary =
+            DosPath(FolderOf(path) + "/." + name + ".new-" +
+                    std::to_string(::GetCurrentProcessId()) + "-" + std::to_string(attempt));
+        file.reset(::CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!file && ::GetLastError() != ERROR_FILE_EXISTS) {
+            break;
+        }
+    }
+    if (!file) {
+        throw Failure("cannot write in " + FolderOf(path));
+    }
+    DWORD written = 0;
+    const bool whole = ::WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()),
+                                   &written, nullptr) != FALSE &&
+                       written == text.size() && ::FlushFileBuffers(file.get()) != FALSE;
+    file.reset();
+    if (!whole || ::MoveFileExW(temporary.c_str(), target.c_str(),
+                                MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) == FALSE) {
+        ::DeleteFileW(temporary.c_str()); // a file of ours, just made: no link
+        throw Failure("cannot write " + path);
+    }
+}
+
+void LinuxFiles::RemoveFile(const std::string& path) const {
+    if (KindOf(path) == Kind::itself && ::DeleteFileW(DosPath(path).c_str()) == FALSE) {
+        throw Failure("cannot remove " + path);
+    }
+}
+
+void LinuxFiles::RemoveEmptyFolder(const std::string& path) const {
+    if (KindOf(path) == Kind::itself) {
+        ::RemoveDirectoryW(DosPath(path).c_str()); // one that is not empty stays
+    }
+}
+
+void LinuxFiles::CreateFolders(const std::string& path) const {
+    if (KindOf(path) == Kind::absent) {
+        CreateFolders(FolderOf(path));
+        if (::CreateDirectoryW(DosPath(path).c_str(), nullptr) == FALSE &&
+            ::GetLastError() != ERROR_ALREADY_EXISTS) {
+            throw Failure("cannot create " + path);
+        }
+    }
+}
+
+void LinuxFiles::MakeLink(const std::string& target, const std::string& link) const {
+    // -T: a folder already at the link's path is never entered.
+    Run({"/bin/ln", "-sfnT", "--", target, link});
+    const auto resolved = Resolved(target);
+    WaitFor([&] { return resolved && Resolved(link) == resolved; }, "making the link " + link);
+}
+
+void LinuxFiles::RemoveLink(const std::string& link) const {
+    Run({"/bin/rm", "-f", "--", link});
+    WaitFor([&] { return !Listed(link); }, "removing the link " + link);
+}
+
+void LinuxFiles::Run(const std::vector<std::string>& arguments) const {
+    std::wstring line;
+    for (const auto& argument : arguments) {
+        line += (line.empty() ? L"" : L" ") + Wide(WindowsArgument(argument));
+    }
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    UniqueProcessInformation process;
+    if (::CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                         &startup, process.put()) == FALSE) {
+        throw Failure("cannot run " + arguments.front());
+    }
+}
+
+} // namespace desktop

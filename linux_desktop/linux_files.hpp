@@ -1,0 +1,75 @@
+#pragma once
+
+// The Linux side's files, seen from a Windows program under Wine, by their Unix paths.
+// Wine follows a symbolic link when it writes or deletes a path, so that a link's target would
+// be changed instead of the link: nothing here writes or deletes through one.
+
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace desktop {
+
+class Failure : public std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+std::string Utf8(std::wstring_view text);
+std::wstring Wide(std::string_view text);
+
+// What a path names, for a path whose folders are already resolved.
+enum class Kind {
+    absent,     // nothing, or a link that leads nowhere
+    itself,     // a file or folder
+    throughLink // something reached through a symbolic link at the path
+};
+
+class LinuxFiles {
+  public:
+    LinuxFiles(); // throws when this is not Wine
+
+    // The Unix path of a Windows name.
+    [[nodiscard]] std::string UnixPath(const std::wstring& name) const;
+
+    // The path with every symbolic link, ".", ".." and repeated "/" resolved; nothing when
+    // nothing is there.
+    [[nodiscard]] std::optional<std::string> Resolved(const std::string& path) const;
+    [[nodiscard]] std::string ResolvedOrAsIs(const std::string& path) const;
+
+    [[nodiscard]] Kind KindOf(const std::string& path) const;
+    // Whether the folder lists the name at all, even a link that leads nowhere.
+    [[nodiscard]] bool Listed(const std::string& path) const;
+
+    // The whole file; a file that cannot be read fails rather than reads as empty.
+    [[nodiscard]] std::string Read(const std::string& path) const;
+
+    // Gives the file `text` without ever leaving it half written: a new file beside it, flushed,
+    // then renamed over it. A read-only file is refused, and one that already holds `text` is
+    // left as it is. A link at the path would be replaced, not followed: pass a resolved path.
+    void Replace(const std::string& path, const std::string& text) const;
+
+    // Removes a file, or a folder once it is empty, that is not a link (Kind::itself).
+    void RemoveFile(const std::string& path) const;
+    void RemoveEmptyFolder(const std::string& path) const;
+    void CreateFolders(const std::string& path) const;
+
+    // Symbolic links, made and removed by Linux programs: Wine cannot do either itself.
+    void MakeLink(const std::string& target, const std::string& link) const;
+    void RemoveLink(const std::string& link) const;
+
+    // Starts a Linux program, no shell in between. Wine reports neither its end nor its exit
+    // status, so callers look for its effect.
+    void Run(const std::vector<std::string>& arguments) const;
+
+  private:
+    [[nodiscard]] std::wstring DosPath(const std::string& path) const;
+    [[nodiscard]] std::optional<std::wstring> FinalName(const std::string& path) const;
+
+    using ToUnix = char*(__cdecl*)(const wchar_t*);
+    using ToDos = wchar_t*(__cdecl*)(const char*);
+    ToUnix toUnix_ = nullptr;
+    ToDos toDos_ = nullptr;
+};
+
+} // namespace desktop
