@@ -49,6 +49,7 @@ SetCompressor /SOLID lzma
 !include MUI2.nsh
 !include LogicLib.nsh
 !include FileFunc.nsh
+!include WordFunc.nsh
 !include x64.nsh
 
 Name "${PRODUCT}"
@@ -69,6 +70,8 @@ Var GameNote
 Var Attempts ; writes of a file in use so far
 Var FileName ; the file being written, for the messages
 Var NotRegistered ; the uninstaller's copy is not the installed one of either mode
+Var RequestedFolder ; the folder /D= gave, which the directory page shows
+Var CreatedFolders ; the folders this copy's install made, innermost first, each ending in |
 
 !define MUI_ICON "${ICON}"
 !define MUI_UNICON "${ICON}"
@@ -79,6 +82,7 @@ Var NotRegistered ; the uninstaller's copy is not the installed one of either mo
 !define MUI_FINISHPAGE_TITLE_3LINES
 !insertmacro MUI_PAGE_WELCOME
 !insertmacro MULTIUSER_PAGE_INSTALLMODE
+!define MUI_PAGE_CUSTOMFUNCTION_PRE ShowRequestedFolder
 !define MUI_PAGE_CUSTOMFUNCTION_LEAVE CheckChosenFolder
 !insertmacro MUI_PAGE_DIRECTORY
 !insertmacro MUI_PAGE_INSTFILES
@@ -143,6 +147,7 @@ Var NotRegistered ; the uninstaller's copy is not the installed one of either mo
 !define EXIT_CANNOT_WRITE 82 ; ERROR_CANNOT_MAKE: the folder or a file in it cannot be written
 !define EXIT_NOT_OURS 145 ; ERROR_DIR_NOT_EMPTY: the folder holds files of another program
 !define EXIT_BAD_FOLDER 267 ; ERROR_DIRECTORY: /D= names nothing that can be an install folder
+!define EXIT_OTHER_MODE 183 ; ERROR_ALREADY_EXISTS: the folder holds the other mode's copy
 ; Under Wine, installed (or removed) for Windows programs, but not for the Linux desktop's.
 !define EXIT_NO_LINUX_HANDLER 1155 ; ERROR_NO_ASSOCIATION
 
@@ -165,8 +170,9 @@ Function .onInit
     Call CheckRequestedFolder
 FunctionEnd
 
-; NSIS drops a /D= it cannot use (a relative path, "C:/x", a file) and goes on with the default
-; folder; a quoted one it does not see at all. Either would install where nobody asked.
+; NSIS drops a /D= it cannot use (a relative path, "C:/x", a file, one after a tab) and goes on
+; with the default folder; a quoted one it does not see at all. Either would install where nobody
+; asked. /D= takes the rest of the line, so a switch after it would become part of the folder.
 Function CheckRequestedFolder
     System::Call 'kernel32::GetCommandLineW() t .r0'
     StrLen $1 $0
@@ -176,6 +182,7 @@ Function CheckRequestedFolder
         StrCpy $3 $0 4 $2
         IntOp $2 $2 + 1
         ${If} $3 == " /D="
+        ${OrIf} $3 == "$\t/D="
         ${OrIf} $3 == '"/D='
             ${ExitDo}
         ${EndIf}
@@ -185,27 +192,85 @@ Function CheckRequestedFolder
     ; As NSIS reads it: one separator at the end goes.
     StrCpy $1 $0 1 -1
     ${IfThen} $1 == "\" ${|} StrCpy $0 $0 -1 ${|}
+    ; No folder name holds "/": a word that begins with one is a switch.
+    StrCpy $1 ""
+    StrCpy $2 0
+    ${Do}
+        StrCpy $4 $0 1 $2
+        ${IfThen} $4 == "" ${|} ${ExitDo} ${|}
+        IntOp $2 $2 + 1
+        ${If} $4 == " "
+        ${OrIf} $4 == "$\t"
+            StrCpy $5 $0 1 $2
+            ${IfThen} $5 == "/" ${|} StrCpy $1 "switch" ${|}
+            ; /S among them: refused without a box, as asked.
+            StrCpy $5 $0 3 $2
+            ${If} $5 == "/S"
+            ${OrIf} $5 == "/S "
+            ${OrIf} $5 == "/S$\t"
+                SetSilent silent
+            ${EndIf}
+        ${EndIf}
+    ${Loop}
     ${If} $0 != $R0
     ${OrIf} $3 == '"/D='
+    ${OrIf} $1 != ""
         !insertmacro FailInstall ${EXIT_BAD_FOLDER} "$(BAD_FOLDER)"
+    ${EndIf}
+    StrCpy $RequestedFolder $0
+FunctionEnd
+
+; The install-mode page sets the mode's own folder; a folder given with /D= is shown instead.
+Function ShowRequestedFolder
+    ${If} $RequestedFolder != ""
+        StrCpy $INSTDIR $RequestedFolder
     ${EndIf}
 FunctionEnd
 
-; $INSTDIR as Windows resolves it ("." and ".." gone, "/" as "\", no separator at the end), so
-; that a copy is recorded under one spelling of its folder, the one its uninstaller finds.
-Function NormalizeInstallFolder
-    System::Call 'kernel32::GetFullPathNameW(w "$INSTDIR", i ${NSIS_MAX_STRLEN}, w .r0, p 0) i .r1'
-    ${If} $1 > 0
-    ${AndIf} $1 < ${NSIS_MAX_STRLEN}
-        StrCpy $INSTDIR $0
-    ${EndIf}
-    StrCpy $0 $INSTDIR 1 -1
-    StrLen $1 $INSTDIR
-    ${If} $0 == "\"
-    ${AndIf} $1 > 3
-        StrCpy $INSTDIR $INSTDIR -1
-    ${EndIf}
-FunctionEnd
+; $INSTDIR in one spelling, the one its uninstaller finds: as Windows resolves it ("." and ".."
+; gone, "/" as "\", no separator at the end), without a \\?\ prefix, and with the long names of
+; the folders that exist, not their 8.3 names.
+!macro DefineNormalizeInstallFolder UN
+    Function ${UN}NormalizeInstallFolder
+        StrCpy $0 $INSTDIR 8
+        StrCpy $1 $INSTDIR 4
+        ${If} $0 == "\\?\UNC\"
+            StrCpy $INSTDIR $INSTDIR "" 8
+            StrCpy $INSTDIR "\\$INSTDIR"
+        ${ElseIf} $1 == "\\?\"
+            StrCpy $INSTDIR $INSTDIR "" 4
+        ${EndIf}
+        System::Call 'kernel32::GetFullPathNameW(w "$INSTDIR", i ${NSIS_MAX_STRLEN}, w .r0, p 0) i .r1'
+        ${If} $1 > 0
+        ${AndIf} $1 < ${NSIS_MAX_STRLEN}
+            StrCpy $INSTDIR $0
+        ${EndIf}
+        StrCpy $0 $INSTDIR 1 -1
+        StrLen $1 $INSTDIR
+        ${If} $0 == "\"
+        ${AndIf} $1 > 3
+            StrCpy $INSTDIR $INSTDIR -1
+        ${EndIf}
+        ; The longest part that exists, then the rest as given.
+        StrCpy $0 $INSTDIR
+        StrCpy $1 ""
+        ${DoUntil} ${FileExists} "$0\*.*"
+            ${GetFileName} $0 $2
+            ${GetParent} $0 $0
+            StrCpy $1 "\$2$1"
+            ${IfThen} $0 == "" ${|} ${ExitDo} ${|}
+        ${Loop}
+        ${If} $0 != ""
+            System::Call 'kernel32::GetLongPathNameW(w r0, w .r2, i ${NSIS_MAX_STRLEN}) i .r3'
+            ${If} $3 > 0
+            ${AndIf} $3 < ${NSIS_MAX_STRLEN}
+                StrCpy $INSTDIR "$2$1"
+            ${EndIf}
+        ${EndIf}
+    FunctionEnd
+!macroend
+!insertmacro DefineNormalizeInstallFolder ""
+!insertmacro DefineNormalizeInstallFolder "un."
 
 ; Text KEY of FILE's version block (U.S. English, Unicode), or "" when it has none.
 ; Push FILE, Push KEY, Call VersionText, Pop the text.
@@ -242,8 +307,8 @@ Function VersionText
 FunctionEnd
 
 ; Leaves in $0 the name of the first file in $INSTDIR that is not this program's, or "": ours
-; are quarrion_shell.exe and an uninstall.exe that carries our company and product names. A
-; game's folder, say, holds its own uninstall.exe, which ours would overwrite and then delete.
+; are a file quarrion_shell.exe and an uninstall.exe that carries our company and product names.
+; A game's folder, say, holds its own uninstall.exe, which ours would overwrite and then delete.
 Function FindForeignFile
     StrCpy $0 ""
     ClearErrors
@@ -251,9 +316,11 @@ Function FindForeignFile
     ${DoWhile} $2 != ""
         ${If} $2 != "."
         ${AndIf} $2 != ".."
-        ${AndIf} $2 != "${SHELL_NAME}"
             StrCpy $0 $2
-            ${If} $2 == "uninstall.exe"
+            ${If} $2 == "${SHELL_NAME}"
+            ${AndIfNot} ${FileExists} "$INSTDIR\$2\*.*"
+                StrCpy $0 ""
+            ${ElseIf} $2 == "uninstall.exe"
                 Push "$INSTDIR\uninstall.exe"
                 Push "CompanyName"
                 Call VersionText
@@ -273,6 +340,21 @@ Function FindForeignFile
     FindClose $1
 FunctionEnd
 
+; Leaves in $0 "yes" when $INSTDIR is where the other mode's copy is installed: one folder holds
+; one copy, or removing either would take the other's files.
+Function FindOtherModesCopy
+    ${If} $MultiUser.InstallMode == "AllUsers"
+        ReadRegStr $0 HKCU "${UNINSTALL_KEY}" "InstallLocation"
+    ${Else}
+        ReadRegStr $0 HKLM "${UNINSTALL_KEY}" "InstallLocation"
+    ${EndIf}
+    ${If} $0 == $INSTDIR
+        StrCpy $0 "yes"
+    ${Else}
+        StrCpy $0 ""
+    ${EndIf}
+FunctionEnd
+
 ; The directory page keeps a player on it until the folder is one setup may use.
 Function CheckChosenFolder
     Call NormalizeInstallFolder
@@ -281,11 +363,28 @@ Function CheckChosenFolder
         MessageBox MB_OK|MB_ICONEXCLAMATION "$(NOT_OURS)" /SD IDOK
         Abort
     ${EndIf}
+    Call FindOtherModesCopy
+    ${If} $0 != ""
+        MessageBox MB_OK|MB_ICONEXCLAMATION "$(OTHER_MODE_HERE)" /SD IDOK
+        Abort
+    ${EndIf}
 FunctionEnd
 
-; Writes one file of ours, as COMMAND does, and stops setup when it cannot. A file in use (the
-; program's error message may be open) is tried again for five seconds, then, unless silent,
-; as often as the player asks.
+; A file of ours in use (the program's error message may be open) is tried again for five
+; seconds, then, unless silent, as often as the player asks; otherwise the run ends with 32.
+!macro WaitWhileInUse FAIL_TEXT
+    IntOp $Attempts $Attempts + 1
+    ${If} $Attempts < 20
+        Sleep 250
+    ${Else}
+        ${If} ${Cmd} `MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION "$(IN_USE_ASK)" /SD IDCANCEL IDCANCEL`
+            !insertmacro FailInstall ${EXIT_IN_USE} "${FAIL_TEXT}"
+        ${EndIf}
+        StrCpy $Attempts 0
+    ${EndIf}
+!macroend
+
+; Writes one file of ours, as COMMAND does, and stops setup when it cannot.
 !macro WriteOurFile NAME COMMAND
     StrCpy $FileName "${NAME}"
     StrCpy $Attempts 0
@@ -298,15 +397,21 @@ FunctionEnd
         ${IfNot} ${FileExists} "$INSTDIR\${NAME}"
             !insertmacro FailInstall ${EXIT_CANNOT_WRITE} "$(CANNOT_WRITE)"
         ${EndIf}
-        IntOp $Attempts $Attempts + 1
-        ${If} $Attempts < 20
-            Sleep 250
-        ${Else}
-            ${If} ${Cmd} `MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION "$(IN_USE_ASK)" /SD IDCANCEL IDCANCEL`
-                !insertmacro FailInstall ${EXIT_IN_USE} "$(IN_USE_FAIL)"
-            ${EndIf}
-            StrCpy $Attempts 0
+        !insertmacro WaitWhileInUse "$(IN_USE_FAIL)"
+    ${Loop}
+!macroend
+
+; Removes one file of ours, and stops the uninstall, before anything else is removed, when it
+; cannot: a copy left registered can be removed again once the program is closed.
+!macro RemoveOurFile NAME
+    StrCpy $FileName "${NAME}"
+    StrCpy $Attempts 0
+    ${DoWhile} ${FileExists} "$INSTDIR\${NAME}"
+        Delete "$INSTDIR\${NAME}"
+        ${IfNot} ${FileExists} "$INSTDIR\${NAME}"
+            ${ExitDo}
         ${EndIf}
+        !insertmacro WaitWhileInUse "$(UN_IN_USE_FAIL)"
     ${Loop}
 !macroend
 
@@ -425,6 +530,24 @@ Section "Install"
     ${If} $0 != ""
         !insertmacro FailInstall ${EXIT_NOT_OURS} "$(NOT_OURS)"
     ${EndIf}
+    Call FindOtherModesCopy
+    ${If} $0 != ""
+        !insertmacro FailInstall ${EXIT_OTHER_MODE} "$(OTHER_MODE_HERE)"
+    ${EndIf}
+    ; The folders this install makes, so that its uninstall removes those and no other; an
+    ; upgrade in place keeps the record of the install that made them.
+    StrCpy $CreatedFolders ""
+    StrCpy $0 $INSTDIR
+    ${DoUntil} ${FileExists} "$0\*.*"
+        StrCpy $CreatedFolders "$CreatedFolders$0|"
+        ${GetParent} $0 $0
+        ${IfThen} $0 == "" ${|} ${ExitDo} ${|}
+    ${Loop}
+    ReadRegStr $0 SHCTX "${UNINSTALL_KEY}" "InstallLocation"
+    ${If} $0 == $INSTDIR
+    ${AndIf} $CreatedFolders == ""
+        ReadRegStr $CreatedFolders SHCTX "${UNINSTALL_KEY}" "CreatedFolders"
+    ${EndIf}
     ClearErrors
     CreateDirectory "$INSTDIR"
     ${If} ${Errors}
@@ -472,6 +595,7 @@ Section "Install"
     WriteRegStr SHCTX "${UNINSTALL_KEY}" "Publisher" "${COMPANY}"
     WriteRegStr SHCTX "${UNINSTALL_KEY}" "DisplayIcon" '"$INSTDIR\${SHELL_NAME}",0'
     WriteRegStr SHCTX "${UNINSTALL_KEY}" "InstallLocation" "$INSTDIR"
+    WriteRegStr SHCTX "${UNINSTALL_KEY}" "CreatedFolders" "$CreatedFolders"
     WriteRegStr SHCTX "${UNINSTALL_KEY}" "UninstallString" \
         '"$INSTDIR\uninstall.exe" /$MultiUser.InstallMode'
     WriteRegStr SHCTX "${UNINSTALL_KEY}" "QuietUninstallString" \
@@ -496,6 +620,7 @@ SectionEnd
 ; $INSTDIR to the mode's recorded folder; the uninstaller always removes its own. A copy left
 ; behind by an install into another folder matches neither: it removes its files and no keys.
 Function un.onInit
+    Call un.NormalizeInstallFolder
     StrCpy $R0 $INSTDIR
     ReadRegStr $0 HKCU "${UNINSTALL_KEY}" "InstallLocation"
     ReadRegStr $1 HKLM "${UNINSTALL_KEY}" "InstallLocation"
@@ -538,8 +663,101 @@ FunctionEnd
     ${EndIf}
 !macroend
 
-; Gives the scheme back to the program it was taken from, while that program is still there;
-; otherwise removes it. Another program that took the scheme over since keeps it.
+; Leaves "yes" on the stack when FILE may be a program that is there, "" when it is shown to be
+; gone: a full path is looked at, with ".exe" added when it has no extension, as process creation
+; does; a bare name is looked for on the search path; anything else (relative, on a network
+; share that may be away) is not shown gone.
+Function un.ProgramFileMayBeThere
+    Exch $0
+    Push $1
+    Push $2
+    StrCpy $1 $0 1 1
+    StrCpy $2 $0 2
+    ${If} $0 == ""
+        StrCpy $0 ""
+    ${ElseIf} $1 == ":"
+        ${GetFileExt} $0 $1
+        ${IfThen} $1 == "" ${|} StrCpy $0 "$0.exe" ${|}
+        System::Call 'kernel32::GetFileAttributesW(w r0) i .r1'
+        IntOp $2 $1 & 0x10 ; a folder
+        ${If} $1 <> -1
+        ${AndIf} $2 = 0
+            StrCpy $0 "yes"
+        ${Else}
+            StrCpy $0 ""
+        ${EndIf}
+    ${ElseIf} $2 == "\\"
+        StrCpy $0 "yes"
+    ${Else}
+        ClearErrors
+        ${WordFind} $0 "\" "E+1" $1
+        ${If} ${Errors}
+            System::Call 'kernel32::SearchPathW(p 0, w r0, w ".exe", i ${NSIS_MAX_STRLEN}, w .r1, p 0) i .r2'
+            ${If} $2 > 0
+                StrCpy $0 "yes"
+            ${Else}
+                StrCpy $0 ""
+            ${EndIf}
+        ${Else}
+            StrCpy $0 "yes"
+        ${EndIf}
+    ${EndIf}
+    Pop $2
+    Pop $1
+    Exch $0
+FunctionEnd
+
+; Leaves "yes" on the stack when the program of COMMAND (on the stack) may still be there, read
+; as Windows runs it: environment variables as a 64-bit program sees them (%ProgramFiles% the
+; native folder), System32 without file-system redirection, and an unquoted path with blanks
+; tried at each blank, as process creation does. "" only when it is shown to be gone.
+Function un.ProgramMayBeThere
+    Exch $0
+    Push $1
+    Push $2
+    Push $3
+    ${If} ${RunningX64}
+        ${WordReplace} $0 "%ProgramFiles%" "%ProgramW6432%" "+" $0
+        ${WordReplace} $0 "%CommonProgramFiles%" "%CommonProgramW6432%" "+" $0
+        ${DisableX64FSRedirection}
+    ${EndIf}
+    ExpandEnvStrings $0 $0
+    StrCpy $1 $0 1
+    ${If} $1 == '"'
+        Push $0
+        Call un.ProgramOfCommand
+        Call un.ProgramFileMayBeThere
+        Pop $1
+    ${Else}
+        StrCpy $1 ""
+        StrCpy $2 0
+        ${Do}
+            StrCpy $3 $0 1 $2
+            ${If} $3 == " "
+            ${OrIf} $3 == ""
+                StrCpy $3 $0 $2
+                Push $3
+                Call un.ProgramFileMayBeThere
+                Pop $1
+                StrCpy $3 $0 1 $2
+            ${EndIf}
+            ${IfThen} $1 != "" ${|} ${ExitDo} ${|}
+            ${IfThen} $3 == "" ${|} ${ExitDo} ${|}
+            IntOp $2 $2 + 1
+        ${Loop}
+    ${EndIf}
+    ${If} ${RunningX64}
+        ${EnableX64FSRedirection}
+    ${EndIf}
+    StrCpy $0 $1
+    Pop $3
+    Pop $2
+    Pop $1
+    Exch $0
+FunctionEnd
+
+; Gives the scheme back to the program it was taken from unless that program is shown to be
+; gone; then removes it. Another program that took the scheme over since keeps it.
 Function un.ReleaseScheme
     ReadRegStr $0 SHCTX "${SCHEME_KEY}\shell\open\command" ""
     ${If} $0 != '${OPEN_COMMAND}'
@@ -547,11 +765,9 @@ Function un.ReleaseScheme
     ${EndIf}
     ReadRegStr $0 SHCTX "${PREVIOUS_HANDLER_KEY}" "Command"
     Push $0
-    Call un.ProgramOfCommand
+    Call un.ProgramMayBeThere
     Pop $1
-    ExpandEnvStrings $1 $1
-    ${If} $0 == ""
-    ${OrIfNot} ${FileExists} $1
+    ${If} $1 == ""
         DeleteRegKey SHCTX "${SCHEME_KEY}"
         Return
     ${EndIf}
@@ -566,7 +782,17 @@ Function un.ReleaseScheme
     ${EndIf}
 FunctionEnd
 
+; Files first: while the program cannot be removed, its registration stays, and the uninstall
+; can be run again once it is closed. Then the registration, then the folders the install made.
 Section "Uninstall"
+    ${If} $NotRegistered != 1
+        ReadRegStr $CreatedFolders SHCTX "${UNINSTALL_KEY}" "CreatedFolders"
+    ${Else}
+        StrCpy $CreatedFolders "$INSTDIR|" ; its own, once empty; nothing else is known of it
+    ${EndIf}
+    !insertmacro RemoveOurFile "${SHELL_NAME}"
+    Delete "$INSTDIR\uninstall.exe" ; unless this is it, run in place (_?=)
+
     ${If} $NotRegistered != 1
         ReadRegStr $2 SHCTX "${UNINSTALL_KEY}" "LinuxDesktopEntry"
         !insertmacro LinuxDesktop unregister $2 "$(LINUX_NOT_REMOVED)"
@@ -583,12 +809,14 @@ Section "Uninstall"
         System::Call 'shell32::SHChangeNotify(i 0x08000000, i 0, p 0, p 0)'
     ${EndIf}
 
-    Delete "$INSTDIR\${SHELL_NAME}"
-    Delete "$INSTDIR\uninstall.exe"
     ; A folder that is the uninstaller's own working folder cannot be removed.
     SetOutPath "$TEMP"
-    RMDir "$INSTDIR"
-    ; The company folder goes too, unless another of its programs is in it.
-    ${GetParent} "$INSTDIR" $1
-    RMDir "$1"
+    ${Do}
+        ${WordFind} $CreatedFolders "|" "+1" $0
+        ${IfThen} $0 == $CreatedFolders ${|} ${ExitDo} ${|}
+        RMDir $0 ; only when empty
+        StrLen $1 $0
+        IntOp $1 $1 + 1
+        StrCpy $CreatedFolders $CreatedFolders "" $1
+    ${Loop}
 SectionEnd

@@ -63,6 +63,11 @@ bool IsSafeField(std::wstring_view field, bool commandInterpreter) {
 }
 
 void RequireSafeFields(const LinkFields& link, const LineReaders& readers) {
+    // With nothing after +connect, the game would take +pass as the server and the password as
+    // a word of its own, perhaps a file to open.
+    if (link.server.empty()) {
+        throw LaunchFailure("the link names no server");
+    }
     if (!IsReadSafely(link.server, readers) || !IsReadSafely(link.password, readers)) {
         throw LaunchFailure("the link would add options or commands to the game's command line");
     }

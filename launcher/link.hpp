@@ -30,8 +30,8 @@ struct LineReaders {
 // or a response file of its own. For cmd.exe, also every unit it acts on or splits arguments at.
 bool IsSafeField(std::wstring_view field, bool commandInterpreter = false);
 
-// Throws LaunchFailure unless the server and the password are both safe, as the wide text and as
-// every reader given sees them.
+// Throws LaunchFailure unless there is a server and the server and the password are both safe,
+// as the wide text and as every reader given sees them.
 void RequireSafeFields(const LinkFields& link, const LineReaders& readers = {});
 
 // install path + " +connect " + server, then " +pass " + password when the link had a second field.

@@ -291,7 +291,11 @@ INSTANTIATE_TEST_SUITE_P(
         LaunchCase{"InjectedCommand", Text(game), L"quarrion://h/p;quit",
                    Reported{L"h", L"p;quit"}},
         LaunchCase{"QuotedLinkIsRefused", Text(game), L"\"quarrion://h/p\"",
-                   Reported{L"\"h", L"p\""}}),
+                   Reported{L"\"h", L"p\""}},
+        LaunchCase{"EmptyServerWithAPassword", Text(game),
+                   L"quarrion:///\\\\attacker.example\\share\\demo.dem",
+                   Reported{L"", L"\\\\attacker.example\\share\\demo.dem"}},
+        LaunchCase{"EmptyServerAlone", Text(game), L"quarrion:///", Reported{L"", L""}}),
     CaseName<LaunchCase>);
 
 // Runs only in a copy of the prefix without the class: tests/wine/without-scripting-shell.sh.

@@ -179,8 +179,8 @@ void CheckLink(std::wstring_view installPath, std::wstring_view text) {
     for (const bool batch : {false, true}) {
         for (const auto inCodePage :
              {+[](std::wstring_view text) { return std::wstring(text); }, &BestFit1252}) {
-            const bool safe = Safe(link.server, batch) && Safe(link.password, batch) &&
-                              Safe(inCodePage(link.server), batch) &&
+            const bool safe = !link.server.empty() && Safe(link.server, batch) &&
+                              Safe(link.password, batch) && Safe(inCodePage(link.server), batch) &&
                               Safe(inCodePage(link.password), batch);
             bool accepted = true;
             try {
@@ -197,7 +197,8 @@ void CheckLink(std::wstring_view installPath, std::wstring_view text) {
             }
         }
     }
-    const bool safe = Safe(link.server, false) && Safe(link.password, false);
+    const bool safe =
+        !link.server.empty() && Safe(link.server, false) && Safe(link.password, false);
     try {
         RequireSafeFields(link);
         Require(safe, "an unsafe field is refused");
@@ -222,6 +223,8 @@ void CheckLink(std::wstring_view installPath, std::wstring_view text) {
         options.insert(options.end(), {L"+pass", link.password});
     }
     Require(words == options, "an accepted link adds no option of its own");
+    Require(!words[2].empty() && !words[2].starts_with(L'+'),
+            "+connect is followed by a server, never by an option");
 }
 
 } // namespace

@@ -7,6 +7,7 @@
 #include "private_prefix.hpp"
 #include "product.hpp"
 #include "shell_run.hpp"
+#include "win_owners.hpp"
 
 #include <windows.h>
 #include <shlwapi.h>
@@ -130,12 +131,15 @@ std::wstring ExpectedHandlerOfBoth() {
     return ShellOf(UserClassesApply() ? InstallMode::CurrentUser : InstallMode::AllUsers);
 }
 
-// Removes both modes' copies with their own uninstallers, then anything a test left behind.
+// Removes both modes' copies with their own uninstallers, then anything a test left behind: a
+// copy left behind by an install elsewhere removes its own folder only, not the company's.
 void RemoveEveryInstall() {
     for (const InstallMode mode : modes) {
         if (std::filesystem::exists(InstallFolder(mode) + L"\\uninstall.exe")) {
             UninstallProduct(mode);
         }
+        std::error_code notEmpty;
+        std::filesystem::remove(std::filesystem::path(InstallFolder(mode)).parent_path(), notEmpty);
         for (const auto& key : ourKeys) {
             RemoveKey(HiveOf(mode), key);
             RemoveKey(DefaultAppsHive(mode), key);
@@ -284,11 +288,13 @@ enum class Obstacle {
     ProgramInUse,        // held open for the whole install, as by its open error message
     ProgramInUseBriefly, // closed after a second
     ForeignUninstaller,  // the folder holds a game and the game's own uninstall.exe
+    FolderAtProgramPath, // a folder named quarrion_shell.exe in the target folder
+    LongFolderName,      // C:\Long Folder Name exists; "{8.3}" in the arguments is its 8.3 name
 };
 
 struct TargetCase {
     const char* name;
-    std::wstring destination; // setup's arguments after /S /AllUsers
+    std::wstring arguments; // setup's
     Obstacle obstacle;
     unsigned long exitCode;
     std::wstring recorded; // the folder a completed install records; empty: the mode's own
@@ -307,7 +313,8 @@ std::string Bytes(const std::wstring& path) {
 
 // An install over the copy installed for everyone. One that cannot complete exits with the
 // reason's code and leaves that copy's registration as it was; one that can records its folder
-// in one spelling, the one its uninstaller finds.
+// in one spelling, the one its uninstaller finds, which then leaves nothing pointing at nothing
+// and removes no folder that was there before.
 class Target : public testing::TestWithParam<TargetCase> {
   protected:
     void SetUp() override {
@@ -336,6 +343,16 @@ TEST_P(Target, CompletesOrChangesNothing) {
         InstallStandInGame(gameFolder + L"\\quarrion.exe");
         InstallStandInGame(foreign);
     }
+    std::wstring arguments = row.arguments;
+    if (row.obstacle == Obstacle::FolderAtProgramPath) {
+        std::filesystem::create_directories(L"C:\\Games\\QS7\\quarrion_shell.exe");
+    } else if (row.obstacle == Obstacle::LongFolderName) {
+        const std::wstring longName = L"C:\\Long Folder Name";
+        std::filesystem::create_directories(longName);
+        wchar_t shortName[MAX_PATH] = {};
+        ASSERT_GT(::GetShortPathNameW(longName.c_str(), shortName, MAX_PATH), 0u);
+        arguments.replace(arguments.find(L"{8.3}"), 5, shortName);
+    }
     const std::string foreignBytes = Bytes(foreign);
     HANDLE inUse = INVALID_HANDLE_VALUE;
     std::thread closer;
@@ -351,8 +368,10 @@ TEST_P(Target, CompletesOrChangesNothing) {
             });
         }
     }
-    const auto status = RunAndWait(L"\"" + ProgramFolder() +
-                                   L"quarrion_shell_setup.exe\" /S /AllUsers " + row.destination);
+    const std::wstring parent = std::filesystem::path(row.recorded).parent_path().wstring();
+    const bool parentWasThere = std::filesystem::exists(parent);
+    const auto status =
+        RunAndWait(L"\"" + ProgramFolder() + L"quarrion_shell_setup.exe\" " + arguments);
     if (closer.joinable()) {
         closer.join();
     } else if (inUse != INVALID_HANDLE_VALUE) {
@@ -362,12 +381,20 @@ TEST_P(Target, CompletesOrChangesNothing) {
     EXPECT_EQ(status, row.exitCode);
     if (row.exitCode != 0) {
         EXPECT_EQ(Registration(), before);
+        EXPECT_EQ(ReadText(Hive::User, uninstallKey, L"InstallLocation"), std::nullopt);
     } else {
         const std::wstring folder =
             row.recorded.empty() ? InstallFolder(InstallMode::AllUsers) : row.recorded;
         EXPECT_EQ(ReadText(Hive::Machine, uninstallKey, L"InstallLocation"), folder);
         EXPECT_EQ(ReadText(Hive::Machine, commandKey, L""),
                   L"\"" + folder + L"\\quarrion_shell.exe\" %1");
+        if (!row.recorded.empty()) {
+            UninstallCopyIn(folder);
+            EXPECT_EQ(ReadText(Hive::Machine, commandKey, L""), std::nullopt);
+            EXPECT_EQ(ReadText(Hive::Machine, uninstallKey, L"InstallLocation"), std::nullopt);
+            EXPECT_EQ(FilesLeftIn(folder), L"");
+            EXPECT_EQ(std::filesystem::exists(parent), parentWasThere) << "the folder above";
+        }
     }
     EXPECT_EQ(Bytes(foreign), foreignBytes) << "another program's file changed";
 }
@@ -377,17 +404,36 @@ TEST_P(Target, CompletesOrChangesNothing) {
 INSTANTIATE_TEST_SUITE_P(
     Folders, Target,
     testing::Values(
-        TargetCase{"ProgramInUse", L"", Obstacle::ProgramInUse, 32, L""},
-        TargetCase{"ProgramInUseForASecond", L"", Obstacle::ProgramInUseBriefly, 0, L""},
-        TargetCase{"UnwritableFolder", L"/D=Z:\\sys\\Quarrion Shell", Obstacle::None, 82, L""},
-        TargetCase{"GameFolder", L"/D=" + gameFolder, Obstacle::ForeignUninstaller, 145, L""},
-        TargetCase{"AFile", L"/D=C:\\windows\\win.ini", Obstacle::None, 267, L""},
-        TargetCase{"ForwardSlashes", L"/D=C:/Games/Quarrion Shell", Obstacle::None, 267, L""},
-        TargetCase{"Relative", L"/D=Games\\Quarrion Shell", Obstacle::None, 267, L""},
-        TargetCase{"Quoted", L"\"/D=C:\\Games\\Quarrion Shell\"", Obstacle::None, 267, L""},
-        TargetCase{"DotAndSeparatorAtTheEnd", L"/D=C:\\Games\\QS3\\.\\", Obstacle::None, 0,
-                   L"C:\\Games\\QS3"},
-        TargetCase{"DotDot", L"/D=C:\\Games\\Old\\..\\QS4", Obstacle::None, 0, L"C:\\Games\\QS4"}),
+        TargetCase{"ProgramInUse", L"/S /AllUsers", Obstacle::ProgramInUse, 32, L""},
+        TargetCase{"ProgramInUseForASecond", L"/S /AllUsers", Obstacle::ProgramInUseBriefly, 0,
+                   L""},
+        TargetCase{"UnwritableFolder", L"/S /AllUsers /D=Z:\\sys\\Quarrion Shell", Obstacle::None,
+                   82, L""},
+        TargetCase{"GameFolder", L"/S /AllUsers /D=" + gameFolder, Obstacle::ForeignUninstaller,
+                   145, L""},
+        TargetCase{"FolderNamedLikeTheProgram", L"/S /AllUsers /D=C:\\Games\\QS7",
+                   Obstacle::FolderAtProgramPath, 145, L""},
+        TargetCase{"TheOtherModesCopy", L"/S /CurrentUser /D=" + InstallFolder(), Obstacle::None,
+                   183, L""},
+        TargetCase{"AFile", L"/S /AllUsers /D=C:\\windows\\win.ini", Obstacle::None, 267, L""},
+        TargetCase{"ForwardSlashes", L"/S /AllUsers /D=C:/Games/Quarrion Shell", Obstacle::None,
+                   267, L""},
+        TargetCase{"Relative", L"/S /AllUsers /D=Games\\Quarrion Shell", Obstacle::None, 267, L""},
+        TargetCase{"Quoted", L"/S /AllUsers \"/D=C:\\Games\\Quarrion Shell\"", Obstacle::None, 267,
+                   L""},
+        TargetCase{"TabBeforeTheFolder", L"/S /AllUsers\t/D=C:\\Games\\QS5", Obstacle::None, 267,
+                   L""},
+        // NSIS takes "C:\Games\QS6 /S" for the folder and would not be silent: no box may wait.
+        TargetCase{"SwitchAfterTheFolder", L"/AllUsers /D=C:\\Games\\QS6 /S", Obstacle::None, 267,
+                   L""},
+        TargetCase{"DotAndSeparatorAtTheEnd", L"/S /AllUsers /D=C:\\Games\\QS3\\.\\",
+                   Obstacle::None, 0, L"C:\\Games\\QS3"},
+        TargetCase{"DotDot", L"/S /AllUsers /D=C:\\Games\\Old\\..\\QS4", Obstacle::None, 0,
+                   L"C:\\Games\\QS4"},
+        TargetCase{"LongPathPrefix", L"/S /AllUsers /D=\\\\?\\C:\\Games\\QS8", Obstacle::None, 0,
+                   L"C:\\Games\\QS8"},
+        TargetCase{"ShortFolderName", L"/S /AllUsers /D={8.3}\\QS", Obstacle::LongFolderName, 0,
+                   L"C:\\Long Folder Name\\QS"}),
     CaseName<TargetCase>);
 
 // Whether any of a wizard's texts holds this part.
@@ -401,6 +447,7 @@ struct FinishCase {
     const char* name;
     bool gameInstalled;
     bool noteShown;
+    std::wstring folder; // given with /D=; empty: the mode's own
 };
 
 void PrintTo(const FinishCase& row, std::ostream* out) {
@@ -423,17 +470,27 @@ class FinishPage : public testing::TestWithParam<FinishCase> {
 };
 
 TEST_P(FinishPage, SaysWhetherLinksCanWorkYet) {
+    const std::wstring& folder = GetParam().folder;
     const auto texts =
-        ClickThroughWizard(L"\"" + ProgramFolder() + L"quarrion_shell_setup.exe\" /CurrentUser");
+        ClickThroughWizard(L"\"" + ProgramFolder() + L"quarrion_shell_setup.exe\" /CurrentUser" +
+                           (folder.empty() ? L"" : L" /D=" + folder));
     ASSERT_TRUE(Shows(texts, L"quarrion:// links now start the game")) << "not the finish page";
     EXPECT_EQ(Shows(texts, L"Quarrion itself is not installed on this computer yet"),
               GetParam().noteShown);
-    EXPECT_TRUE(std::filesystem::exists(ShellOf(InstallMode::CurrentUser)));
+    if (folder.empty()) {
+        EXPECT_TRUE(std::filesystem::exists(ShellOf(InstallMode::CurrentUser)));
+    } else {
+        EXPECT_EQ(ReadText(Hive::User, uninstallKey, L"InstallLocation"), folder);
+        EXPECT_FALSE(std::filesystem::exists(ShellOf(InstallMode::CurrentUser)));
+        UninstallCopyIn(folder);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Game, FinishPage,
-                         testing::Values(FinishCase{"Missing", false, true},
-                                         FinishCase{"Installed", true, false}),
+                         testing::Values(FinishCase{"Missing", false, true, L""},
+                                         FinishCase{"Installed", true, false, L""},
+                                         FinishCase{"InTheFolderGiven", true, false,
+                                                    L"C:\\Games\\Quarrion Shell Given"}),
                          CaseName<FinishCase>);
 
 struct LanguageCase {
@@ -563,6 +620,25 @@ TEST_P(Uninstall, SpeaksTheLanguageItWasInstalledIn) {
     EXPECT_FALSE(KeyExists(hive(), uninstallKey));
 }
 
+// Files first: with the program in use (its error message open), the uninstall ends with 32 and
+// the copy stays registered and whole; once the program is closed, it goes cleanly.
+TEST_P(Uninstall, KeepsTheCopyWhileItsProgramIsInUse) {
+    const std::wstring folder = InstallFolder(GetParam().mode);
+    {
+        const UniqueHandle inUse(::CreateFileW(ShellOf(GetParam().mode).c_str(), GENERIC_READ,
+                                               FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
+                                               nullptr));
+        ASSERT_TRUE(inUse);
+        EXPECT_EQ(UninstallStatus(folder), 32u);
+        EXPECT_EQ(ReadText(hive(), commandKey, L""), OpenCommandOf(GetParam().mode));
+        EXPECT_EQ(ReadText(hive(), uninstallKey, L"InstallLocation"), folder);
+        EXPECT_TRUE(std::filesystem::exists(folder + L"\\uninstall.exe"));
+    }
+    UninstallProduct(GetParam().mode);
+    EXPECT_EQ(FilesLeftIn(folder), L"");
+    EXPECT_FALSE(KeyExists(hive(), uninstallKey));
+}
+
 TEST_P(Uninstall, LeavesASchemeAnotherProgramTookOver) {
     const std::wstring other = L"\"C:\\Other\\other.exe\" \"%1\"";
     SetText(hive(), commandKey, L"", other);
@@ -570,35 +646,6 @@ TEST_P(Uninstall, LeavesASchemeAnotherProgramTookOver) {
     EXPECT_EQ(ReadText(hive(), commandKey, L""), other);
     EXPECT_FALSE(std::filesystem::exists(ShellOf(GetParam().mode)));
     RemoveKey(hive(), schemeKey);
-}
-
-// Before taking the scheme over, the install keeps the other program's registration; the
-// uninstall gives it back while that program is still there, and removes the scheme once not.
-TEST_P(Uninstall, GivesTheSchemeBackToTheProgramItWasTakenFrom) {
-    const std::wstring other = L"C:\\Other Links\\other.exe";
-    const std::wstring otherCommand = L"\"" + other + L"\" \"%1\"";
-    UninstallProduct(GetParam().mode);
-    InstallStandInGame(other);
-    SetText(hive(), schemeKey, L"", L"URL:Other Protocol");
-    SetText(hive(), schemeKey, L"URL Protocol", L"");
-    SetText(hive(), schemeKey + L"\\DefaultIcon", L"", other + L",0");
-    SetText(hive(), commandKey, L"", otherCommand);
-    for (const bool otherStillThere : {true, false}) {
-        InstallProduct(GetParam().mode);
-        EXPECT_EQ(ReadText(hive(), commandKey, L""), OpenCommandOf(GetParam().mode));
-        if (!otherStillThere) {
-            std::filesystem::remove(other);
-        }
-        UninstallProduct(GetParam().mode);
-        if (otherStillThere) {
-            EXPECT_EQ(ReadText(hive(), commandKey, L""), otherCommand);
-            EXPECT_EQ(ReadText(hive(), schemeKey, L""), L"URL:Other Protocol");
-            EXPECT_EQ(ReadText(hive(), schemeKey + L"\\DefaultIcon", L""), other + L",0");
-        } else {
-            EXPECT_FALSE(KeyExists(hive(), schemeKey));
-        }
-        EXPECT_FALSE(KeyExists(hive(), companyKey)) << "the kept registration stayed behind";
-    }
 }
 
 // An install into another folder leaves the old copy behind. Its uninstaller matches neither
@@ -621,6 +668,88 @@ INSTANTIATE_TEST_SUITE_P(Modes, Uninstall,
                          testing::Values(ModeCase{"AllUsers", InstallMode::AllUsers, L""},
                                          ModeCase{"CurrentUser", InstallMode::CurrentUser, L""}),
                          CaseName<ModeCase>);
+
+struct HandlerCase {
+    const char* name;
+    InstallMode mode;
+    std::wstring program; // the other program
+    std::wstring command; // its registered command
+    DWORD type;           // REG_SZ or REG_EXPAND_SZ
+};
+
+void PrintTo(const HandlerCase& row, std::ostream* out) {
+    *out << row.name;
+}
+
+// Where this 32-bit test writes a file so that 64-bit programs see it there: System32 is the
+// 32-bit SysWOW64 for it, unless named as Sysnative.
+std::wstring AsSeenNatively(std::wstring path) {
+    const std::wstring system32 = L"C:\\windows\\system32\\";
+    if (UnderWow64() && path.starts_with(system32)) {
+        path.replace(0, system32.size(), L"C:\\windows\\Sysnative\\");
+    }
+    return path;
+}
+
+// Before taking the scheme over, the install keeps the other program's registration; the
+// uninstall gives it back unless that program is shown to be gone, reading the command as
+// Windows runs it, and removes the scheme once it is.
+class GivenBack : public testing::TestWithParam<HandlerCase> {
+  protected:
+    void SetUp() override { RemoveEveryInstall(); }
+    void TearDown() override {
+        RemoveKey(HiveOf(GetParam().mode), schemeKey);
+        std::filesystem::remove(AsSeenNatively(GetParam().program));
+    }
+};
+
+TEST_P(GivenBack, WhileTheOtherProgramMayBeThere) {
+    const HandlerCase& row = GetParam();
+    const Hive hive = HiveOf(row.mode);
+    InstallStandInGame(AsSeenNatively(row.program));
+    SetText(hive, schemeKey, L"", L"URL:Other Protocol");
+    SetText(hive, schemeKey, L"URL Protocol", L"");
+    SetText(hive, schemeKey + L"\\DefaultIcon", L"", row.program + L",0");
+    SetValue(hive, commandKey, L"", row.type, row.command.c_str(),
+             static_cast<unsigned long>((row.command.size() + 1) * sizeof(wchar_t)));
+    for (const bool otherStillThere : {true, false}) {
+        InstallProduct(row.mode);
+        EXPECT_EQ(ReadText(hive, commandKey, L""), OpenCommandOf(row.mode));
+        if (!otherStillThere) {
+            std::filesystem::remove(AsSeenNatively(row.program));
+        }
+        UninstallProduct(row.mode);
+        if (otherStillThere) {
+            EXPECT_EQ(ReadText(hive, commandKey, L""), row.command);
+            EXPECT_EQ(ReadText(hive, schemeKey, L""), L"URL:Other Protocol");
+            EXPECT_EQ(ReadText(hive, schemeKey + L"\\DefaultIcon", L""), row.program + L",0");
+        } else {
+            EXPECT_FALSE(KeyExists(hive, schemeKey));
+        }
+        EXPECT_FALSE(KeyExists(hive, companyKey)) << "the kept registration stayed behind";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Forms, GivenBack,
+    testing::Values(
+        HandlerCase{"Quoted", InstallMode::AllUsers, L"C:\\Other Links\\other.exe",
+                    L"\"C:\\Other Links\\other.exe\" \"%1\"", REG_SZ},
+        HandlerCase{"QuotedForOneUser", InstallMode::CurrentUser, L"C:\\Other Links\\other.exe",
+                    L"\"C:\\Other Links\\other.exe\" \"%1\"", REG_SZ},
+        HandlerCase{"UnquotedWithBlanks", InstallMode::AllUsers, L"C:\\Other Links\\other.exe",
+                    L"C:\\Other Links\\other.exe %1", REG_SZ},
+        // The native Program Files, as a 64-bit program expands it.
+        HandlerCase{"ProgramFilesVariable", InstallMode::AllUsers,
+                    L"C:\\Program Files\\Other\\other.exe",
+                    L"\"%ProgramFiles%\\Other\\other.exe\" \"%1\"", REG_EXPAND_SZ},
+        HandlerCase{"NameOnTheSearchPath", InstallMode::AllUsers,
+                    L"C:\\windows\\quarrion-other.exe",
+                    L"quarrion-other.exe url.dll,FileProtocolHandler %1", REG_SZ},
+        HandlerCase{"NativeSystem32", InstallMode::AllUsers,
+                    L"C:\\windows\\system32\\quarrion-other.exe",
+                    L"\"%SystemRoot%\\System32\\quarrion-other.exe\" \"%1\"", REG_EXPAND_SZ}),
+    CaseName<HandlerCase>);
 
 // Both installed: the user's own registration applies to them. Removing either leaves the other
 // whole, and links keep working through it.

@@ -70,20 +70,22 @@ void RequirePrivatePrefix() {
 }
 
 std::optional<std::wstring> ReadText(Hive hive, const std::wstring& key, const std::wstring& name) {
+    // An expandable string as it is kept, its variables not expanded.
+    constexpr DWORD text = RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND;
     const OpenKey opened(hive, key, KEY_QUERY_VALUE);
     DWORD size = 0;
     if (opened.status() != ERROR_SUCCESS ||
-        ::RegGetValueW(opened.get(), nullptr, name.c_str(), RRF_RT_REG_SZ, nullptr, nullptr,
-                       &size) != ERROR_SUCCESS) {
+        ::RegGetValueW(opened.get(), nullptr, name.c_str(), text, nullptr, nullptr, &size) !=
+            ERROR_SUCCESS) {
         return std::nullopt;
     }
-    std::wstring text(size / sizeof(wchar_t), L'\0');
-    if (::RegGetValueW(opened.get(), nullptr, name.c_str(), RRF_RT_REG_SZ, nullptr, text.data(),
-                       &size) != ERROR_SUCCESS) {
+    std::wstring value(size / sizeof(wchar_t), L'\0');
+    if (::RegGetValueW(opened.get(), nullptr, name.c_str(), text, nullptr, value.data(), &size) !=
+        ERROR_SUCCESS) {
         return std::nullopt;
     }
-    text.resize(size / sizeof(wchar_t) - 1);
-    return text;
+    value.resize(size / sizeof(wchar_t) - 1);
+    return value;
 }
 
 std::optional<unsigned long> ReadNumber(Hive hive, const std::wstring& key,

@@ -24,7 +24,7 @@ enum class Hive { Machine, User, NativeMachine };
 // True when this 32-bit program runs on 64-bit Windows, under WoW64, with two registry views.
 bool UnderWow64();
 
-// A text value, or nothing when it is absent or not text.
+// A text value (an expandable one as it is kept), or nothing when it is absent or not text.
 std::optional<std::wstring> ReadText(Hive hive, const std::wstring& key, const std::wstring& name);
 inline std::optional<std::wstring> ReadMachineText(const std::wstring& key,
                                                    const std::wstring& name) {

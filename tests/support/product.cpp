@@ -50,10 +50,14 @@ template <class Run> auto RunUninstallerCopy(const std::wstring& folder, Run run
 
 } // namespace
 
-void UninstallCopyIn(const std::wstring& folder) {
-    const auto status = RunUninstallerCopy(folder, [&folder](const std::wstring& program) {
+unsigned long UninstallStatus(const std::wstring& folder) {
+    return RunUninstallerCopy(folder, [&folder](const std::wstring& program) {
         return RunAndWait(program + L"/S _?=" + folder);
     });
+}
+
+void UninstallCopyIn(const std::wstring& folder) {
+    const auto status = UninstallStatus(folder);
     if (status != 0) {
         throw std::runtime_error("uninstall failed with " + std::to_string(status));
     }

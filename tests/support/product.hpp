@@ -31,7 +31,9 @@ void InstallProduct(InstallMode mode = InstallMode::AllUsers);
 // Runs a copy of the mode's uninstaller from the temp folder, as it would copy itself, but waits
 // for it. It is given no mode: it must find its own.
 void UninstallProduct(InstallMode mode = InstallMode::AllUsers);
-// The same for the uninstaller of the copy in that folder.
+// The same for the uninstaller of the copy in that folder; UninstallStatus returns its exit
+// status instead of throwing when it is not 0.
 void UninstallCopyIn(const std::wstring& folder);
+unsigned long UninstallStatus(const std::wstring& folder);
 // The same, not silent: clicked through as ClickThroughWizard does; returns the pages' texts.
 std::vector<std::wstring> UninstallInteractively(const std::wstring& folder);

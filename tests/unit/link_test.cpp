@@ -135,6 +135,10 @@ TEST(RequireSafeFields, ChecksBothFieldsAsEveryReaderSeesThem) {
     EXPECT_THROW(RequireSafeFields(DecodeLink(L"\"quarrion://h/p\"")), LaunchFailure);
     // Fields after the password never reach the game.
     EXPECT_NO_THROW(RequireSafeFields(DecodeLink(L"quarrion://h/p/ +x")));
+    // Without a server, the password would stand alone on the game's line.
+    EXPECT_THROW(RequireSafeFields(DecodeLink(L"quarrion:///pw")), LaunchFailure);
+    EXPECT_THROW(RequireSafeFields(DecodeLink(L"quarrion:///")), LaunchFailure);
+    EXPECT_NO_THROW(RequireSafeFields(DecodeLink(L"quarrion://h/")));
 
     const LineReaders ansiGame{false, BestFit1252};
     const LineReaders ansiBatch{true, BestFit1252};
