@@ -782,8 +782,9 @@ Function un.ReleaseScheme
     ${EndIf}
 FunctionEnd
 
-; Files first: while the program cannot be removed, its registration stays, and the uninstall
-; can be run again once it is closed. Then the registration, then the folders the install made.
+; The program first: while it cannot be removed, its registration stays, and the uninstall can
+; be run again once it is closed. Then the registration, then the uninstaller itself, kept until
+; now to run again, then the folders the install made.
 Section "Uninstall"
     ${If} $NotRegistered != 1
         ReadRegStr $CreatedFolders SHCTX "${UNINSTALL_KEY}" "CreatedFolders"
@@ -791,7 +792,6 @@ Section "Uninstall"
         StrCpy $CreatedFolders "$INSTDIR|" ; its own, once empty; nothing else is known of it
     ${EndIf}
     !insertmacro RemoveOurFile "${SHELL_NAME}"
-    Delete "$INSTDIR\uninstall.exe" ; unless this is it, run in place (_?=)
 
     ${If} $NotRegistered != 1
         ReadRegStr $2 SHCTX "${UNINSTALL_KEY}" "LinuxDesktopEntry"
@@ -809,6 +809,7 @@ Section "Uninstall"
         System::Call 'shell32::SHChangeNotify(i 0x08000000, i 0, p 0, p 0)'
     ${EndIf}
 
+    Delete "$INSTDIR\uninstall.exe" ; unless this is it, run in place (_?=)
     ; A folder that is the uninstaller's own working folder cannot be removed.
     SetOutPath "$TEMP"
     ${Do}

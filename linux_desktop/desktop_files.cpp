@@ -4,11 +4,13 @@
 #include <cstdint>
 #include <cstdio>
 #include <numeric>
+#include <utility>
 
 namespace desktop {
 namespace {
 
 constexpr std::string_view defaultsGroup = "[Default Applications]";
+constexpr std::string_view byteOrderMark = "\xEF\xBB\xBF";
 // Characters that an Exec argument may hold only in quotes.
 constexpr std::string_view reserved = " \t\n\"'\\><~|&;$*?#()`";
 
@@ -48,11 +50,11 @@ std::string_view Trimmed(std::string_view text) {
 }
 
 // The file's lines, each with its own line ending, so that unchanged ones are copied exactly.
-std::vector<std::string_view> Lines(std::string_view text) {
-    std::vector<std::string_view> lines;
+std::vector<std::string> Lines(std::string_view text) {
+    std::vector<std::string> lines;
     while (!text.empty()) {
         const auto end = std::min(text.find('\n'), text.size() - 1) + 1;
-        lines.push_back(text.substr(0, end));
+        lines.emplace_back(text.substr(0, end));
         text.remove_prefix(end);
     }
     return lines;
@@ -71,33 +73,42 @@ bool IsHandlerLine(std::string_view line) {
     return equals != std::string_view::npos && Trimmed(line.substr(0, equals)) == schemeType;
 }
 
-// Where the first [Default Applications] group starts and our key's line in it, if any.
+// A line as readers of the file see it: a byte order mark that starts the file is not part of it.
+std::string_view Content(const std::vector<std::string>& lines, std::size_t index) {
+    std::string_view line = lines[index];
+    if (index == 0 && line.starts_with(byteOrderMark)) {
+        line.remove_prefix(byteOrderMark.size());
+    }
+    return line;
+}
+
+// Where the first [Default Applications] group starts, and our key's lines in every group of
+// that name: readers merge them, and the last line they read wins.
 struct Place {
     std::size_t group = std::string_view::npos;
-    std::size_t handler = std::string_view::npos;
+    std::vector<std::size_t> handlers;
 };
 
-Place Find(const std::vector<std::string_view>& lines) {
+Place Find(const std::vector<std::string>& lines) {
     Place place;
+    bool inDefaults = false;
     for (std::size_t i = 0; i < lines.size(); ++i) {
-        if (IsGroupHeader(lines[i])) {
-            if (place.group != std::string_view::npos) {
-                break;
-            }
-            if (Trimmed(lines[i]) == defaultsGroup) {
+        const std::string_view line = Content(lines, i);
+        if (IsGroupHeader(line)) {
+            inDefaults = Trimmed(line) == defaultsGroup;
+            if (inDefaults && place.group == std::string_view::npos) {
                 place.group = i;
             }
-        } else if (place.group != std::string_view::npos && IsHandlerLine(lines[i])) {
-            place.handler = i;
-            break;
+        } else if (inDefaults && IsHandlerLine(line)) {
+            place.handlers.push_back(i);
         }
     }
     return place;
 }
 
-std::string Joined(const std::vector<std::string_view>& lines) {
+std::string Joined(const std::vector<std::string>& lines) {
     std::string text;
-    for (const auto line : lines) {
+    for (const auto& line : lines) {
         text += line;
     }
     return text;
@@ -119,19 +130,61 @@ std::vector<std::string_view> Split(std::string_view list) {
     return items;
 }
 
+// Where the list starts in a handler line: after "=" and the blanks that follow it.
+std::size_t ListStart(std::string_view line) {
+    return std::min(line.find_first_not_of(" \t", line.find('=') + 1),
+                    line.size() - EndingOf(line).size());
+}
+
+std::vector<std::string_view> Handlers(std::string_view line) {
+    return Split(Trimmed(line.substr(line.find('=') + 1)));
+}
+
 // The handler line with `handlers` as its list; what stands before the list ("key = ") and the
 // line's ending are kept.
 std::string HandlerLine(std::string_view line, const std::vector<std::string_view>& handlers) {
-    const auto value = line.find('=') + 1;
-    std::string text(line.substr(0, std::min(line.find_first_not_of(" \t", value), line.size())));
+    std::string text(line.substr(0, ListStart(line)));
     for (const auto handler : handlers) {
         text += std::string(handler) + ";";
     }
     return text + std::string(EndingOf(line));
 }
 
-std::vector<std::string_view> Handlers(std::string_view line) {
-    return Split(Trimmed(line.substr(line.find('=') + 1)));
+// The line with `entry` first in its list. Added as "entry;" before the rest, so that removing
+// those units later gives back the line byte for byte.
+std::string WithFirst(const std::string& line, std::string_view entry) {
+    auto handlers = Handlers(line);
+    const auto count = std::count(handlers.begin(), handlers.end(), entry);
+    if (count == 0) {
+        std::string changed = line;
+        changed.insert(ListStart(line), std::string(entry) + ";");
+        return changed;
+    }
+    if (count == 1 && handlers.front() == entry) {
+        return line;
+    }
+    std::erase(handlers, entry);
+    handlers.insert(handlers.begin(), entry);
+    return HandlerLine(line, handlers);
+}
+
+// The line without `entry` in its list; empty when no other handler is left in it.
+std::string WithoutEntry(const std::string& line, std::string_view entry) {
+    auto handlers = Handlers(line);
+    const auto count = std::erase(handlers, entry);
+    if (count == 0) {
+        return line;
+    }
+    if (handlers.empty()) {
+        return {};
+    }
+    const std::string added = std::string(entry) + ";";
+    if (count == 1 && std::string_view(line).substr(ListStart(line)).starts_with(added)) {
+        std::string changed = line;
+        changed.erase(ListStart(line), added.size());
+        return changed;
+    }
+    return HandlerLine(line, handlers);
 }
 
 } // namespace
@@ -209,20 +262,19 @@ std::string WithDefaultHandler(std::string_view mimeapps, std::string_view entry
     auto lines = Lines(mimeapps);
     const Place place = Find(lines);
     const std::string handler = std::string(schemeType) + "=" + std::string(entry) + ";";
-    if (place.handler != std::string_view::npos) {
-        auto handlers = Handlers(lines[place.handler]);
-        std::erase(handlers, entry);
-        handlers.insert(handlers.begin(), entry);
-        const std::string replaced = HandlerLine(lines[place.handler], handlers);
-        lines[place.handler] = replaced;
+    if (!place.handlers.empty()) {
+        for (const auto index : place.handlers) {
+            lines[index] = WithFirst(lines[index], entry);
+        }
         return Joined(lines);
     }
     if (place.group != std::string_view::npos) {
         const std::string_view ending = EndingOf(lines[place.group]);
-        const std::string header = std::string(lines[place.group]) + (ending.empty() ? "\n" : "");
-        const std::string added = handler + std::string(ending.empty() ? "\n" : ending);
-        lines[place.group] = header;
-        lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(place.group) + 1, added);
+        if (ending.empty()) {
+            lines[place.group] += '\n';
+        }
+        lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(place.group) + 1,
+                     handler + std::string(ending.empty() ? "\n" : ending));
         return Joined(lines);
     }
     std::string text = Joined(lines);
@@ -235,20 +287,16 @@ std::string WithDefaultHandler(std::string_view mimeapps, std::string_view entry
 std::string WithoutDefaultHandler(std::string_view mimeapps, std::string_view entry) {
     auto lines = Lines(mimeapps);
     const Place place = Find(lines);
-    if (place.handler == std::string_view::npos) {
-        return std::string(mimeapps);
+    // From the last, so that erasing a line leaves the others' places as found.
+    for (std::size_t left = place.handlers.size(); left > 0; --left) {
+        const std::size_t index = place.handlers[left - 1];
+        std::string kept = WithoutEntry(lines[index], entry);
+        if (kept.empty()) {
+            lines.erase(lines.begin() + static_cast<std::ptrdiff_t>(index));
+        } else {
+            lines[index] = std::move(kept);
+        }
     }
-    auto handlers = Handlers(lines[place.handler]);
-    if (std::erase(handlers, entry) == 0) {
-        return std::string(mimeapps);
-    }
-    const auto at = lines.begin() + static_cast<std::ptrdiff_t>(place.handler);
-    if (handlers.empty()) {
-        lines.erase(at);
-        return Joined(lines);
-    }
-    const std::string kept = HandlerLine(*at, handlers);
-    *at = kept;
     return Joined(lines);
 }
 

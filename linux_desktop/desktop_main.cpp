@@ -82,8 +82,8 @@ struct LinuxSide {
             throw Failure("the Wine prefix " + prefix + " is not there");
         }
         prefix = *resolved;
-        dataHome = files.ResolvedOrAsIs(dataHome);
-        configHome = files.ResolvedOrAsIs(configHome);
+        dataHome = files.RealPath(dataHome);
+        configHome = files.RealPath(configHome);
     }
 };
 
@@ -91,39 +91,52 @@ class Registration {
   public:
     Registration(const std::wstring& mode, std::wstring installFolder, const std::string& id)
         : side_(files_), installFolder_(std::move(installFolder)),
-          id_(desktop::IsEntryId(id) ? id : desktop::EntryId(side_.prefix, Utf8(mode))),
+          id_(id.empty() ? desktop::EntryId(side_.prefix, Utf8(mode)) : id),
           shared_(side_.dataHome + "/quarrion-shell"), own_(shared_ + "/" + id_),
           icon_(own_ + "/quarrion-shell.png"),
-          entry_(files_.ResolvedOrAsIs(side_.dataHome + "/applications") + "/" + id_ + ".desktop"),
-          mimeapps_(side_.configHome + "/mimeapps.list") {}
+          entry_(files_.RealPath(side_.dataHome + "/applications") + "/" + id_ + ".desktop"),
+          mimeapps_(side_.configHome + "/mimeapps.list") {
+        if (!desktop::IsEntryId(id_)) {
+            throw Failure("not the id of a registration: " + id_);
+        }
+    }
 
-    // Registers this copy, or changes nothing: every check comes first, and what was made
-    // before a later step failed is taken back.
-    std::string Add(const std::wstring& icon) {
+    // Registers this copy, or changes nothing: every check and every read comes first, and
+    // what this run made before a later step failed is taken back. What an earlier registration
+    // of this copy made stays, so a failed setup run again leaves it working.
+    std::string Add(const std::wstring& iconFile) {
+        RequirePassablePaths();
         const std::string entry = WhereTheEntryGoes();
-        const std::string mimeapps = files_.ResolvedOrAsIs(mimeapps_);
-        const std::string defaults =
-            files_.KindOf(mimeapps_) == Kind::absent ? "" : files_.Read(mimeapps);
+        const std::string icon = files_.Read(files_.UnixPath(iconFile));
+        const std::string mimeapps = DefaultsFile();
+        const std::string current =
+            files_.KindOf(mimeapps) == Kind::absent ? "" : files_.Read(mimeapps);
+        const std::string defaults = desktop::WithDefaultHandler(current, id_ + ".desktop");
+        if (defaults != current) {
+            files_.RequireWritable(mimeapps);
+        }
+
+        Made made;
         try {
-            files_.CreateFolders(own_);
-            files_.CreateFolders(entry.substr(0, entry.rfind('/')));
-            files_.CreateFolders(side_.configHome);
-            files_.Replace(icon_, files_.Read(files_.UnixPath(icon)));
+            for (const auto& folder : {own_, entry.substr(0, entry.rfind('/')),
+                                       mimeapps.substr(0, mimeapps.rfind('/'))}) {
+                files_.CreateFolders(folder, made.folders);
+            }
+            made.Add(files_.KindOf(icon_) == Kind::absent, icon_, made.files);
+            files_.Replace(icon_, icon);
             for (const auto& [target, link] : Links()) {
+                made.Add(!files_.Listed(link), link, made.links);
                 files_.MakeLink(target, link);
             }
+            made.Add(files_.KindOf(entry) == Kind::absent, entry, made.files);
             files_.Replace(entry, desktop::EntryText({"Quarrion Shell Interface",
                                                       "Opens quarrion:// links with the game in "
                                                       "the Wine prefix " +
                                                           side_.prefix,
                                                       icon_, Command()}));
-            files_.Replace(mimeapps, desktop::WithDefaultHandler(defaults, id_ + ".desktop"));
+            files_.Replace(mimeapps, defaults);
         } catch (const std::exception&) {
-            try {
-                Remove();
-            } catch (const std::exception&) {
-                // The first failure is the one to report.
-            }
+            TakeBack(made);
             throw;
         }
         UpdateDatabase();
@@ -131,9 +144,20 @@ class Registration {
     }
 
     // Removes this copy's registration: its entry (or the link to it that a dotfile manager
-    // put there, leaving the file it leads to), the default while it names ours, and our own
-    // folder's links and icon. What it did not make stays.
+    // put there, leaving the file it leads to), its name among the defaults, and our own
+    // folder's links and icon. What it did not make stays. A defaults file that cannot be
+    // written is found before anything is removed.
     void Remove() {
+        RequirePassablePaths();
+        const std::string mimeapps = DefaultsFile();
+        std::optional<std::string> defaults;
+        if (files_.KindOf(mimeapps) != Kind::absent) {
+            const std::string text = files_.Read(mimeapps);
+            if (auto kept = desktop::WithoutDefaultHandler(text, id_ + ".desktop"); kept != text) {
+                files_.RequireWritable(mimeapps);
+                defaults = std::move(kept);
+            }
+        }
         if (OurEntry()) {
             if (files_.KindOf(entry_) == Kind::itself) {
                 files_.RemoveFile(entry_);
@@ -141,7 +165,7 @@ class Registration {
                 files_.RemoveLink(entry_);
             }
         }
-        if (files_.KindOf(own_) == Kind::itself) {
+        if (files_.KindOf(own_) == Kind::itself && files_.IsFolder(own_)) {
             for (const auto& [target, link] : Links()) {
                 if (files_.Listed(link) && files_.KindOf(link) != Kind::itself) {
                     files_.RemoveLink(link);
@@ -153,15 +177,60 @@ class Registration {
             files_.RemoveEmptyFolder(own_);
             files_.RemoveEmptyFolder(shared_);
         }
-        if (files_.KindOf(mimeapps_) != Kind::absent) {
-            const std::string mimeapps = files_.ResolvedOrAsIs(mimeapps_);
-            const std::string text = files_.Read(mimeapps);
-            files_.Replace(mimeapps, desktop::WithoutDefaultHandler(text, id_ + ".desktop"));
+        if (defaults) {
+            files_.Replace(mimeapps, *defaults);
         }
         UpdateDatabase();
     }
 
   private:
+    // What one run of Add made, to take back when a later step fails.
+    struct Made {
+        std::vector<std::string> folders; // outermost first
+        std::vector<std::string> files;
+        std::vector<std::string> links;
+
+        static void Add(bool isNew, const std::string& path, std::vector<std::string>& list) {
+            if (isNew) {
+                list.push_back(path);
+            }
+        }
+    };
+
+    void TakeBack(const Made& made) const noexcept {
+        try {
+            for (const auto& link : made.links) {
+                files_.RemoveLink(link);
+            }
+            for (const auto& file : made.files) {
+                files_.RemoveFile(file);
+            }
+            for (std::size_t left = made.folders.size(); left > 0; --left) {
+                files_.RemoveEmptyFolder(made.folders[left - 1]);
+            }
+        } catch (const std::exception&) {
+            // The failure that led here is the one to report.
+        }
+    }
+
+    // mimeapps.list, or the file a dotfile manager's link there leads to; a link that leads
+    // nowhere is refused rather than replaced.
+    [[nodiscard]] std::string DefaultsFile() const {
+        if (files_.KindOf(mimeapps_) == Kind::throughLink && !files_.Resolved(mimeapps_)) {
+            throw Failure(mimeapps_ + " is a symbolic link that leads nowhere");
+        }
+        return files_.RealPath(mimeapps_);
+    }
+
+    // Wine hands the paths of our links to ln and rm in the Unix locale's character set.
+    void RequirePassablePaths() const {
+        files_.RequirePassable(own_);
+        files_.RequirePassable(entry_);
+        for (const auto& [target, link] : Links()) {
+            files_.RequirePassable(target);
+        }
+    }
+
     // Refuses what stands in the way of a registration: a folder name that the command would
     // misread, and links or files that this program did not make. The entry goes to its path,
     // or to the file that a link there leads to when that is ours.
@@ -170,6 +239,16 @@ class Registration {
             // env would take the paths in Exec for settings and run the link as the program.
             throw Failure(own_ + " holds '=', which Linux programs would misread in the link "
                                  "handler's command: use a data folder (XDG_DATA_HOME) without it");
+        }
+        const std::array ownFolders{&shared_, &own_};
+        if (const auto* const* file = std::find_if(ownFolders.begin(), ownFolders.end(),
+                                                   [this](const std::string* path) {
+                                                       return files_.KindOf(*path) ==
+                                                                  Kind::itself &&
+                                                              !files_.IsFolder(*path);
+                                                   });
+            file != ownFolders.end()) {
+            throw Failure(**file + " is a file that this program did not make");
         }
         const std::array ownPaths{&shared_, &own_, &icon_};
         if (const auto* const* linked = std::find_if(ownPaths.begin(), ownPaths.end(),
@@ -186,7 +265,7 @@ class Registration {
             }
         }
         auto ours = OurEntry();
-        if (!ours && files_.Resolved(entry_)) {
+        if (!ours && files_.KindOf(entry_) != Kind::absent) {
             throw Failure(entry_ + " is not an entry that this program wrote");
         }
         return ours.value_or(entry_);
@@ -237,6 +316,9 @@ class Registration {
 };
 
 std::string Run(const std::vector<std::wstring>& arguments) {
+    if (arguments.size() >= 3 && arguments[2] != L"AllUsers" && arguments[2] != L"CurrentUser") {
+        throw Failure("the mode is AllUsers or CurrentUser, not " + Utf8(arguments[2]));
+    }
     if (arguments.size() == 5 && arguments[1] == L"register") {
         return Registration(arguments[2], arguments[3], "").Add(arguments[4]);
     }

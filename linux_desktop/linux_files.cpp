@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <memory>
 
 namespace desktop {
@@ -112,16 +113,25 @@ std::optional<std::string> LinuxFiles::Resolved(const std::string& path) const {
     return resolved;
 }
 
-std::string LinuxFiles::ResolvedOrAsIs(const std::string& path) const {
-    return Resolved(path).value_or(path);
+std::string LinuxFiles::RealPath(const std::string& path) const {
+    if (const auto resolved = Resolved(path)) {
+        return *resolved;
+    }
+    const std::string folder = FolderOf(path);
+    return folder.empty() || folder == path ? path : RealPath(folder) + path.substr(folder.size());
 }
 
 Kind LinuxFiles::KindOf(const std::string& path) const {
     const auto name = FinalName(path);
     if (!name) {
-        return Kind::absent;
+        return Listed(path) ? Kind::throughLink : Kind::absent;
     }
     return *name == DosPath(path) ? Kind::itself : Kind::throughLink;
+}
+
+bool LinuxFiles::IsFolder(const std::string& path) const {
+    const DWORD attributes = ::GetFileAttributesW(DosPath(path).c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
 // Wine lists a link that leads nowhere without opening it, and then reports "no more files"
@@ -133,7 +143,37 @@ bool LinuxFiles::Listed(const std::string& path) const {
         ::FindClose(search);
         return true;
     }
-    return ::GetLastError() != ERROR_FILE_NOT_FOUND;
+    return ::GetLastError() == ERROR_NO_MORE_FILES;
+}
+
+void LinuxFiles::RequireWritable(const std::string& path) const {
+    if (KindOf(path) != Kind::absent &&
+        (::GetFileAttributesW(DosPath(path).c_str()) & FILE_ATTRIBUTE_READONLY) != 0) {
+        throw Failure(path + " is read-only");
+    }
+}
+
+// Wine converts a Linux program's arguments to the Unix locale's character set.
+void LinuxFiles::RequirePassable(const std::string& path) const {
+    const auto outsideAscii = [](char unit) { return static_cast<unsigned char>(unit) > 0x7F; };
+    if (std::none_of(path.begin(), path.end(), outsideAscii)) {
+        return;
+    }
+    std::string locale;
+    for (const wchar_t* name : {L"LC_ALL", L"LC_CTYPE", L"LANG"}) {
+        wchar_t value[256] = {};
+        if (::GetEnvironmentVariableW(name, value, 256) > 0) {
+            locale = Utf8(value);
+            break;
+        }
+    }
+    std::transform(locale.begin(), locale.end(), locale.begin(),
+                   [](char unit) { return unit >= 'A' && unit <= 'Z' ? unit - 'A' + 'a' : unit; });
+    if (locale.find("utf-8") == std::string::npos && locale.find("utf8") == std::string::npos) {
+        throw Failure(path +
+                      " holds characters that Linux programs cannot be given in the locale '" +
+                      locale + "': use a UTF-8 locale");
+    }
 }
 
 std::string LinuxFiles::Read(const std::string& path) const {
@@ -157,10 +197,7 @@ void LinuxFiles::Replace(const std::string& path, const std::string& text) const
         if (Read(path) == text) {
             return;
         }
-        // Its owner (or a dotfile manager's read-only store) keeps it as it is.
-        if ((::GetFileAttributesW(target.c_str()) & FILE_ATTRIBUTE_READONLY) != 0) {
-            throw Failure(path + " is read-only");
-        }
+        RequireWritable(path);
     }
     // Hidden beside the target, so that the rename stays on one file system.
     const std::string name = path.substr(path.rfind('/') + 1);
@@ -203,14 +240,15 @@ void LinuxFiles::RemoveEmptyFolder(const std::string& path) const {
     }
 }
 
-void LinuxFiles::CreateFolders(const std::string& path) const {
-    if (KindOf(path) == Kind::absent) {
-        CreateFolders(FolderOf(path));
-        if (::CreateDirectoryW(DosPath(path).c_str(), nullptr) == FALSE &&
-            ::GetLastError() != ERROR_ALREADY_EXISTS) {
-            throw Failure("cannot create " + path);
-        }
+void LinuxFiles::CreateFolders(const std::string& path, std::vector<std::string>& made) const {
+    if (KindOf(path) != Kind::absent) {
+        return;
     }
+    CreateFolders(FolderOf(path), made);
+    if (::CreateDirectoryW(DosPath(path).c_str(), nullptr) == FALSE) {
+        throw Failure("cannot create " + path);
+    }
+    made.push_back(path);
 }
 
 void LinuxFiles::MakeLink(const std::string& target, const std::string& link) const {

@@ -20,9 +20,9 @@ std::wstring Wide(std::string_view text);
 
 // What a path names, for a path whose folders are already resolved.
 enum class Kind {
-    absent,     // nothing, or a link that leads nowhere
+    absent,     // nothing
     itself,     // a file or folder
-    throughLink // something reached through a symbolic link at the path
+    throughLink // a symbolic link, perhaps to nothing
 };
 
 class LinuxFiles {
@@ -35,11 +35,19 @@ class LinuxFiles {
     // The path with every symbolic link, ".", ".." and repeated "/" resolved; nothing when
     // nothing is there.
     [[nodiscard]] std::optional<std::string> Resolved(const std::string& path) const;
-    [[nodiscard]] std::string ResolvedOrAsIs(const std::string& path) const;
+    // Resolved as far as the path exists, the rest as given.
+    [[nodiscard]] std::string RealPath(const std::string& path) const;
 
     [[nodiscard]] Kind KindOf(const std::string& path) const;
+    [[nodiscard]] bool IsFolder(const std::string& path) const;
     // Whether the folder lists the name at all, even a link that leads nowhere.
     [[nodiscard]] bool Listed(const std::string& path) const;
+
+    // Refuses a read-only file: its owner (or a dotfile manager's store) keeps it as it is.
+    void RequireWritable(const std::string& path) const;
+    // Refuses a path that Wine would hand a Linux program in another spelling: one with units
+    // outside ASCII where the Unix locale is not UTF-8.
+    void RequirePassable(const std::string& path) const;
 
     // The whole file; a file that cannot be read fails rather than reads as empty.
     [[nodiscard]] std::string Read(const std::string& path) const;
@@ -52,7 +60,9 @@ class LinuxFiles {
     // Removes a file, or a folder once it is empty, that is not a link (Kind::itself).
     void RemoveFile(const std::string& path) const;
     void RemoveEmptyFolder(const std::string& path) const;
-    void CreateFolders(const std::string& path) const;
+    // Makes the folder and the missing ones above it, adding each one made to `made`, outermost
+    // first, even when a later one fails.
+    void CreateFolders(const std::string& path, std::vector<std::string>& made) const;
 
     // Symbolic links, made and removed by Linux programs: Wine cannot do either itself.
     void MakeLink(const std::string& target, const std::string& link) const;

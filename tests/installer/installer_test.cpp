@@ -710,8 +710,9 @@ TEST_P(GivenBack, WhileTheOtherProgramMayBeThere) {
     SetText(hive, schemeKey, L"", L"URL:Other Protocol");
     SetText(hive, schemeKey, L"URL Protocol", L"");
     SetText(hive, schemeKey + L"\\DefaultIcon", L"", row.program + L",0");
+    const auto bytes = (row.command.size() + 1) * sizeof(wchar_t);
     SetValue(hive, commandKey, L"", row.type, row.command.c_str(),
-             static_cast<unsigned long>((row.command.size() + 1) * sizeof(wchar_t)));
+             static_cast<unsigned long>(bytes));
     for (const bool otherStillThere : {true, false}) {
         InstallProduct(row.mode);
         EXPECT_EQ(ReadText(hive, commandKey, L""), OpenCommandOf(row.mode));

@@ -190,6 +190,17 @@ cp "$work/dotfiles/$everyone" "$work/adopted.seed"
 wine_run "$bin/quarrion_shell_setup.exe" /S /AllUsers || fail "setup /S /AllUsers again failed"
 [ -L "$apps/$everyone" ] && cmp -s "$work/dotfiles/$everyone" "$work/adopted.seed" ||
 	fail "setup run again changed the adopted entry"
+# Setup run again while the defaults, which must change, cannot be written: refused, and the
+# registration it found is kept whole.
+cp "$defaults" "$work/defaults.before"
+chmod 444 "$defaults"
+status=0
+wine_run "$bin/quarrion_shell_setup.exe" /S /CurrentUser || status=$?
+chmod 644 "$defaults"
+[ $status -eq $((1155 % 256)) ] || fail "setup again with a read-only mimeapps.list exited with $status"
+[ -f "$apps/$entry" ] && [ -e "$XDG_DATA_HOME/quarrion-shell/${entry%.desktop}/quarrion_shell.exe" ] ||
+	fail "a refused setup run again took the working registration away"
+same_defaults "setup again with a read-only mimeapps.list" "$work/defaults.before"
 # The one for one user goes first: its entry goes, and the default falls back to the other.
 uninstall users "$entry"
 [ "$(xdg-mime query default x-scheme-handler/quarrion)" = "$everyone" ] ||
@@ -219,6 +230,10 @@ refused() { # row, the path that must be named
 	same_defaults "$1" "$work/defaults.before"
 	printf '    %s: refused (%s)\n' "$1" "$(cat "$work/said")"
 }
+ln -s "$work/nowhere.desktop" "$apps/$entry"
+refused "a link to nothing at the entry's path" "$apps/$entry"
+[ -L "$apps/$entry" ] && [ ! -e "$work/nowhere.desktop" ] || fail "the link to nothing was replaced"
+rm "$apps/$entry"
 ln -s "$work/notes.txt" "$apps/$entry"
 refused "a link at the entry's path" "$apps/$entry"
 registrar unregister CurrentUser 'C:\qs-direct' || fail "unregister with a foreign link at the entry's path"
@@ -279,6 +294,25 @@ ln -s "$real_prefix" "$work/Pa\\b"
 	refused "a backslash in WINEPREFIX" "$WINEPREFIX"
 )
 [ -z "$(ls -A "$work/da\\ta")" ] || fail "the refused data folder holds our files"
+# A name outside ASCII where the locale is not UTF-8: Wine would hand ln and rm another name.
+mkdir "$work/dätä"
+(
+	export XDG_DATA_HOME="$work/dätä" LC_ALL=C
+	refused "a name outside ASCII in the C locale" "$XDG_DATA_HOME"
+)
+# A home reached through a link, with no data folder yet: registered and removed again whole.
+mkdir "$work/realhome"
+ln -s "$work/realhome" "$work/homelink"
+(
+	export HOME="$work/homelink"
+	unset XDG_DATA_HOME
+	for again in once twice; do
+		registrar register CurrentUser 'C:\qs-direct' "$icon" || fail "register $again with a linked home: $(cat "$work/said")"
+	done
+	registrar unregister CurrentUser 'C:\qs-direct' || fail "unregister with a linked home: $(cat "$work/said")"
+)
+[ -z "$(find "$work/realhome" -name 'quarrion-shell*')" ] || fail "a linked home kept $(find "$work/realhome" -name 'quarrion-shell*')"
+same_defaults "a linked home" "$work/defaults.before"
 echo "check-linux-desktop: links, read-only and full files, '=' and backslashes refused; the player's files kept ($(seconds "$start") s)"
 
 # The last copy goes: the link to the adopted entry goes, the entry in the dotfiles stays, and

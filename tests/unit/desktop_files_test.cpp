@@ -128,6 +128,23 @@ INSTANTIATE_TEST_SUITE_P(
             "[Default Applications]\r\nx-scheme-handler/quarrion=q.desktop;n.desktop;"
             "a.desktop;\r\n",
             "[Default Applications]\r\nx-scheme-handler/quarrion=n.desktop;a.desktop;\r\n"},
+        MimeappsCase{"ByteOrderMark",
+                     "\xEF\xBB\xBF[Default Applications]\nx-scheme-handler/quarrion=o.desktop;\n",
+                     "\xEF\xBB\xBF[Default Applications]\nx-scheme-handler/quarrion=q.desktop;"
+                     "o.desktop;\n",
+                     "\xEF\xBB\xBF[Default Applications]\nx-scheme-handler/quarrion=o.desktop;\n"},
+        MimeappsCase{"TwoGroupsOfDefaults",
+                     "[Default Applications]\na=b;\n[Default Applications]\n"
+                     "x-scheme-handler/quarrion=o.desktop;\n",
+                     "[Default Applications]\na=b;\n[Default Applications]\n"
+                     "x-scheme-handler/quarrion=q.desktop;o.desktop;\n",
+                     "[Default Applications]\na=b;\n[Default Applications]\n"
+                     "x-scheme-handler/quarrion=o.desktop;\n"},
+        MimeappsCase{
+            "ListWrittenByHand",
+            "[Default Applications]\nx-scheme-handler/quarrion= a.desktop; b.desktop",
+            "[Default Applications]\nx-scheme-handler/quarrion= q.desktop;a.desktop; b.desktop",
+            "[Default Applications]\nx-scheme-handler/quarrion= a.desktop; b.desktop"},
         MimeappsCase{"LookAlikeKey",
                      "[Default Applications]\nx-scheme-handler/quarrionx=q.desktop;\n",
                      "[Default Applications]\nx-scheme-handler/quarrion=q.desktop;\n"
