@@ -101,7 +101,8 @@ verify-dist:
 	tools/verify-dist.sh
 
 # dist/ loses only a release's own files, and goes only when nothing else is in it.
+RELEASE_FILES := $(shell . tools/release-files.sh && echo "$$release_files")
 clean:
 	rm -rf build
-	cd dist 2>/dev/null && rm -f quarrion_shell.exe quarrion_shell_setup.exe BUILDINFO SHA256SUMS || true
+	cd dist 2>/dev/null && rm -f $(RELEASE_FILES) || true
 	rmdir dist 2>/dev/null || true

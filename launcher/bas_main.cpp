@@ -4,7 +4,7 @@
 #include "install_path.hpp"
 #include "launch_failure.hpp"
 #include "link.hpp"
-#include "win_owners.hpp"
+#include "../windows/process.hpp"
 
 #include <cwchar>
 #include <optional>
@@ -39,14 +39,10 @@ void StartGame(std::wstring& commandLine, const std::optional<std::wstring>& pro
     if (commandLine.size() > longestCommandLine) {
         throw LaunchFailure("the game's command line is too long to start");
     }
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESHOWWINDOW;
-    startup.wShowWindow = SW_SHOWNORMAL;
     UniqueProcessInformation process;
-    if (::CreateProcessW(program ? program->c_str() : nullptr, commandLine.data(), nullptr, nullptr,
-                         FALSE, 0, nullptr, folder ? folder->c_str() : nullptr, &startup,
-                         process.put()) == FALSE) {
+    if (!StartProcess(commandLine, process,
+                      {program ? program->c_str() : nullptr, folder ? folder->c_str() : nullptr,
+                       SW_SHOWNORMAL})) {
         throw LaunchFailure("the game could not be started");
     }
 }
@@ -91,7 +87,7 @@ int basMain::Main(const wchar_t* argumentText) {
     std::wstring server;
     std::wstring password;
     try {
-        std::wstring installPath =
+        const std::wstring installPath =
             ReadRegistryValue(L"HKEY_LOCAL_MACHINE\\SOFTWARE\\Dunmarch\\Quarrion\\InstallPath");
         if (installPath.empty()) {
             throw LaunchFailure("the game is not installed");
@@ -108,8 +104,8 @@ int basMain::Main(const wchar_t* argumentText) {
         RequireSafeFields(link, LineReaders{IsBatchProgram(installPath), InCodePage});
         const std::optional<std::wstring> program = ExactGameProgram(installPath);
         const std::optional<std::wstring> folder = GameFolder(installPath);
-        installPath = BuildGameCommand(ProgramOnCommandLine(installPath), link);
-        StartGame(installPath, program, folder);
+        std::wstring commandLine = BuildGameCommand(ProgramOnCommandLine(installPath), link);
+        StartGame(commandLine, program, folder);
         return exitAfterStart;
     } catch (...) {
         return ReportLaunchFailure(server, password);

@@ -7,10 +7,11 @@
 // What the install path tells about starting the game. The value is the game's program path; a
 // path with blanks may be enclosed in one pair of double quotes.
 
-// The folder the game starts in: its program's own folder, so a game that loads data from beside
-// itself starts whatever folder the browser or chat program had. One pair of enclosing quotes is
-// dropped first; the result keeps its trailing separator so "C:\game.exe" gives "C:\", not the
-// drive-relative "C:". Empty when the path has no folder part: the game then inherits ours.
+// The folder the game starts in: its program's own folder, so that a game that loads data from
+// beside itself finds it, rather than starting in whatever folder the browser or chat program
+// had. One pair of enclosing quotes is dropped first; the result keeps its trailing separator so
+// "C:\game.exe" gives "C:\", not the drive-relative "C:". Empty when the path has no folder part:
+// the game then inherits ours.
 std::optional<std::wstring> GameFolder(std::wstring_view installPath);
 
 // The file to name as the program to run, so that process creation does not search for one.

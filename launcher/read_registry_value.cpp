@@ -1,5 +1,5 @@
 #include "bas_main.hpp"
-#include "win_owners.hpp"
+#include "com.hpp"
 
 #include <wrl/client.h>
 

@@ -13,6 +13,7 @@
 
 #include "desktop_files.hpp"
 #include "linux_files.hpp"
+#include "../windows/text.hpp"
 
 #include <windows.h>
 
@@ -29,13 +30,8 @@ namespace {
 using desktop::Failure;
 using desktop::Kind;
 using desktop::LinuxFiles;
-using desktop::Utf8;
 
-std::wstring Environment(const wchar_t* name) {
-    std::wstring value(32767, L'\0');
-    value.resize(::GetEnvironmentVariableW(name, value.data(), static_cast<DWORD>(value.size())));
-    return value;
-}
+constexpr std::string_view product = QUARRION_PRODUCT; // from CMakeLists.txt
 
 // Where things are on the Linux side, as Wine passed them to this program, with symbolic links
 // resolved: one prefix is one registration however its path is spelt.
@@ -129,7 +125,7 @@ class Registration {
                 files_.MakeLink(target, link);
             }
             made.Add(files_.KindOf(entry) == Kind::absent, entry, made.files);
-            files_.Replace(entry, desktop::EntryText({"Quarrion Shell Interface",
+            files_.Replace(entry, desktop::EntryText({std::string(product),
                                                       "Opens quarrion:// links with the game in "
                                                       "the Wine prefix " +
                                                           side_.prefix,

@@ -1,7 +1,9 @@
 #include "linux_files.hpp"
 
 #include "desktop_files.hpp"
-#include "../launcher/win_owners.hpp" // by path: CMake mangles a -I holding $ in its build path
+#include "../windows/owners.hpp" // by path: CMake mangles a -I holding $ in its build path
+#include "../windows/process.hpp"
+#include "../windows/text.hpp"
 
 #include <windows.h>
 
@@ -38,22 +40,6 @@ std::string FolderOf(const std::string& path) {
 }
 
 } // namespace
-
-std::string Utf8(std::wstring_view text) {
-    const int size = static_cast<int>(text.size());
-    std::string converted(static_cast<std::size_t>(size) * 3, '\0');
-    converted.resize(static_cast<std::size_t>(::WideCharToMultiByte(
-        CP_UTF8, 0, text.data(), size, converted.data(), size * 3, nullptr, nullptr)));
-    return converted;
-}
-
-std::wstring Wide(std::string_view text) {
-    std::wstring wide(text.size(), L'\0');
-    wide.resize(static_cast<std::size_t>(
-        ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(),
-                              static_cast<int>(wide.size()))));
-    return wide;
-}
 
 LinuxFiles::LinuxFiles() {
     const HMODULE kernel = ::GetModuleHandleW(L"kernel32.dll");
@@ -161,9 +147,8 @@ void LinuxFiles::RequirePassable(const std::string& path) const {
     }
     std::string locale;
     for (const wchar_t* name : {L"LC_ALL", L"LC_CTYPE", L"LANG"}) {
-        wchar_t value[256] = {};
-        if (::GetEnvironmentVariableW(name, value, 256) > 0) {
-            locale = Utf8(value);
+        locale = Utf8(Environment(name));
+        if (!locale.empty()) {
             break;
         }
     }
@@ -268,11 +253,8 @@ void LinuxFiles::Run(const std::vector<std::string>& arguments) const {
     for (const auto& argument : arguments) {
         line += (line.empty() ? L"" : L" ") + Wide(WindowsArgument(argument));
     }
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
     UniqueProcessInformation process;
-    if (::CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                         &startup, process.put()) == FALSE) {
+    if (!StartProcess(line, process)) {
         throw Failure("cannot run " + arguments.front());
     }
 }

@@ -15,9 +15,6 @@ class Failure : public std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
-std::string Utf8(std::wstring_view text);
-std::wstring Wide(std::string_view text);
-
 // What a path names, for a path whose folders are already resolved.
 enum class Kind {
     absent,     // nothing

@@ -9,7 +9,7 @@
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd -P)
 dist=${DIST:-dist}
-release_files="quarrion_shell.exe quarrion_shell_setup.exe BUILDINFO SHA256SUMS"
+. "$root/tools/release-files.sh"
 fail() {
 	echo "make dist: $*" >&2
 	exit 1
@@ -61,7 +61,8 @@ rm -rf "$staged"
 mkdir "$staged"
 cp "$build/release/quarrion_shell.exe" "$build/bin/quarrion_shell_setup.exe" "$staged/"
 printf 'commit: %s\ntree: %s\n' "$commit" "$tree" >"$staged/BUILDINFO"
-(cd "$staged" && sha256sum quarrion_shell.exe quarrion_shell_setup.exe BUILDINFO >SHA256SUMS)
+# shellcheck disable=SC2086
+(cd "$staged" && sha256sum $release_summed >SHA256SUMS)
 
 # What was signed is checked before it is called a release: chain, code-signing usage, validity,
 # SHA-256 as the primary signature, and the signer being the certificate in SIGN_PFX.

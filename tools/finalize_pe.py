@@ -3,7 +3,8 @@
 SOURCE_DATE_EPOCH, it is signed with Authenticode (SHA-256) when a PKCS#12 file is given, and its
 file time becomes SOURCE_DATE_EPOCH too, as an installer that packs it stores that time.
 
-Usage: finalize_pe.py --epoch SECONDS [--pfx FILE --password-file FILE [--timestamp-url URL]] EXE
+Usage: finalize_pe.py --epoch SECONDS [--pfx FILE --password-file FILE --product NAME
+                      [--timestamp-url URL]] EXE
    or: finalize_pe.py @OPTIONS_FILE EXE, the options one per line
 
 The password is read by osslsigncode from its file; it never appears on a command line.
@@ -29,10 +30,10 @@ def stamp(path, epoch):
         out.write(data)
 
 
-def sign(path, pfx, password_file, timestamp_url):
+def sign(path, pfx, password_file, product, timestamp_url):
     signed = path + ".signed"
     command = ["osslsigncode", "sign", "-pkcs12", pfx, "-readpass", password_file, "-h", "sha256",
-               "-n", "Quarrion Shell Interface", "-in", path, "-out", signed]
+               "-n", product, "-in", path, "-out", signed]
     if timestamp_url:
         command += ["-ts", timestamp_url]
     result = subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
@@ -49,6 +50,7 @@ def main():
     parser.add_argument("--pfx", default="")
     parser.add_argument("--password-file", default="")
     parser.add_argument("--timestamp-url", default="")
+    parser.add_argument("--product", default="", help="the name the signature describes")
     parser.add_argument("exe")
     args = parser.parse_args()
 
@@ -56,7 +58,7 @@ def main():
     if args.pfx:
         if not args.password_file:
             sys.exit("--pfx needs --password-file")
-        sign(args.exe, args.pfx, args.password_file, args.timestamp_url)
+        sign(args.exe, args.pfx, args.password_file, args.product, args.timestamp_url)
     os.utime(args.exe, (args.epoch, args.epoch))
 
 

@@ -1,32 +1,49 @@
 #!/bin/sh
 # clang-format, clang-tidy and cppcheck over every source file; fails on any finding.
-# Needs the compile databases of the native, windows-x86, fuzz and bench builds.
+# The files to check are the project's own in each build's compile database: native, windows-x86,
+# fuzz and bench, which must all have been configured.
 set -eu
 cd "$(dirname "$0")/.."
+root=$(pwd -P)
 
-portable="launcher/link.cpp launcher/install_path.cpp launcher/failure_message.cpp
-	linux_desktop/desktop_files.cpp tests/unit/*.cpp"
-windows="launcher/bas_main.cpp launcher/read_registry_value.cpp launcher/win_main.cpp
-	linux_desktop/desktop_main.cpp linux_desktop/linux_files.cpp
-	tests/support/*.cpp tests/e2e/*.cpp tests/identity/*.cpp tests/installer/*.cpp
-	tests/bench/click_to_game.cpp tests/bench/minimal_launcher.cpp"
+# The project's own sources in a compile database, one per line (GoogleTest's are not ours).
+sources() {
+	python3 - "$root" "build/$1/compile_commands.json" <<'PY'
+import json, os, sys
+root, database = sys.argv[1], sys.argv[2]
+seen = set()
+for entry in json.load(open(database)):
+    path = os.path.realpath(os.path.join(entry["directory"], entry["file"]))
+    relative = os.path.relpath(path, root)
+    if relative.startswith(("..", "build" + os.sep)) or relative in seen:
+        continue
+    seen.add(relative)
+    print(relative)
+PY
+}
 
 echo "clang-format"
 # shellcheck disable=SC2046
 clang-format --dry-run --Werror $(git ls-files '*.cpp' '*.hpp')
 
+# Each file once: the portable ones with the native build, the rest with their own.
+native=$(sources native)
+others() { sources "$1" | grep -vxF "$native" || true; }
+
 echo "clang-tidy, portable code"
 # shellcheck disable=SC2086
-clang-tidy --quiet -p build/native $portable
-clang-tidy --quiet -p build/fuzz tests/fuzz/link_fuzzer.cpp
-clang-tidy --quiet -p build/bench tests/bench/link_benchmark.cpp
+clang-tidy --quiet -p build/native $native
+for build in fuzz bench; do
+	# shellcheck disable=SC2046
+	clang-tidy --quiet -p "build/$build" $(others "$build")
+done
 
 echo "clang-tidy, Windows code (against the mingw-w64 headers)"
 cxx=$(ls -d /usr/lib/gcc/i686-w64-mingw32/*-posix/include/c++ | head -n 1)
-# shellcheck disable=SC2086
+# shellcheck disable=SC2046
 clang-tidy --quiet -p build/windows-x86 --extra-arg=--target=i686-w64-mingw32 \
 	--extra-arg=-isystem"$cxx" --extra-arg=-isystem"$cxx/i686-w64-mingw32" \
-	--extra-arg=-isystem"$cxx/backward" $windows
+	--extra-arg=-isystem"$cxx/backward" $(others windows-x86)
 
 echo "cppcheck"
 # Table rows are read through GetParam(), which cppcheck cannot follow: unusedStructMember there.
@@ -34,7 +51,6 @@ echo "cppcheck"
 cppcheck --quiet --error-exitcode=1 --std=c++20 --language=c++ --inline-suppr \
 	--enable=warning,style,performance,portability --library=googletest --library=windows \
 	--suppress=missingIncludeSystem --suppress=unmatchedSuppression \
-	--suppress='unusedStructMember:tests/*' -I launcher -I linux_desktop -I tests/support \
-	-D_WIN32 -DUNICODE launcher linux_desktop tests/unit tests/fuzz tests/support tests/e2e tests/identity \
-	tests/installer tests/bench
+	--suppress='unusedStructMember:tests/*' -I launcher -I linux_desktop -I windows -I tests/support \
+	-D_WIN32 -DUNICODE $(git ls-files '*.cpp')
 echo "static analysis: clean"

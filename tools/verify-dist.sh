@@ -8,7 +8,7 @@ set -eu
 dist=${DIST:-dist}
 ca=${SIGN_CA:-}
 signer=$(printf '%s' "${SIGNER_SHA256:-}" | tr -d ':' | tr 'a-f' 'A-F')
-programs="quarrion_shell.exe quarrion_shell_setup.exe"
+. "$(dirname "$0")/release-files.sh"
 fail() {
 	echo "verify-dist: FAILED: $*" >&2
 	exit 1
@@ -28,7 +28,7 @@ while IFS= read -r line || [ -n "$line" ]; do
 	[ "${sum%% *}" = "${line%%  *}" ] || fail "$name does not match its line in SHA256SUMS"
 	listed="$listed$name "
 done <"$dist/SHA256SUMS"
-for f in $programs; do
+for f in $release_programs; do
 	case "$listed" in *" $f "*) ;; *) fail "SHA256SUMS does not list $f" ;; esac
 done
 for entry in "$dist"/* "$dist"/.[!.]* "$dist"/..?*; do
@@ -46,7 +46,7 @@ if [ -z "$signer" ]; then
 fi
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-for f in $programs; do
+for f in $release_programs; do
 	if ! report=$(osslsigncode verify -CAfile "$ca" -in "$dist/$f" 2>&1); then
 		echo "$report" >&2
 		fail "$f: its signature does not verify against $ca"

@@ -9,7 +9,8 @@
 
 #include "private_prefix.hpp"
 #include "shell_run.hpp"
-#include "win_owners.hpp"
+#include "owners.hpp"
+#include "process.hpp"
 
 #include <windows.h>
 
@@ -37,21 +38,16 @@ double Seconds(LARGE_INTEGER from, LARGE_INTEGER to) {
 // Starts commandLine and returns the time until the game signals that it runs.
 double TimeToGame(std::wstring commandLine, HANDLE gameStarted) {
     ::ResetEvent(gameStarted);
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process{};
+    UniqueProcessInformation run;
     LARGE_INTEGER start{};
     LARGE_INTEGER started{};
     ::QueryPerformanceCounter(&start);
-    if (::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                         &startup, &process) == FALSE) {
+    if (!StartProcess(commandLine, run)) {
         throw std::runtime_error("could not start a run");
     }
-    const UniqueHandle run(process.hProcess);
-    const UniqueHandle thread(process.hThread);
     const bool signalled = ::WaitForSingleObject(gameStarted, 30'000) == WAIT_OBJECT_0;
     ::QueryPerformanceCounter(&started);
-    ::WaitForSingleObject(run.get(), 30'000);
+    ::WaitForSingleObject(run.get().hProcess, 30'000);
     if (!signalled) {
         throw std::runtime_error("the game did not start");
     }

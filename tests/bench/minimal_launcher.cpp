@@ -1,6 +1,9 @@
 // The least a launcher of this design does, as a yardstick for click_to_game: read the install path
 // through WScript.Shell's RegRead in a single-threaded apartment, append the link's options and
-// start the game. No checks and no report; what it holds is left to the end of the process.
+// start the game. No checks and no report; what it holds is left to the end of the process, but
+// for the started game's handles, closed as the launcher closes them.
+
+#include "../../windows/process.hpp"
 
 #include <windows.h>
 #include <ole2.h>
@@ -50,13 +53,6 @@ int WINAPI wWinMain(HINSTANCE /*instance*/, HINSTANCE /*previous*/, PWSTR comman
         command += L" +pass " + link.substr(slash + 1);
     }
 
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESHOWWINDOW;
-    startup.wShowWindow = SW_SHOWNORMAL;
-    PROCESS_INFORMATION process{};
-    return ::CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                            &startup, &process) != FALSE
-               ? 0
-               : 1;
+    UniqueProcessInformation process;
+    return StartProcess(command, process, {nullptr, nullptr, SW_SHOWNORMAL}) ? 0 : 1;
 }

@@ -20,6 +20,8 @@
 
 namespace {
 
+using named_cases::PrintTo;
+
 const std::wstring gameFolder = L"C:\\Games\\Quarrion";
 const std::wstring game = gameFolder + L"\\quarrion.exe";
 const std::wstring spacedFolder = L"C:\\Program Files\\Dunmarch Games\\Quarrion";
@@ -88,10 +90,6 @@ std::wstring LinkForShellLineOf(std::size_t length) {
     const std::size_t used =
         ProgramFolder().size() + std::wstring(L"\"quarrion_shell.exe\" ").size() + start.size();
     return start + std::wstring(length - used, L'p');
-}
-
-void PrintTo(const LaunchCase& row, std::ostream* out) {
-    *out << row.name;
 }
 
 class Launch : public testing::TestWithParam<LaunchCase> {

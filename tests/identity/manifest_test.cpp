@@ -15,6 +15,8 @@
 
 namespace {
 
+using named_cases::PrintTo;
+
 class ActivationContext {
   public:
     explicit ActivationContext(const wchar_t* program = L"quarrion_shell.exe") {
@@ -53,10 +55,6 @@ struct RunLevelCase {
     const wchar_t* program;
     ACTCTX_REQUESTED_RUN_LEVEL runLevel;
 };
-
-void PrintTo(const RunLevelCase& row, std::ostream* out) {
-    *out << row.name;
-}
 
 class RunLevel : public testing::TestWithParam<RunLevelCase> {};
 

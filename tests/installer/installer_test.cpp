@@ -7,7 +7,7 @@
 #include "private_prefix.hpp"
 #include "product.hpp"
 #include "shell_run.hpp"
-#include "win_owners.hpp"
+#include "owners.hpp"
 
 #include <windows.h>
 #include <shlwapi.h>
@@ -28,6 +28,8 @@
 #include <vector>
 
 namespace {
+
+using named_cases::PrintTo;
 
 const std::wstring schemeKey = L"Software\\Classes\\quarrion";
 const std::wstring commandKey = schemeKey + L"\\shell\\open\\command";
@@ -164,10 +166,6 @@ struct ModeCase {
     std::wstring switches;
 };
 
-void PrintTo(const ModeCase& row, std::ostream* out) {
-    *out << row.name;
-}
-
 class Installed : public testing::TestWithParam<ModeCase> {
   protected:
     void SetUp() override {
@@ -299,10 +297,6 @@ struct TargetCase {
     unsigned long exitCode;
     std::wstring recorded; // the folder a completed install records; empty: the mode's own
 };
-
-void PrintTo(const TargetCase& row, std::ostream* out) {
-    *out << row.name;
-}
 
 const std::wstring gameFolder = L"C:\\Games\\Dunmarch";
 
@@ -450,10 +444,6 @@ struct FinishCase {
     std::wstring folder; // given with /D=; empty: the mode's own
 };
 
-void PrintTo(const FinishCase& row, std::ostream* out) {
-    *out << row.name;
-}
-
 // An interactive install, clicked through: the last page tells a player without the game that
 // links cannot work yet.
 class FinishPage : public testing::TestWithParam<FinishCase> {
@@ -501,10 +491,6 @@ struct LanguageCase {
     std::wstring gameMissing; // our sentence for a player without the game
 };
 
-void PrintTo(const LanguageCase& row, std::ostream* out) {
-    *out << row.name;
-}
-
 // An interactive install in the player's display language: NSIS' pages and our own texts. Each
 // row runs in a process started in its language (tests/installer/CMakeLists.txt); others skip.
 class Translated : public testing::TestWithParam<LanguageCase> {};
@@ -547,10 +533,6 @@ struct LinkCase {
     std::wstring options;
 };
 
-void PrintTo(const LinkCase& row, std::ostream* out) {
-    *out << row.name;
-}
-
 class OpenedLink : public testing::TestWithParam<LinkCase> {
   protected:
     static void SetUpTestSuite() { InstallStandInGame(game); }
@@ -582,14 +564,8 @@ INSTANTIATE_TEST_SUITE_P(Links, OpenedLink,
                                                   L" +connect 127.0.0.1:27960 +pass secret"}),
                          CaseName<LinkCase>);
 
-class Uninstall : public testing::TestWithParam<ModeCase> {
-  protected:
-    void SetUp() override {
-        RemoveEveryInstall();
-        InstallProduct(GetParam().mode);
-    }
-    [[nodiscard]] Hive hive() const { return HiveOf(GetParam().mode); }
-};
+// Installed, as above, to be removed.
+class Uninstall : public Installed {};
 
 TEST_P(Uninstall, RemovesEverythingItInstalled) {
     const auto progId = ReadText(DefaultAppsHive(GetParam().mode),
@@ -664,10 +640,11 @@ TEST_P(Uninstall, LeftBehindCopyKeepsTheInstalledOnesRegistration) {
     EXPECT_FALSE(KeyExists(hive(), uninstallKey));
 }
 
-INSTANTIATE_TEST_SUITE_P(Modes, Uninstall,
-                         testing::Values(ModeCase{"AllUsers", InstallMode::AllUsers, L""},
-                                         ModeCase{"CurrentUser", InstallMode::CurrentUser, L""}),
-                         CaseName<ModeCase>);
+INSTANTIATE_TEST_SUITE_P(
+    Modes, Uninstall,
+    testing::Values(ModeCase{"AllUsers", InstallMode::AllUsers, L"/S /AllUsers"},
+                    ModeCase{"CurrentUser", InstallMode::CurrentUser, L"/S /CurrentUser"}),
+    CaseName<ModeCase>);
 
 struct HandlerCase {
     const char* name;
@@ -676,10 +653,6 @@ struct HandlerCase {
     std::wstring command; // its registered command
     DWORD type;           // REG_SZ or REG_EXPAND_SZ
 };
-
-void PrintTo(const HandlerCase& row, std::ostream* out) {
-    *out << row.name;
-}
 
 // Where this 32-bit test writes a file so that 64-bit programs see it there: System32 is the
 // 32-bit SysWOW64 for it, unless named as Sysnative.

@@ -22,11 +22,8 @@ cleanup() {
 	rm -rf "$work"
 }
 trap cleanup EXIT
-fail() {
-	echo "check-linux-desktop: FAILED: $*" >&2
-	exit 1
-}
-seconds() { echo $(($(date +%s) - $1)); }
+check=check-linux-desktop
+. "$root/tests/lib/checks.sh"
 start=$(date +%s)
 
 export HOME="$work/home" XDG_DATA_HOME="$work/data" XDG_CONFIG_HOME="$work/config"
@@ -92,12 +89,7 @@ echo "check-linux-desktop: setup registered $everyone and $entry, the default ($
 # The first line of what the stand-in game recorded: its command line.
 game_line() { iconv -f UTF-16LE -t UTF-8 "$record" | tr '\0' '\n' | head -n 1; }
 wait_for_game() {
-	waited=0
-	while [ ! -s "$record" ] && [ $waited -lt 60 ]; do
-		sleep 0.25
-		waited=$((waited + 1))
-	done
-	[ -s "$record" ] || fail "$1: the game was not started"
+	wait_until 15 test -s "$record" || fail "$1: the game was not started"
 	sleep 0.1 # its record is written at once, then closed
 }
 mkfifo "$work/display"
@@ -174,11 +166,7 @@ uninstall() {
 	uninstaller=$(find "$WINEPREFIX/drive_c/" -path "*/drive_c/$1/*Tabrix/Quarrion Shell/uninstall.exe" | head -n 1)
 	[ -n "$uninstaller" ] || fail "no uninstaller under $1"
 	wine_run "$uninstaller" /S
-	waited=0
-	while [ -e "$uninstaller" ] && [ $waited -lt 120 ]; do
-		sleep 0.25
-		waited=$((waited + 1))
-	done
+	wait_until 30 test ! -e "$uninstaller" || fail "the uninstall of $1 did not end"
 	[ ! -e "$XDG_DATA_HOME/applications/$2" ] || fail "the uninstall left $2"
 }
 apps="$XDG_DATA_HOME/applications"

@@ -19,10 +19,8 @@ trap 'rm -rf "$work"' EXIT
 unset SOURCE_DATE_EPOCH # each build takes its commit's time, as a user's would
 files="quarrion_shell.exe quarrion_shell_setup.exe BUILDINFO SHA256SUMS"
 
-fail() {
-	echo "check-release: FAILED: $*" >&2
-	exit 1
-}
+check=check-release
+. "$root/tests/lib/checks.sh"
 # Runs make in a clone, its output to a log that is shown when it fails.
 run_make() {
 	clone=$1
@@ -30,7 +28,6 @@ run_make() {
 	shift 2
 	(cd "$clone" && make "$@") >"$log" 2>&1 || { tail -n 40 "$log" >&2; fail "make $* in $clone"; }
 }
-seconds() { echo $(($(date +%s) - $1)); }
 flip_middle_byte() {
 	/usr/bin/python3 -c 'import sys
 p = sys.argv[1]
@@ -63,6 +60,12 @@ if [ -z "$(git -C "$root" status --porcelain)" ] && [ -f "$tested" ]; then
 fi
 echo "check-release: two clean builds are the same bytes ($(seconds "$start") s):"
 sed 's/^/    /' "$first/dist/SHA256SUMS"
+# An edited translation is part of setup: the build makes setup again.
+touch "$first/installer/languages/German.nsh"
+(cd "$first" && cmake --build --preset release) >"$work/rebuild.log" 2>&1 ||
+	{ tail -n 40 "$work/rebuild.log" >&2; fail "the release build did not build again"; }
+grep -q "Building quarrion_shell_setup.exe" "$work/rebuild.log" ||
+	fail "an edited translation did not rebuild setup"
 
 start=$(date +%s)
 refused_make() {
@@ -154,12 +157,7 @@ osslsigncode verify -CAfile "$keys/ca.pem" -in "$uninstaller" >"$work/uninstalle
 	{ cat "$work/uninstaller.log" >&2; fail "the uninstaller's signature does not verify"; }
 # As from Apps: it hands over to a copy of itself and returns; the copy removes the folder.
 "$root/tests/wine/wine-run.sh" "$prefix" "$uninstaller" /S
-waited=0
-while [ -e "$uninstaller" ] && [ $waited -lt 60 ]; do
-	sleep 0.5
-	waited=$((waited + 1))
-done
-[ ! -e "$uninstaller" ] || fail "the signed uninstaller did not uninstall"
+wait_until 30 test ! -e "$uninstaller" || fail "the signed uninstaller did not uninstall"
 echo "check-release: signed program, installer and uninstaller verify against a throwaway CA ($(seconds "$start") s)"
 
 start=$(date +%s)

@@ -4,6 +4,7 @@
 #include "private_prefix.hpp"
 #include "product.hpp"
 #include "shell_run.hpp"
+#include "text.hpp"
 
 #include <windows.h>
 
@@ -14,12 +15,7 @@
 namespace {
 
 void Print(const std::wstring& text) {
-    const int size = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                           nullptr, 0, nullptr, nullptr);
-    std::string utf8(static_cast<std::size_t>(size), '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), utf8.data(), size,
-                          nullptr, nullptr);
-    utf8 += '\n';
+    std::string utf8 = Utf8(text) + '\n';
     DWORD written = 0;
     ::WriteFile(::GetStdHandle(STD_OUTPUT_HANDLE), utf8.data(), static_cast<DWORD>(utf8.size()),
                 &written, nullptr);

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "shell_run.hpp"
+#include "text.hpp"
 
 #include <filesystem>
 #include <fstream>
@@ -60,10 +61,9 @@ void RequirePrivatePrefix() {
     if (ntdll == nullptr || ::GetProcAddress(ntdll, "wine_get_version") == nullptr) {
         throw std::runtime_error("not running under Wine: refusing to write this registry");
     }
-    wchar_t prefix[4096] = {};
-    const DWORD length = ::GetEnvironmentVariableW(L"WINEPREFIX", prefix, 4096);
+    const std::wstring prefix = Environment(L"WINEPREFIX");
     const auto marker = ReadMachineText(L"Software\\QuarrionTests", L"PrivatePrefix");
-    if (length == 0 || length >= 4096 || !marker || marker->empty() || *marker != prefix) {
+    if (prefix.empty() || !marker || *marker != prefix) {
         throw std::runtime_error(
             "not the tests' private Wine prefix: refusing to write its registry");
     }

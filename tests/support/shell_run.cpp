@@ -1,6 +1,7 @@
 #include "shell_run.hpp"
 
-#include "win_owners.hpp"
+#include "owners.hpp"
+#include "process.hpp"
 
 #include <windows.h>
 #include <shellapi.h>
@@ -57,25 +58,16 @@ BOOL CALLBACK CollectVisible(HWND window, LPARAM context) {
 class StartedProcess {
   public:
     StartedProcess(std::wstring commandLine, const wchar_t* workingFolder) {
-        STARTUPINFOW startup{};
-        startup.cb = sizeof startup;
-        PROCESS_INFORMATION process{};
-        if (::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                             workingFolder, &startup, &process) == FALSE) {
+        if (!StartProcess(commandLine, process_, {nullptr, workingFolder})) {
             throw std::runtime_error("could not start a program");
         }
-        process_.reset(process.hProcess);
-        thread_.reset(process.hThread);
-        id_ = process.dwProcessId;
     }
 
-    [[nodiscard]] HANDLE handle() const { return process_.get(); }
-    [[nodiscard]] DWORD id() const { return id_; }
+    [[nodiscard]] HANDLE handle() const { return process_.get().hProcess; }
+    [[nodiscard]] DWORD id() const { return process_.get().dwProcessId; }
 
   private:
-    UniqueHandle process_;
-    UniqueHandle thread_;
-    DWORD id_ = 0;
+    UniqueProcessInformation process_;
 };
 
 std::vector<HWND> VisibleWindowsOf(DWORD processId) {

@@ -4,18 +4,14 @@
 // the ANSI code page gets it (read back into UTF-16), and argv[0], each ended by a NUL.
 // For timing, it first signals QUARRION_STANDIN_STARTED, before doing anything else.
 
+#include "text.hpp"
+
 #include <windows.h>
 
 #include <cstdlib>
 #include <string>
 
 namespace {
-
-std::wstring Environment(const wchar_t* name) {
-    std::wstring value(32767, L'\0');
-    value.resize(::GetEnvironmentVariableW(name, value.data(), static_cast<DWORD>(value.size())));
-    return value;
-}
 
 std::wstring CurrentFolder() {
     std::wstring folder(MAX_PATH * 4, L'\0');

@@ -7,6 +7,8 @@
 
 namespace {
 
+using named_cases::PrintTo;
+
 using desktop::EntryId;
 using desktop::ExecArgument;
 using desktop::WithDefaultHandler;
@@ -18,10 +20,6 @@ struct ArgumentCase {
     std::string written; // in Exec
     std::string windows; // on a Windows command line
 };
-
-void PrintTo(const ArgumentCase& row, std::ostream* out) {
-    *out << row.name;
-}
 
 class ExecArguments : public testing::TestWithParam<ArgumentCase> {};
 
@@ -72,10 +70,6 @@ struct MimeappsCase {
     std::string withOurs;    // after WithDefaultHandler
     std::string withoutOurs; // after WithoutDefaultHandler on `before`
 };
-
-void PrintTo(const MimeappsCase& row, std::ostream* out) {
-    *out << row.name;
-}
 
 const std::string ours = "q.desktop";
 

@@ -9,6 +9,8 @@
 
 namespace {
 
+using named_cases::PrintTo;
+
 struct InstallPathCase {
     const char* name;
     std::wstring installPath;
@@ -19,10 +21,6 @@ struct InstallPathCase {
 };
 
 // Rows print as their name in test listings, not as a dump of their bytes.
-void PrintTo(const InstallPathCase& row, std::ostream* out) {
-    *out << row.name;
-}
-
 class InstallPathRule : public testing::TestWithParam<InstallPathCase> {};
 
 TEST_P(InstallPathRule, GivesTheGamesFolderAndProgram) {

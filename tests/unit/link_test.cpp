@@ -10,6 +10,8 @@
 
 namespace {
 
+using named_cases::PrintTo;
+
 constexpr std::wstring_view installPath = L"C:\\Games\\Quarrion\\quarrion.exe";
 
 struct LinkCase {
@@ -19,10 +21,6 @@ struct LinkCase {
 };
 
 // Rows print as their name in test listings, not as a dump of their bytes.
-void PrintTo(const LinkCase& row, std::ostream* out) {
-    *out << row.name;
-}
-
 class DecodeAndBuild : public testing::TestWithParam<LinkCase> {};
 
 TEST_P(DecodeAndBuild, GivesTheGameCommandLine) {
@@ -89,10 +87,6 @@ struct FieldCase {
 };
 
 // Rows print as their name in test listings, not as a dump of their bytes.
-void PrintTo(const FieldCase& row, std::ostream* out) {
-    *out << row.name;
-}
-
 class FieldSafety : public testing::TestWithParam<FieldCase> {};
 
 TEST_P(FieldSafety, RefusesUnitsThatCouldStartAnOptionOrACommand) {

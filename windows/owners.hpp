@@ -4,16 +4,7 @@
 // acquired and gives it back on every path out of the scope that holds it.
 
 #include <windows.h>
-#include <ole2.h>
 #include <oleauto.h>
-
-#include "launch_failure.hpp"
-
-inline void ThrowIfFailed(HRESULT result, const char* what) {
-    if (FAILED(result)) {
-        throw LaunchFailure(what);
-    }
-}
 
 // A kernel handle: files, processes, threads, events. Both "no handle" values of the API
 // (null and INVALID_HANDLE_VALUE) read as empty.
@@ -105,20 +96,9 @@ class UniqueProcessInformation {
         }
     }
 
+    [[nodiscard]] const PROCESS_INFORMATION& get() const noexcept { return value_; }
     PROCESS_INFORMATION* put() noexcept { return &value_; }
 
   private:
     PROCESS_INFORMATION value_{};
-};
-
-// COM for the calling thread, for as long as the object lives.
-class ComApartment {
-  public:
-    ComApartment() {
-        ThrowIfFailed(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE),
-                      "COM could not be initialised");
-    }
-    ComApartment(const ComApartment&) = delete;
-    ComApartment& operator=(const ComApartment&) = delete;
-    ~ComApartment() { ::CoUninitialize(); }
 };

@@ -1,0 +1,337 @@
+; The install folder: which one /D= gave, whether setup may use it, the folders it makes, and our
+; two files in it, written and removed with retries while the program is in use.
+
+; Exit codes of a failed install, Windows' own error numbers (`net helpmsg <code>` explains each).
+; A failure comes before anything is registered, so an earlier install's registration and Apps
+; entry stay as they were.
+!define EXIT_IN_USE 32 ; ERROR_SHARING_VIOLATION: quarrion_shell.exe stayed in use
+!define EXIT_CANNOT_WRITE 82 ; ERROR_CANNOT_MAKE: the folder or a file in it cannot be written
+!define EXIT_NOT_OURS 145 ; ERROR_DIR_NOT_EMPTY: the folder holds files of another program
+!define EXIT_BAD_FOLDER 267 ; ERROR_DIRECTORY: /D= names nothing that can be an install folder
+!define EXIT_OTHER_MODE 183 ; ERROR_ALREADY_EXISTS: the folder holds the other mode's copy
+; Under Wine, installed (or removed) for Windows programs, but not for the Linux desktop's.
+!define EXIT_NO_LINUX_HANDLER 1155 ; ERROR_NO_ASSOCIATION
+
+; Says why setup stops, in a box unless silent, and stops it with CODE.
+!macro FailInstall CODE TEXT
+    DetailPrint "${TEXT}"
+    MessageBox MB_OK|MB_ICONSTOP "${TEXT}" /SD IDOK
+    SetErrorLevel ${CODE}
+    Abort
+!macroend
+
+; NSIS drops a /D= it cannot use (a relative path, "C:/x", a file, one after a tab) and goes on
+; with the default folder; a quoted one it does not see at all. Either would install where nobody
+; asked. /D= takes the rest of the line, so a switch after it would become part of the folder.
+Function CheckRequestedFolder
+    System::Call 'kernel32::GetCommandLineW() t .r0'
+    StrLen $1 $0
+    StrCpy $2 0
+    ${Do}
+        ${IfThen} $2 >= $1 ${|} Return ${|}
+        StrCpy $3 $0 4 $2
+        IntOp $2 $2 + 1
+        ${If} $3 == " /D="
+        ${OrIf} $3 == "$\t/D="
+        ${OrIf} $3 == '"/D='
+            ${ExitDo}
+        ${EndIf}
+    ${Loop}
+    IntOp $2 $2 + 3
+    StrCpy $0 $0 "" $2
+    ; As NSIS reads it: one separator at the end goes.
+    StrCpy $1 $0 1 -1
+    ${IfThen} $1 == "\" ${|} StrCpy $0 $0 -1 ${|}
+    ; No folder name holds "/": a word that begins with one is a switch.
+    StrCpy $1 ""
+    StrCpy $2 0
+    ${Do}
+        StrCpy $4 $0 1 $2
+        ${IfThen} $4 == "" ${|} ${ExitDo} ${|}
+        IntOp $2 $2 + 1
+        ${If} $4 == " "
+        ${OrIf} $4 == "$\t"
+            StrCpy $5 $0 1 $2
+            ${IfThen} $5 == "/" ${|} StrCpy $1 "switch" ${|}
+            ; /S among them: refused without a box, as asked.
+            StrCpy $5 $0 3 $2
+            ${If} $5 == "/S"
+            ${OrIf} $5 == "/S "
+            ${OrIf} $5 == "/S$\t"
+                SetSilent silent
+            ${EndIf}
+        ${EndIf}
+    ${Loop}
+    StrCpy $GivenFolder $0
+    ${If} $0 != $R0
+    ${OrIf} $3 == '"/D='
+    ${OrIf} $1 != ""
+        !insertmacro FailInstall ${EXIT_BAD_FOLDER} "$(BAD_FOLDER)"
+    ${EndIf}
+    StrCpy $RequestedFolder $0
+FunctionEnd
+
+; The install-mode page sets the mode's own folder; a folder given with /D= is shown instead.
+Function ShowRequestedFolder
+    ${If} $RequestedFolder != ""
+        StrCpy $INSTDIR $RequestedFolder
+    ${EndIf}
+FunctionEnd
+
+; $INSTDIR in one spelling, the one its uninstaller finds: as Windows resolves it ("." and ".."
+; gone, "/" as "\", no separator at the end), without a \\?\ prefix, and with the long names of
+; the folders that exist, not their 8.3 names.
+!macro DefineNormalizeInstallFolder UN
+    Function ${UN}NormalizeInstallFolder
+        StrCpy $0 $INSTDIR 8
+        StrCpy $1 $INSTDIR 4
+        ${If} $0 == "\\?\UNC\"
+            StrCpy $INSTDIR $INSTDIR "" 8
+            StrCpy $INSTDIR "\\$INSTDIR"
+        ${ElseIf} $1 == "\\?\"
+            StrCpy $INSTDIR $INSTDIR "" 4
+        ${EndIf}
+        System::Call 'kernel32::GetFullPathNameW(w "$INSTDIR", i ${NSIS_MAX_STRLEN}, w .r0, p 0) i .r1'
+        ${If} $1 > 0
+        ${AndIf} $1 < ${NSIS_MAX_STRLEN}
+            StrCpy $INSTDIR $0
+        ${EndIf}
+        StrCpy $0 $INSTDIR 1 -1
+        StrLen $1 $INSTDIR
+        ${If} $0 == "\"
+        ${AndIf} $1 > 3
+            StrCpy $INSTDIR $INSTDIR -1
+        ${EndIf}
+        ; The longest part that exists, then the rest as given.
+        StrCpy $0 $INSTDIR
+        StrCpy $1 ""
+        ${DoUntil} ${FileExists} "$0\*.*"
+            ${GetFileName} $0 $2
+            ${GetParent} $0 $0
+            StrCpy $1 "\$2$1"
+            ${IfThen} $0 == "" ${|} ${ExitDo} ${|}
+        ${Loop}
+        ${If} $0 != ""
+            System::Call 'kernel32::GetLongPathNameW(w r0, w .r2, i ${NSIS_MAX_STRLEN}) i .r3'
+            ${If} $3 > 0
+            ${AndIf} $3 < ${NSIS_MAX_STRLEN}
+                StrCpy $INSTDIR "$2$1"
+            ${EndIf}
+        ${EndIf}
+    FunctionEnd
+!macroend
+!insertmacro DefineNormalizeInstallFolder ""
+!insertmacro DefineNormalizeInstallFolder "un."
+
+; Text KEY of FILE's version block (U.S. English, Unicode), or "" when it has none.
+; Push FILE, Push KEY, Call VersionText, Pop the text.
+Function VersionText
+    Exch $1
+    Exch
+    Exch $0
+    Push $2
+    Push $3
+    Push $4
+    Push $5
+    StrCpy $5 ""
+    System::Call 'version::GetFileVersionInfoSizeW(w r0, p 0) i .r2'
+    ${If} $2 > 0
+        System::Alloc $2
+        Pop $3
+        System::Call 'version::GetFileVersionInfoW(w r0, i 0, i r2, p r3) i .r4'
+        ${If} $4 <> 0
+            System::Call 'version::VerQueryValueW(p r3, w "\StringFileInfo\040904b0\$1", *p .r4, *i .r2) i .r0'
+            ${If} $0 <> 0
+                System::Call '*$4(&w$2 .r5)'
+            ${EndIf}
+        ${EndIf}
+        System::Free $3
+    ${EndIf}
+    StrCpy $0 $5
+    Pop $5
+    Pop $4
+    Pop $3
+    Pop $2
+    Exch
+    Pop $1
+    Exch $0
+FunctionEnd
+
+; Leaves in $ForeignFile the name of the first file in $INSTDIR that is not this program's, or
+; "": ours
+; are a file quarrion_shell.exe and an uninstall.exe that carries our company and product names.
+; A game's folder, say, holds its own uninstall.exe, which ours would overwrite and then delete.
+Function FindForeignFile
+    StrCpy $0 ""
+    ClearErrors
+    FindFirst $1 $2 "$INSTDIR\*"
+    ${DoWhile} $2 != ""
+        ${If} $2 != "."
+        ${AndIf} $2 != ".."
+            StrCpy $0 $2
+            ${If} $2 == "${SHELL_NAME}"
+            ${AndIfNot} ${FileExists} "$INSTDIR\$2\*.*"
+                StrCpy $0 ""
+            ${ElseIf} $2 == "uninstall.exe"
+                Push "$INSTDIR\uninstall.exe"
+                Push "CompanyName"
+                Call VersionText
+                Pop $3
+                Push "$INSTDIR\uninstall.exe"
+                Push "ProductName"
+                Call VersionText
+                Pop $4
+                ${If} "$3|$4" == "${COMPANY}|${PRODUCT}"
+                    StrCpy $0 ""
+                ${EndIf}
+            ${EndIf}
+            ${IfThen} $0 != "" ${|} ${ExitDo} ${|}
+        ${EndIf}
+        FindNext $1 $2
+    ${Loop}
+    FindClose $1
+    StrCpy $ForeignFile $0
+FunctionEnd
+
+; Leaves in $0 "yes" when $INSTDIR is where the other mode's copy is installed: one folder holds
+; one copy, or removing either would take the other's files.
+Function FindOtherModesCopy
+    ${If} $MultiUser.InstallMode == "AllUsers"
+        ReadRegStr $0 HKCU "${UNINSTALL_KEY}" "InstallLocation"
+    ${Else}
+        ReadRegStr $0 HKLM "${UNINSTALL_KEY}" "InstallLocation"
+    ${EndIf}
+    ${If} $0 == $INSTDIR
+        StrCpy $0 "yes"
+    ${Else}
+        StrCpy $0 ""
+    ${EndIf}
+FunctionEnd
+
+; The directory page keeps a player on it until the folder is one setup may use.
+Function CheckChosenFolder
+    Call NormalizeInstallFolder
+    Call FindForeignFile
+    ${If} $ForeignFile != ""
+        MessageBox MB_OK|MB_ICONEXCLAMATION "$(NOT_OURS)" /SD IDOK
+        Abort
+    ${EndIf}
+    Call FindOtherModesCopy
+    ${If} $0 != ""
+        MessageBox MB_OK|MB_ICONEXCLAMATION "$(OTHER_MODE_HERE)" /SD IDOK
+        Abort
+    ${EndIf}
+FunctionEnd
+
+; A file of ours in use (the program's error message may be open) is tried again for five
+; seconds, then, unless silent, as often as the player asks; otherwise the run ends with 32.
+!macro WaitWhileInUse FAIL_TEXT
+    IntOp $Attempts $Attempts + 1
+    ${If} $Attempts < 20
+        Sleep 250
+    ${Else}
+        ${If} ${Cmd} `MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION "$(IN_USE_ASK)" /SD IDCANCEL IDCANCEL`
+            !insertmacro FailInstall ${EXIT_IN_USE} "${FAIL_TEXT}"
+        ${EndIf}
+        StrCpy $Attempts 0
+    ${EndIf}
+!macroend
+
+; Writes one file of ours, as COMMAND does, and stops setup when it cannot.
+!macro WriteOurFile NAME COMMAND
+    StrCpy $FileName "${NAME}"
+    StrCpy $Attempts 0
+    ${Do}
+        ClearErrors
+        ${COMMAND}
+        ${IfNot} ${Errors}
+            ${ExitDo}
+        ${EndIf}
+        ${IfNot} ${FileExists} "$INSTDIR\${NAME}"
+            !insertmacro FailInstall ${EXIT_CANNOT_WRITE} "$(CANNOT_WRITE)"
+        ${EndIf}
+        !insertmacro WaitWhileInUse "$(IN_USE_FAIL)"
+    ${Loop}
+!macroend
+
+; Removes one file of ours, and stops the uninstall, before anything else is removed, when it
+; cannot: a copy left registered can be removed again once the program is closed.
+!macro RemoveOurFile NAME
+    StrCpy $FileName "${NAME}"
+    StrCpy $Attempts 0
+    ${DoWhile} ${FileExists} "$INSTDIR\${NAME}"
+        Delete "$INSTDIR\${NAME}"
+        ${IfNot} ${FileExists} "$INSTDIR\${NAME}"
+            ${ExitDo}
+        ${EndIf}
+        !insertmacro WaitWhileInUse "$(UN_IN_USE_FAIL)"
+    ${Loop}
+!macroend
+
+; Before anything is registered: the folder checked (as on the folder page) and made, with the
+; folders this install makes recorded, so that its uninstall removes those and no other; an
+; upgrade in place keeps the record of the install that made them.
+Function PrepareInstallFolder
+    Call NormalizeInstallFolder
+    Call FindForeignFile
+    ${If} $ForeignFile != ""
+        !insertmacro FailInstall ${EXIT_NOT_OURS} "$(NOT_OURS)"
+    ${EndIf}
+    Call FindOtherModesCopy
+    ${If} $0 != ""
+        !insertmacro FailInstall ${EXIT_OTHER_MODE} "$(OTHER_MODE_HERE)"
+    ${EndIf}
+    StrCpy $CreatedFolders ""
+    StrCpy $0 $INSTDIR
+    ${DoUntil} ${FileExists} "$0\*.*"
+        StrCpy $CreatedFolders "$CreatedFolders$0|"
+        ${GetParent} $0 $0
+        ${IfThen} $0 == "" ${|} ${ExitDo} ${|}
+    ${Loop}
+    ReadRegStr $0 SHCTX "${UNINSTALL_KEY}" "InstallLocation"
+    ${If} $0 == $INSTDIR
+    ${AndIf} $CreatedFolders == ""
+        ReadRegStr $CreatedFolders SHCTX "${UNINSTALL_KEY}" "CreatedFolders"
+    ${EndIf}
+    ClearErrors
+    CreateDirectory "$INSTDIR"
+    ${If} ${Errors}
+    ${OrIfNot} ${FileExists} "$INSTDIR\*.*"
+        !insertmacro FailInstall ${EXIT_CANNOT_WRITE} "$(CANNOT_CREATE)"
+    ${EndIf}
+FunctionEnd
+
+; Both files, before anything is registered.
+Function WriteProgramFiles
+    SetOutPath "$INSTDIR"
+    ; A file that cannot be written sets the error flag instead of asking, silently or not.
+    SetOverwrite try
+    !insertmacro WriteOurFile "${SHELL_NAME}" 'File "/oname=${SHELL_NAME}" "${SHELL_EXE}"'
+    !insertmacro WriteOurFile "uninstall.exe" 'WriteUninstaller "$INSTDIR\uninstall.exe"'
+    SetOverwrite on
+FunctionEnd
+
+; The folders to remove once the files are gone: those the install recorded, or for a copy left
+; behind, which has no record, its own folder alone.
+Function un.FindCreatedFolders
+    ${If} $NotRegistered != 1
+        ReadRegStr $CreatedFolders SHCTX "${UNINSTALL_KEY}" "CreatedFolders"
+    ${Else}
+        StrCpy $CreatedFolders "$INSTDIR|"
+    ${EndIf}
+FunctionEnd
+
+; Each recorded folder, innermost first, once it is empty.
+Function un.RemoveCreatedFolders
+    Delete "$INSTDIR\uninstall.exe" ; unless this is it, run in place (_?=)
+    ; A folder that is the uninstaller's own working folder cannot be removed.
+    SetOutPath "$TEMP"
+    ${Do}
+        ${WordFind} $CreatedFolders "|" "+1" $0
+        ${IfThen} $0 == $CreatedFolders ${|} ${ExitDo} ${|}
+        RMDir $0
+        StrLen $1 $0
+        IntOp $1 $1 + 1
+        StrCpy $CreatedFolders $CreatedFolders "" $1
+    ${Loop}
+FunctionEnd

@@ -1,0 +1,21 @@
+# What the shell checks share; sourced by each, after it sets `check` to its own name.
+
+fail() {
+	echo "$check: FAILED: $*" >&2
+	exit 1
+}
+
+# Seconds since START (from date +%s).
+seconds() { echo $(($(date +%s) - $1)); }
+
+# Runs COMMAND... every quarter second until it succeeds, for at most SECONDS; fails when it never
+# does. Usage: wait_until SECONDS COMMAND...
+wait_until() {
+	tries=$(($1 * 4))
+	shift
+	until "$@"; do
+		[ "$tries" -gt 0 ] || return 1
+		tries=$((tries - 1))
+		sleep 0.25
+	done
+}
