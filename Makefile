@@ -1,8 +1,9 @@
 # make demo [LINK='quarrion://host:port/password']   open a link with quarrion_shell.exe under Wine
 # make demo-linux                                    the same from Linux programs, through Wine
 # make test                                          build everything and run every test
-# make dist                                          dist/: the program, its installer, BUILDINFO, SHA256SUMS
-# make verify-dist [SIGN_CA=ca.pem SIGNER_SHA256=…]  check dist/ against SHA256SUMS and the signer
+# make dist                                          dist/: the program, its installer, notices, SBOM, sums
+# make verify-dist [SIGN_CA=ca.pem SIGNER_SHA256=…]  check dist/ against SHA256SUMS, the signer and
+#                  [SIGN_TSA_CA=tsa-ca.pem]          the signatures' time stamps
 # Both install what is missing first (Debian, as root).
 
 LINK ?= quarrion://127.0.0.1:27960/secret
@@ -82,7 +83,8 @@ demo: windows
 demo-linux: windows
 	tests/linux_desktop/check-linux-desktop.sh "$(WINE_PREFIX)-win64" "$(WINDOWS_BUILD)/bin"
 
-# The release in $(DIST): the program, its installer, BUILDINFO and SHA256SUMS, built apart from the
+# The release in $(DIST): the program, its installer, BUILDINFO, the third-party notices, the SPDX
+# bill of materials and SHA256SUMS, built apart from the
 # tests so that it is the same bytes wherever and whenever it is built (time stamps:
 # SOURCE_DATE_EPOCH, by default the commit's time). Refuses a tree with uncommitted changes unless
 # ALLOW_DIRTY=1, and a DIST holding anything but a previous release. Signed with
@@ -91,12 +93,13 @@ demo-linux: windows
 # The scripts take every setting from the environment, so no path is parsed by a shell.
 DIST ?= dist
 export DIST ALLOW_DIRTY SIGN_PFX SIGN_PASSWORD_FILE SIGN_TIMESTAMP_URL SIGN_CA SIGNER_SHA256 \
-	ALLOW_ANY_SIGNER
+	ALLOW_ANY_SIGNER SIGN_TSA_CA
 dist: deps
 	tools/dist.sh
 
 # Checks $(DIST) against its SHA256SUMS and, with SIGN_CA=<CA certificate, PEM> and
-# SIGNER_SHA256=<the publisher certificate's fingerprint>, every signature.
+# SIGNER_SHA256=<the publisher certificate's fingerprint>, every signature; with
+# SIGN_TSA_CA=<the time-stamping authority's CA, PEM>, every signature's time stamp.
 verify-dist:
 	tools/verify-dist.sh
 

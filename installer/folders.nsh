@@ -1,5 +1,5 @@
 ; The install folder: which one /D= gave, whether setup may use it, the folders it makes, and our
-; two files in it, written and removed with retries while the program is in use.
+; files in it, written and removed with retries while the program is in use.
 
 ; Exit codes of a failed install, Windows' own error numbers (`net helpmsg <code>` explains each).
 ; A failure comes before anything is registered, so an earlier install's registration and Apps
@@ -158,8 +158,8 @@ Function VersionText
 FunctionEnd
 
 ; Leaves in $ForeignFile the name of the first file in $INSTDIR that is not this program's, or
-; "": ours
-; are a file quarrion_shell.exe and an uninstall.exe that carries our company and product names.
+; "": ours are the files quarrion_shell.exe and THIRD-PARTY-NOTICES.txt, and an uninstall.exe
+; that carries our company and product names.
 ; A game's folder, say, holds its own uninstall.exe, which ours would overwrite and then delete.
 Function FindForeignFile
     StrCpy $0 ""
@@ -170,8 +170,10 @@ Function FindForeignFile
         ${AndIf} $2 != ".."
             StrCpy $0 $2
             ${If} $2 == "${SHELL_NAME}"
-            ${AndIfNot} ${FileExists} "$INSTDIR\$2\*.*"
-                StrCpy $0 ""
+            ${OrIf} $2 == "${NOTICES_NAME}"
+                ${IfNot} ${FileExists} "$INSTDIR\$2\*.*"
+                    StrCpy $0 ""
+                ${EndIf}
             ${ElseIf} $2 == "uninstall.exe"
                 Push "$INSTDIR\uninstall.exe"
                 Push "CompanyName"
@@ -301,13 +303,14 @@ Function PrepareInstallFolder
     ${EndIf}
 FunctionEnd
 
-; Both files, before anything is registered.
+; Our files, before anything is registered.
 Function WriteProgramFiles
     SetOutPath "$INSTDIR"
     ; A file that cannot be written sets the error flag instead of asking, silently or not.
     SetOverwrite try
     !insertmacro WriteOurFile "${SHELL_NAME}" 'File "/oname=${SHELL_NAME}" "${SHELL_EXE}"'
     !insertmacro WriteOurFile "uninstall.exe" 'WriteUninstaller "$INSTDIR\uninstall.exe"'
+    !insertmacro WriteOurFile "${NOTICES_NAME}" 'File "/oname=${NOTICES_NAME}" "${NOTICES}"'
     SetOverwrite on
 FunctionEnd
 

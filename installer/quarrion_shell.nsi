@@ -5,6 +5,7 @@
 ;   makensis -DVERSION=1.0.0.4 -DCOMPANY=... -DPRODUCT=... -DFOLDER=... -DID=...
 ;            -DSHELL_EXE=<program as shipped>
 ;            -DICON=<icon> -DDESKTOP_EXE=<quarrion_desktop.exe> -DDESKTOP_ICON=<png>
+;            -DNOTICES=<THIRD-PARTY-NOTICES.txt>
 ;            -DOUTFILE=<setup exe> -DFINALIZE=<command> quarrion_shell.nsi
 ; where FINALIZE is tools/finalize_pe.py with its options, run on each executable NSIS writes.
 ; makensis runs it through a shell, so it and the paths are relative, holding nothing that shell
@@ -24,6 +25,7 @@ SetCompressor /SOLID lzma
 !finalize "${FINALIZE} '%1'" = 0
 
 !define SHELL_NAME "quarrion_shell.exe"
+!define NOTICES_NAME "THIRD-PARTY-NOTICES.txt"
 !define SCHEME_KEY "Software\Classes\quarrion"
 !define PROGID "${COMPANY}.${ID}.Link"
 !define PROGID_KEY "Software\Classes\${PROGID}"
@@ -76,7 +78,7 @@ Var RequestedFolder ; the folder /D= gave, which the directory page shows
 Var GivenFolder ; what /D= gave, for the messages
 Var ForeignFile ; a file in the folder that is not ours, for the messages
 Var CreatedFolders ; the folders this copy's install made, innermost first, each ending in |
-Var EstimatedSize ; of our two files, in KB
+Var EstimatedSize ; of our files, in KB
 
 !define MUI_ICON "${ICON}"
 !define MUI_UNICON "${ICON}"
@@ -154,6 +156,7 @@ SectionEnd
 Section "Uninstall"
     Call un.FindCreatedFolders
     !insertmacro RemoveOurFile "${SHELL_NAME}"
+    Delete "$INSTDIR\${NOTICES_NAME}"
     ${If} $NotRegistered != 1
         ReadRegStr $2 SHCTX "${UNINSTALL_KEY}" "LinuxDesktopEntry"
         !insertmacro LinuxDesktop unregister $2 "$(LINUX_NOT_REMOVED)"

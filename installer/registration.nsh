@@ -150,9 +150,11 @@ Function Register
     ${AndIf} $MultiUser.InstallMode == "AllUsers"
         !insertmacro RemoveDefaultApps
     ${EndIf}
-    ; Our two files only, in KB.
+    ; Our files only, in KB.
     ${GetSize} "$INSTDIR" "/M=${SHELL_NAME} /S=0B /G=0" $0 $1 $2
     ${GetSize} "$INSTDIR" "/M=uninstall.exe /S=0B /G=0" $3 $1 $2
+    IntOp $0 $0 + $3
+    ${GetSize} "$INSTDIR" "/M=${NOTICES_NAME} /S=0B /G=0" $3 $1 $2
     IntOp $0 $0 + $3
     IntOp $0 $0 + 1023
     IntOp $EstimatedSize $0 / 1024

@@ -3,7 +3,8 @@
 #   DIST=<folder> [ALLOW_DIRTY=1]
 #   [SIGN_PFX=<PKCS#12> SIGN_PASSWORD_FILE=<file> [SIGN_TIMESTAMP_URL=<url>] [SIGN_CA=<CA, PEM>]]
 # Builds the release apart from the tests and puts it in DIST: the program, its installer,
-# BUILDINFO (the commit, and whether the tree was clean) and SHA256SUMS over all three. DIST is
+# BUILDINFO (the commit, and whether the tree was clean), the third-party notices, the bill of
+# materials (SPDX) and SHA256SUMS over all of them. DIST is
 # replaced only once everything is built and, when signed, verified; a DIST holding anything but
 # a previous release is refused, and nothing in it but a release's own files is ever deleted.
 set -eu
@@ -61,6 +62,11 @@ rm -rf "$staged"
 mkdir "$staged"
 cp "$build/release/quarrion_shell.exe" "$build/bin/quarrion_shell_setup.exe" "$staged/"
 printf 'commit: %s\ntree: %s\n' "$commit" "$tree" >"$staged/BUILDINFO"
+cp "$build/installer/THIRD-PARTY-NOTICES.txt" "$staged/"
+# shellcheck disable=SC2086
+/usr/bin/python3 "$root/tools/third_party.py" sbom --info "$build/release-info.json" \
+	--commit "$commit" --dist "$staged" "$staged/quarrion_shell.spdx.json" \
+	$release_programs BUILDINFO THIRD-PARTY-NOTICES.txt
 # shellcheck disable=SC2086
 (cd "$staged" && sha256sum $release_summed >SHA256SUMS)
 

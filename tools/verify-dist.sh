@@ -1,12 +1,15 @@
 #!/bin/sh
-# Usage: DIST=<folder> [SIGN_CA=<CA, PEM> SIGNER_SHA256=<fingerprint> | ALLOW_ANY_SIGNER=1] verify-dist.sh
+# Usage: DIST=<folder> [SIGN_CA=<CA, PEM> SIGNER_SHA256=<fingerprint> | ALLOW_ANY_SIGNER=1]
+#        [SIGN_TSA_CA=<time-stamping authority's CA, PEM>] verify-dist.sh
 # Checks a release folder: SHA256SUMS lists every file in it by its exact name, and every file
 # matches. Given a CA, each executable must also carry a primary Authenticode signature in SHA-256,
 # by a code-signing certificate that chains to the CA and is the publisher's own (its SHA-256
-# fingerprint, with or without colons). Any mismatch: a message and exit status 1.
+# fingerprint, with or without colons); given a TSA's CA, that signature must carry an RFC 3161
+# time stamp that verifies against it. Any mismatch: a message and exit status 1.
 set -eu
 dist=${DIST:-dist}
 ca=${SIGN_CA:-}
+tsa_ca=${SIGN_TSA_CA:-}
 signer=$(printf '%s' "${SIGNER_SHA256:-}" | tr -d ':' | tr 'a-f' 'A-F')
 . "$(dirname "$0")/release-files.sh"
 fail() {
@@ -28,7 +31,7 @@ while IFS= read -r line || [ -n "$line" ]; do
 	[ "${sum%% *}" = "${line%%  *}" ] || fail "$name does not match its line in SHA256SUMS"
 	listed="$listed$name "
 done <"$dist/SHA256SUMS"
-for f in $release_programs; do
+for f in $release_summed; do
 	case "$listed" in *" $f "*) ;; *) fail "SHA256SUMS does not list $f" ;; esac
 done
 for entry in "$dist"/* "$dist"/.[!.]* "$dist"/..?*; do
@@ -46,13 +49,17 @@ if [ -z "$signer" ]; then
 fi
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
+if [ -n "$tsa_ca" ]; then set -- -TSA-CAfile "$tsa_ca"; else set --; fi
 for f in $release_programs; do
-	if ! report=$(osslsigncode verify -CAfile "$ca" -in "$dist/$f" 2>&1); then
+	if ! report=$(osslsigncode verify -CAfile "$ca" "$@" -in "$dist/$f" 2>&1); then
 		echo "$report" >&2
 		fail "$f: its signature does not verify against $ca"
 	fi
 	# Windows shows and checks the primary signature; nested ones come after it.
 	primary=$(printf '%s\n' "$report" | sed '/^Signature Index: 1/,$d')
+	if [ -n "$tsa_ca" ] && ! printf '%s\n' "$primary" | grep -q '^Timestamp Server Signature verification: ok$'; then
+		fail "$f: its signature carries no time stamp that verifies against $tsa_ca"
+	fi
 	digests=$(printf '%s\n' "$primary" | grep 'Message digest algorithm')
 	[ -n "$digests" ] && ! printf '%s\n' "$digests" | grep -qv ': SHA256$' ||
 		fail "$f: its primary signature is not SHA-256"

@@ -209,7 +209,8 @@ TEST_P(Installed, ShowsInAddRemovePrograms) {
     EXPECT_EQ(ReadText(hive(), uninstallKey, L"UninstallString"), uninstaller);
     EXPECT_EQ(ReadText(hive(), uninstallKey, L"QuietUninstallString"), uninstaller + L" /S");
     const auto bytes = std::filesystem::file_size(Shell()) +
-                       std::filesystem::file_size(folder + L"\\uninstall.exe");
+                       std::filesystem::file_size(folder + L"\\uninstall.exe") +
+                       std::filesystem::file_size(folder + L"\\THIRD-PARTY-NOTICES.txt");
     EXPECT_EQ(ReadNumber(hive(), uninstallKey, L"EstimatedSize"), (bytes + 1023) / 1024);
 }
 
@@ -269,7 +270,8 @@ TEST_P(Installed, AgainUpgradesInPlace) {
     for (const auto& file : std::filesystem::directory_iterator(InstallFolder(GetParam().mode))) {
         files.insert(file.path().filename().wstring());
     }
-    EXPECT_EQ(files, (std::set<std::wstring>{L"quarrion_shell.exe", L"uninstall.exe"}));
+    EXPECT_EQ(files, (std::set<std::wstring>{L"quarrion_shell.exe", L"uninstall.exe",
+                                             L"THIRD-PARTY-NOTICES.txt"}));
 }
 
 // Wine's user is an administrator, so a silent install without a switch is for everyone.

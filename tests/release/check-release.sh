@@ -9,7 +9,10 @@
 #    installer writes (installed silently in the private Wine prefix) is signed too;
 # 3. `make dist` refuses a DIST holding anything but a release, a tree with uncommitted changes,
 #    sources unpacked inside another repository, and a certificate without the code-signing usage;
-# 4. `make verify-dist` refuses every release that is not the signed one as it was made.
+# 4. `make verify-dist` refuses every release that is not the signed one as it was made;
+# 5. the release carries the third-party notices and an SPDX 2.3 bill of materials that validates,
+#    and its signatures, time-stamped by a throwaway authority on 127.0.0.1, still verify once the
+#    signing certificate has expired (faketime), where unstamped ones do not.
 set -eu
 root=$(cd "$(dirname "$0")/../.." && pwd)
 prefix=$1
@@ -17,7 +20,7 @@ prefix=$1
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 unset SOURCE_DATE_EPOCH # each build takes its commit's time, as a user's would
-files="quarrion_shell.exe quarrion_shell_setup.exe BUILDINFO SHA256SUMS"
+files="quarrion_shell.exe quarrion_shell_setup.exe BUILDINFO THIRD-PARTY-NOTICES.txt quarrion_shell.spdx.json SHA256SUMS"
 
 check=check-release
 . "$root/tests/lib/checks.sh"
@@ -60,6 +63,18 @@ if [ -z "$(git -C "$root" status --porcelain)" ] && [ -f "$tested" ]; then
 fi
 echo "check-release: two clean builds are the same bytes ($(seconds "$start") s):"
 sed 's/^/    /' "$first/dist/SHA256SUMS"
+# The notices carry winpthreads' licence; the bill of materials is valid SPDX 2.3 and names the files.
+grep -q "^winpthreads" "$first/dist/THIRD-PARTY-NOTICES.txt" &&
+	grep -q "Permission is hereby granted, free of charge" "$first/dist/THIRD-PARTY-NOTICES.txt" ||
+	fail "THIRD-PARTY-NOTICES.txt lacks winpthreads' notice"
+/usr/bin/python3 -c 'import json, jsonschema, sys
+document = json.load(open(sys.argv[2]))
+jsonschema.validate(document, json.load(open(sys.argv[1])))
+names = {f["fileName"] for f in document["files"]}
+assert names == {"./quarrion_shell.exe", "./quarrion_shell_setup.exe", "./BUILDINFO", "./THIRD-PARTY-NOTICES.txt"}, names
+assert any(p["name"] == "mingw-w64-i686-dev" for p in document["packages"])' \
+	"$root/tests/release/spdx-2.3-schema.json" "$first/dist/quarrion_shell.spdx.json" ||
+	fail "quarrion_shell.spdx.json is not the SPDX 2.3 bill of materials of the release"
 # An edited translation is part of setup: the build makes setup again.
 touch "$first/installer/languages/German.nsh"
 (cd "$first" && cmake --build --preset release) >"$work/rebuild.log" 2>&1 ||
@@ -109,6 +124,12 @@ keyUsage = critical, digitalSignature
 extendedKeyUsage = codeSigning
 subjectKeyIdentifier = hash
 authorityKeyIdentifier = keyid
+[tsa]
+basicConstraints = critical, CA:FALSE
+keyUsage = critical, digitalSignature, nonRepudiation
+extendedKeyUsage = critical, timeStamping
+subjectKeyIdentifier = hash
+authorityKeyIdentifier = keyid
 [nousage]
 basicConstraints = critical, CA:FALSE
 keyUsage = critical, digitalSignature
@@ -119,14 +140,20 @@ CONF
 make_cert() {
 	openssl req -newkey rsa:2048 -nodes -keyout "$1.key" -out "$1.csr" -subj "/CN=Quarrion $1"
 	openssl x509 -req -in "$1.csr" -CA ca.pem -CAkey ca.key -CAcreateserial -out "$1.pem" \
-		-days 2 -extfile ca.cnf -extensions "$2"
+		-days 30 -extfile ca.cnf -extensions "$2"
 	openssl pkcs12 -export -inkey "$1.key" -in "$1.pem" -certfile ca.pem -out "$1.p12" \
 		-passout file:password
 }
 (
 	cd "$keys"
-	openssl req -x509 -newkey rsa:2048 -nodes -keyout ca.key -out ca.pem -days 2 \
+	openssl req -x509 -newkey rsa:2048 -nodes -keyout ca.key -out ca.pem -days 3650 \
 		-config ca.cnf -extensions ca
+	# A time-stamping authority of its own, as public ones are.
+	openssl req -x509 -newkey rsa:2048 -nodes -keyout tsa-ca.key -out tsa-ca.pem -days 3650 \
+		-config ca.cnf -extensions ca -subj "/CN=Quarrion Release Tests Throwaway TSA CA"
+	openssl req -newkey rsa:2048 -nodes -keyout tsa.key -out tsa.csr -subj "/CN=Quarrion TSA"
+	openssl x509 -req -in tsa.csr -CA tsa-ca.pem -CAkey tsa-ca.key -CAcreateserial -out tsa.pem \
+		-days 3650 -extfile ca.cnf -extensions tsa
 	openssl rand -hex 16 >password
 	make_cert signer signer
 	make_cert mallory signer
@@ -134,16 +161,61 @@ make_cert() {
 ) >"$work/keys.log" 2>&1 || { cat "$work/keys.log" >&2; fail "making the throwaway certificates"; }
 fingerprint() { openssl x509 -in "$keys/$1.pem" -noout -fingerprint -sha256 | sed 's/.*=//'; }
 
+# An RFC 3161 authority on 127.0.0.1: openssl ts answers what an HTTP responder hands it.
+cat >"$keys/tsa.cnf" <<CONF
+[tsa]
+default_tsa = authority
+[authority]
+serial = $keys/tsa.serial
+crypto_device = builtin
+signer_cert = $keys/tsa.pem
+certs = $keys/tsa-ca.pem
+signer_key = $keys/tsa.key
+signer_digest = sha256
+default_policy = 1.3.6.1.4.1.99999.1
+digests = sha256, sha384, sha512
+accuracy = secs:1
+ordering = yes
+ess_cert_id_alg = sha256
+CONF
+echo 01 >"$keys/tsa.serial"
+/usr/bin/python3 - "$keys" >"$work/tsa.log" 2>&1 <<'PY' &
+import http.server, subprocess, sys
+keys = sys.argv[1]
+class Authority(http.server.BaseHTTPRequestHandler):
+    def do_POST(self):
+        query = self.rfile.read(int(self.headers["Content-Length"]))
+        reply = subprocess.run(["openssl", "ts", "-reply", "-config", keys + "/tsa.cnf",
+                                "-queryfile", "/dev/stdin", "-out", "/dev/stdout"],
+                               input=query, capture_output=True, check=True).stdout
+        self.send_response(200)
+        self.send_header("Content-Type", "application/timestamp-reply")
+        self.send_header("Content-Length", str(len(reply)))
+        self.end_headers()
+        self.wfile.write(reply)
+server = http.server.HTTPServer(("127.0.0.1", 0), Authority)
+open(keys + "/tsa.port.new", "w").write(str(server.server_port))
+__import__("os").replace(keys + "/tsa.port.new", keys + "/tsa.port")
+server.serve_forever()
+PY
+tsa_server=$!
+trap 'kill "$tsa_server" 2>/dev/null; rm -rf "$work"' EXIT
+wait_until 10 test -s "$keys/tsa.port" || fail "the time-stamping authority did not start"
 # Over a previous release, which it replaces.
 signed="$work/signed"
 cp -r "$first/dist" "$signed"
 run_make "$first" "$work/signed.log" dist DIST="$signed" SIGN_PFX="$keys/signer.p12" \
-	SIGN_PASSWORD_FILE="$keys/password" SIGN_CA="$keys/ca.pem"
+	SIGN_PASSWORD_FILE="$keys/password" SIGN_CA="$keys/ca.pem" SIGN_TSA_CA="$keys/tsa-ca.pem" \
+	SIGN_TIMESTAMP_URL="http://127.0.0.1:$(cat "$keys/tsa.port")"
 if grep -q "$(cat "$keys/password")" "$work/signed.log"; then
 	fail "the signing password appeared in the build's output"
 fi
 run_make "$first" "$work/verify.log" verify-dist DIST="$signed" SIGN_CA="$keys/ca.pem" \
-	SIGNER_SHA256="$(fingerprint signer)"
+	SIGNER_SHA256="$(fingerprint signer)" SIGN_TSA_CA="$keys/tsa-ca.pem"
+# Forty days on, the 30-day certificate has expired: the time-stamped signatures still verify.
+faketime -f +40d make -C "$first" verify-dist DIST="$signed" SIGN_CA="$keys/ca.pem" \
+	SIGNER_SHA256="$(fingerprint signer)" SIGN_TSA_CA="$keys/tsa-ca.pem" >"$work/later.log" 2>&1 ||
+	{ cat "$work/later.log" >&2; fail "a time-stamped release did not verify after its certificate expired"; }
 refused_make "a certificate without the code-signing usage" "$first" dist DIST="$work/nousage" \
 	SIGN_PFX="$keys/nousage.p12" SIGN_PASSWORD_FILE="$keys/password" SIGN_CA="$keys/ca.pem"
 [ ! -e "$work/nousage" ] || fail "a release that does not verify reached DIST"
@@ -163,7 +235,8 @@ echo "check-release: signed program, installer and uninstaller verify against a 
 start=$(date +%s)
 # Each row: a changed copy of the signed release, which verify-dist must refuse.
 changed="$work/changed"
-resum() { (cd "$changed" && sha256sum quarrion_shell.exe quarrion_shell_setup.exe BUILDINFO >SHA256SUMS); }
+resum() { (cd "$changed" && sha256sum quarrion_shell.exe quarrion_shell_setup.exe BUILDINFO \
+	THIRD-PARTY-NOTICES.txt quarrion_shell.spdx.json >SHA256SUMS); }
 sign_programs() { # CERT, then osslsigncode's options
 	cert=$1
 	shift
@@ -212,5 +285,17 @@ refused "a line naming quarrion_shell_exe for quarrion_shell.exe" "does not list
 echo "unlisted" >"$changed/notes.txt"
 refused "a file that SHA256SUMS does not list" "holds notes.txt" "$ours"
 refused "a CA without the publisher's certificate" "would pass"
+cp "$first/dist/quarrion_shell.exe" "$first/dist/quarrion_shell_setup.exe" "$changed/"
+sign_programs signer -h sha256
+resum
+refused "signatures without a time stamp" "no time stamp" "$ours" SIGN_TSA_CA="$keys/tsa-ca.pem"
+cp "$first/dist/quarrion_shell.exe" "$first/dist/quarrion_shell_setup.exe" "$changed/"
+sign_programs signer -h sha256
+resum
+if faketime -f +40d make -C "$first" verify-dist DIST="$changed" SIGN_CA="$keys/ca.pem" "$ours" \
+	>"$work/later.log" 2>&1; then
+	fail "an unstamped release verified after its certificate expired"
+fi
+grep -q "does not verify" "$work/later.log" || { cat "$work/later.log" >&2; fail "the unstamped release failed for another reason"; }
 run_make "$first" "$work/any.log" verify-dist DIST="$changed" SIGN_CA="$keys/ca.pem" ALLOW_ANY_SIGNER=1
-echo "check-release: verify-dist refuses a changed byte, another signer, no code-signing usage, SHA-1 first, a look-alike name and an extra file ($(seconds "$start") s)"
+echo "check-release: verify-dist refuses a changed byte, another signer, no code-signing usage, SHA-1 first, a look-alike name, an extra file, and no time stamp; after expiry only the stamped release verifies ($(seconds "$start") s)"

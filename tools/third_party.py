@@ -1,0 +1,276 @@
+#!/usr/bin/python3
+"""What a release carries of others' work, from the Debian packages installed here.
+
+  third_party.py notices --product NAME --version V --epoch SECONDS OUT
+      THIRD-PARTY-NOTICES.txt: each third-party component in a shipped executable, the package
+      and version it came from, and its licence as that package's copyright file gives it; its
+      file time is SECONDS, as the installer that packs it stores that time.
+  third_party.py sbom --info release-info.json --commit SHA --dist FOLDER OUT FILE...
+      An SPDX 2.3 JSON bill of materials: the release's FILEs with SHA-256, the toolchain's
+      packages with their Debian versions, and how they went into each file. The product's
+      name, version, company and time come from the build's release-info.json.
+
+Both are the same bytes wherever they are made from the same packages and arguments.
+"""
+
+import argparse
+import fnmatch
+import hashlib
+import json
+import os
+import re
+import subprocess
+import sys
+import time
+
+TARGET = "i686-w64-mingw32"
+COMPILER = TARGET + "-g++-posix"
+
+
+def linked_file(name):
+    """A file of the toolchain that the compiler links into every program."""
+    return subprocess.run([COMPILER, "-print-file-name=" + name], check=True,
+                          capture_output=True, text=True).stdout.strip()
+
+
+def nsis_stub():
+    """The installer's stub, for the compressor the setup script uses."""
+    info = subprocess.run(["makensis", "-HDRINFO"], capture_output=True, text=True).stdout
+    folder = re.search(r"NSISDIR=([^,\s]+)", info).group(1)
+    return folder + "/Stubs/lzma-x86-unicode"
+
+
+def package_of(path):
+    """The Debian package that holds the file, with its version and architecture."""
+    real = os.path.realpath(path)
+    owner = subprocess.run(["dpkg", "-S", real], check=True, capture_output=True,
+                           text=True).stdout.split(":")[0]
+    version, arch = subprocess.run(["dpkg-query", "-W", "-f=${Version} ${Architecture}", owner],
+                                   check=True, capture_output=True, text=True).stdout.split()
+    return {"name": owner, "version": version, "arch": arch}
+
+
+def installed(name):
+    version, arch = subprocess.run(["dpkg-query", "-W", "-f=${Version} ${Architecture}", name],
+                                   check=True, capture_output=True, text=True).stdout.split()
+    return {"name": name, "version": version, "arch": arch}
+
+
+# Each component shipped inside our executables: what it is, a file of it that goes in, the
+# copyright file's stanzas that cover what goes in (by their Files patterns), and its licence.
+COMPONENTS = [
+    {
+        "name": "mingw-w64 runtime: the C runtime's start-up code",
+        "into": "quarrion_shell.exe, quarrion_desktop.exe",
+        "file": lambda: linked_file("crt2.o"),
+        "files": ["*", "mingw-w64-crt/crt/*"],
+        "spdx": "ZPL-2.1",
+    },
+    {
+        "name": "winpthreads: POSIX threads for Windows, part of mingw-w64",
+        "into": "quarrion_shell.exe, quarrion_desktop.exe",
+        "file": lambda: linked_file("libwinpthread.a"),
+        "files": ["mingw-w64-libraries/winpthreads/*",
+                  "mingw-w64-libraries/winpthreads/include/pthread.h",
+                  "mingw-w64-libraries/winpthreads/src/clock.c",
+                  "mingw-w64-libraries/winpthreads/src/libgcc/dll_math.c"],
+        "spdx": "MIT AND BSD-3-Clause",
+    },
+    {
+        "name": "NSIS: the installer's and uninstaller's stub, its plugins and LZMA decompression",
+        "into": "quarrion_shell_setup.exe and the uninstall.exe it writes",
+        "file": nsis_stub,
+        "files": ["*", "Source/7zip/*"],
+        "spdx": "Zlib AND CPL-1.0",
+    },
+]
+
+# Linked in too, but under the GCC Runtime Library Exception, which asks for no notice.
+GCC_RUNTIME = {"file": lambda: linked_file("libstdc++.a"),
+               "spdx": "GPL-3.0-or-later WITH GCC-exception-3.1"}
+
+
+def paragraphs(path):
+    with open(path, encoding="utf-8") as text:
+        return [p for p in re.split(r"\n[ \t]*\n", text.read()) if p.strip()]
+
+
+def field(paragraph, name):
+    match = re.search(rf"^{name}:(.*(?:\n[ \t].*)*)", paragraph, re.MULTILINE)
+    return match.group(1) if match else None
+
+
+def licence_names(paragraph):
+    first = (field(paragraph, "License") or "").splitlines()[0]
+    return [n for n in re.split(r"\s+(?:and|or)\s+|,\s*", first.strip()) if n]
+
+
+def stanzas(copyright_path, wanted):
+    """The Files stanzas for `wanted`, then each licence they name without giving its text."""
+    all_paragraphs = paragraphs(copyright_path)
+    chosen = [p for p in all_paragraphs
+              if field(p, "Files") is not None and set(field(p, "Files").split()) & set(wanted)]
+    texts = []
+    for paragraph in chosen:
+        body = (field(paragraph, "License") or "").splitlines()[1:]
+        if not any(line.strip() for line in body):
+            texts += [n for n in licence_names(paragraph) if n not in texts]
+    licences = [p for p in all_paragraphs
+                if field(p, "Files") is None and field(p, "License") is not None
+                and licence_names(p) and licence_names(p)[0] in texts]
+    return chosen + licences
+
+
+def notices(args):
+    out = [f"Third-party notices for {args.product} {args.version}", "",
+           "These programs of others are part of what this release ships. Each is listed with",
+           "the Debian package it was built from and its licence, as that package's copyright",
+           "file gives it.", ""]
+    for component in COMPONENTS:
+        package = package_of(component["file"]())
+        copyright_path = f"/usr/share/doc/{package['name']}/copyright"
+        out += ["=" * 100, component["name"], f"In: {component['into']}",
+                f"From: Debian package {package['name']} {package['version']}",
+                f"Licence: {component['spdx']}, as {copyright_path} gives it:", ""]
+        for paragraph in stanzas(copyright_path, component["files"]):
+            out += [paragraph.rstrip(), ""]
+    gcc = package_of(GCC_RUNTIME["file"]())
+    out += ["=" * 100,
+            "GCC's runtime libraries (libstdc++, libgcc), linked into quarrion_shell.exe and",
+            f"quarrion_desktop.exe, from Debian package {gcc['name']} {gcc['version']}:",
+            f"{GCC_RUNTIME['spdx']}. The GCC Runtime Library Exception, version 3.1 (in",
+            f"/usr/share/doc/{gcc['name']}/copyright), permits shipping the programs it compiled",
+            "under terms of our choice, with no notice required; it is named here for completeness.",
+            ""]
+    with open(args.out, "w", encoding="utf-8", newline="\n") as text:
+        text.write("\n".join(out))
+    os.utime(args.out, (args.epoch, args.epoch))
+
+
+def spdx_id(kind, name):
+    return f"SPDXRef-{kind}-" + re.sub(r"[^A-Za-z0-9.-]", "-", name)
+
+
+def package_element(package, licence, comment):
+    return {
+        "SPDXID": spdx_id("Package", package["name"]),
+        "name": package["name"],
+        "versionInfo": package["version"],
+        "supplier": "Organization: Debian",
+        "downloadLocation": "NOASSERTION",
+        "filesAnalyzed": False,
+        "licenseConcluded": "NOASSERTION",
+        "licenseDeclared": licence,
+        "copyrightText": "NOASSERTION",
+        "comment": comment,
+        "externalRefs": [{
+            "referenceCategory": "PACKAGE-MANAGER",
+            "referenceType": "purl",
+            "referenceLocator": f"pkg:deb/debian/{package['name']}@{package['version']}"
+                                f"?arch={package['arch']}",
+        }],
+    }
+
+
+def sbom(args):
+    with open(args.info, encoding="utf-8") as info:
+        for key, value in json.load(info).items():
+            setattr(args, key, value)
+    args.epoch = int(args.epoch)
+    product_id = spdx_id("Package", args.product)
+    elements = {}
+    relationships = [{"spdxElementId": "SPDXRef-DOCUMENT", "relationshipType": "DESCRIBES",
+                      "relatedSpdxElement": product_id}]
+
+    def relate(a, kind, b):
+        relationships.append({"spdxElementId": a, "relationshipType": kind,
+                              "relatedSpdxElement": b})
+
+    def add(package, licence, comment):
+        element = package_element(package, licence, comment)
+        elements.setdefault(element["SPDXID"], element)
+        return element["SPDXID"]
+
+    runtime = add(package_of(linked_file("libwinpthread.a")), "ZPL-2.1 AND MIT AND BSD-3-Clause",
+                  "mingw-w64's runtime and winpthreads, linked in statically")
+    libstdcxx = add(package_of(linked_file("libstdc++.a")), GCC_RUNTIME["spdx"],
+                    "the C++ compiler and libstdc++, linked in statically")
+    libgcc = add(package_of(linked_file("libgcc.a")), GCC_RUNTIME["spdx"],
+                 "the C compiler's libgcc, linked in statically")
+    binutils = add(installed("binutils-mingw-w64-i686"), "GPL-3.0-or-later",
+                   "the linker and resource compiler")
+    stub = add(package_of(nsis_stub()), "Zlib AND CPL-1.0", "the installer's stub and plugins")
+    makensis = add(installed("nsis"), "Zlib AND CPL-1.0 AND bzip2-1.0.6",
+                   "makensis, which builds the installer")
+
+    files = []
+    for name in args.files:
+        with open(f"{args.dist}/{name}", "rb") as data:
+            digest = hashlib.sha256(data.read()).hexdigest()
+        file_id = spdx_id("File", name)
+        files.append({"fileName": "./" + name, "SPDXID": file_id,
+                      "checksums": [{"algorithm": "SHA256", "checksumValue": digest}],
+                      "licenseConcluded": "NOASSERTION", "copyrightText": "NOASSERTION"})
+        relate(product_id, "CONTAINS", file_id)
+        if name.endswith(".exe"):
+            for library in (runtime, libstdcxx, libgcc):
+                relate(file_id, "STATIC_LINK", library)
+            relate(libstdcxx, "BUILD_TOOL_OF", file_id)
+            relate(binutils, "BUILD_TOOL_OF", file_id)
+        if name.endswith("_setup.exe"):
+            relate(file_id, "CONTAINS", stub)
+            relate(makensis, "BUILD_TOOL_OF", file_id)
+
+    document = {
+        "spdxVersion": "SPDX-2.3",
+        "dataLicense": "CC0-1.0",
+        "SPDXID": "SPDXRef-DOCUMENT",
+        "name": f"{args.product} {args.version}",
+        "documentNamespace": "https://spdx.org/spdxdocs/quarrion_url_shell-"
+                             + re.sub(r"[^A-Za-z0-9.-]+", "-", f"{args.version}-{args.commit}"),
+        "creationInfo": {
+            "created": time.strftime("%Y-%m-%dT%H:%M:%SZ", time.gmtime(args.epoch)),
+            "creators": [f"Organization: {args.company}", "Tool: tools/third_party.py"],
+        },
+        "packages": [{
+            "SPDXID": product_id,
+            "name": args.product,
+            "versionInfo": args.version,
+            "supplier": f"Organization: {args.company}",
+            "downloadLocation": "NOASSERTION",
+            "filesAnalyzed": True,
+            "packageVerificationCode": {"packageVerificationCodeValue": hashlib.sha1(
+                "".join(sorted(hashlib.sha1(open(f"{args.dist}/{n}", "rb").read()).hexdigest()
+                               for n in args.files)).encode()).hexdigest()},
+            "licenseConcluded": "NOASSERTION",
+            "licenseDeclared": "NOASSERTION",
+            "copyrightText": f"Copyright (C) {args.company}",
+        }] + list(elements.values()),
+        "files": files,
+        "relationships": relationships,
+    }
+    with open(args.out, "w", encoding="utf-8", newline="\n") as out:
+        json.dump(document, out, indent=2, sort_keys=True)
+        out.write("\n")
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    commands = parser.add_subparsers(dest="command", required=True)
+    notices_command = commands.add_parser("notices")
+    notices_command.add_argument("--product", required=True)
+    notices_command.add_argument("--version", required=True)
+    notices_command.add_argument("--epoch", type=int, required=True)
+    notices_command.add_argument("out")
+    sbom_command = commands.add_parser("sbom")
+    sbom_command.add_argument("--info", required=True)
+    sbom_command.add_argument("--commit", required=True)
+    sbom_command.add_argument("--dist", required=True)
+    sbom_command.add_argument("out")
+    sbom_command.add_argument("files", nargs="+")
+    args = parser.parse_args()
+    {"notices": notices, "sbom": sbom}[args.command](args)
+
+
+if __name__ == "__main__":
+    sys.exit(main())
