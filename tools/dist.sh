@@ -65,7 +65,8 @@ printf 'commit: %s\ntree: %s\n' "$commit" "$tree" >"$staged/BUILDINFO"
 cp "$build/installer/THIRD-PARTY-NOTICES.txt" "$staged/"
 # shellcheck disable=SC2086
 /usr/bin/python3 "$root/tools/third_party.py" sbom --info "$build/release-info.json" \
-	--commit "$commit" --dist "$staged" "$staged/quarrion_shell.spdx.json" \
+	--commit "$commit" --dist "$staged" --desktop "$build/release/quarrion_desktop.exe" \
+	"$staged/quarrion_shell.spdx.json" \
 	$release_programs BUILDINFO THIRD-PARTY-NOTICES.txt
 # shellcheck disable=SC2086
 (cd "$staged" && sha256sum $release_summed >SHA256SUMS)

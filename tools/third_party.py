@@ -5,7 +5,8 @@
       THIRD-PARTY-NOTICES.txt: each third-party component in a shipped executable, the package
       and version it came from, and its licence as that package's copyright file gives it; its
       file time is SECONDS, as the installer that packs it stores that time.
-  third_party.py sbom --info release-info.json --commit SHA --dist FOLDER OUT FILE...
+  third_party.py sbom --info release-info.json --commit SHA --dist FOLDER
+                      --desktop quarrion_desktop.exe OUT FILE...
       An SPDX 2.3 JSON bill of materials: the release's FILEs with SHA-256, the toolchain's
       packages with their Debian versions, and how they went into each file. The product's
       name, version, company and time come from the build's release-info.json.
@@ -14,7 +15,6 @@ Both are the same bytes wherever they are made from the same packages and argume
 """
 
 import argparse
-import fnmatch
 import hashlib
 import json
 import os
@@ -22,6 +22,7 @@ import re
 import subprocess
 import sys
 import time
+import urllib.parse
 
 TARGET = "i686-w64-mingw32"
 COMPILER = TARGET + "-g++-posix"
@@ -60,28 +61,27 @@ def installed(name):
 # copyright file's stanzas that cover what goes in (by their Files patterns), and its licence.
 COMPONENTS = [
     {
-        "name": "mingw-w64 runtime: the C runtime's start-up code",
+        "name": "mingw-w64 runtime libraries: the C runtime's start-up code, libmingw32 and "
+                "libmingwex (formatting, maths, strings)",
         "into": "quarrion_shell.exe, quarrion_desktop.exe",
         "file": lambda: linked_file("crt2.o"),
-        "files": ["*", "mingw-w64-crt/crt/*"],
-        "spdx": "ZPL-2.1",
+        # Every part of the C runtime, as no list says which of its objects the linker took.
+        "files": lambda patterns: "*" in patterns or any(
+            p.startswith("mingw-w64-crt/") for p in patterns),
     },
     {
         "name": "winpthreads: POSIX threads for Windows, part of mingw-w64",
         "into": "quarrion_shell.exe, quarrion_desktop.exe",
         "file": lambda: linked_file("libwinpthread.a"),
-        "files": ["mingw-w64-libraries/winpthreads/*",
-                  "mingw-w64-libraries/winpthreads/include/pthread.h",
-                  "mingw-w64-libraries/winpthreads/src/clock.c",
-                  "mingw-w64-libraries/winpthreads/src/libgcc/dll_math.c"],
-        "spdx": "MIT AND BSD-3-Clause",
+        "files": lambda patterns: any(
+            p.startswith("mingw-w64-libraries/winpthreads/")
+            and not p.startswith("mingw-w64-libraries/winpthreads/tests") for p in patterns),
     },
     {
         "name": "NSIS: the installer's and uninstaller's stub, its plugins and LZMA decompression",
         "into": "quarrion_shell_setup.exe and the uninstall.exe it writes",
         "file": nsis_stub,
-        "files": ["*", "Source/7zip/*"],
-        "spdx": "Zlib AND CPL-1.0",
+        "files": lambda patterns: "*" in patterns or "Source/7zip/*" in patterns,
     },
 ]
 
@@ -106,10 +106,13 @@ def licence_names(paragraph):
 
 
 def stanzas(copyright_path, wanted):
-    """The Files stanzas for `wanted`, then each licence they name without giving its text."""
+    """The Files stanzas whose patterns `wanted` accepts, then each licence they name without
+    giving its text. None at all is an error: the copyright file has changed shape."""
     all_paragraphs = paragraphs(copyright_path)
     chosen = [p for p in all_paragraphs
-              if field(p, "Files") is not None and set(field(p, "Files").split()) & set(wanted)]
+              if field(p, "Files") is not None and wanted(field(p, "Files").split())]
+    if not chosen:
+        sys.exit(f"{copyright_path} has no stanza for a component this release ships")
     texts = []
     for paragraph in chosen:
         body = (field(paragraph, "License") or "").splitlines()[1:]
@@ -118,7 +121,7 @@ def stanzas(copyright_path, wanted):
     licences = [p for p in all_paragraphs
                 if field(p, "Files") is None and field(p, "License") is not None
                 and licence_names(p) and licence_names(p)[0] in texts]
-    return chosen + licences
+    return chosen, licences
 
 
 def notices(args):
@@ -129,19 +132,24 @@ def notices(args):
     for component in COMPONENTS:
         package = package_of(component["file"]())
         copyright_path = f"/usr/share/doc/{package['name']}/copyright"
+        chosen, licences = stanzas(copyright_path, component["files"])
+        names = []
+        for paragraph in chosen:
+            names += [n for n in licence_names(paragraph) if n not in names]
         out += ["=" * 100, component["name"], f"In: {component['into']}",
                 f"From: Debian package {package['name']} {package['version']}",
-                f"Licence: {component['spdx']}, as {copyright_path} gives it:", ""]
-        for paragraph in stanzas(copyright_path, component["files"]):
+                f"Licences: {', '.join(names)}; as {copyright_path} gives them:", ""]
+        for paragraph in chosen + licences:
             out += [paragraph.rstrip(), ""]
-    gcc = package_of(GCC_RUNTIME["file"]())
+    libstdcxx = package_of(GCC_RUNTIME["file"]())
+    libgcc = package_of(linked_file("libgcc.a"))
     out += ["=" * 100,
-            "GCC's runtime libraries (libstdc++, libgcc), linked into quarrion_shell.exe and",
-            f"quarrion_desktop.exe, from Debian package {gcc['name']} {gcc['version']}:",
-            f"{GCC_RUNTIME['spdx']}. The GCC Runtime Library Exception, version 3.1 (in",
-            f"/usr/share/doc/{gcc['name']}/copyright), permits shipping the programs it compiled",
-            "under terms of our choice, with no notice required; it is named here for completeness.",
-            ""]
+            "GCC's runtime libraries, linked into quarrion_shell.exe and quarrion_desktop.exe:",
+            f"libstdc++ from Debian package {libstdcxx['name']} {libstdcxx['version']}, libgcc",
+            f"from {libgcc['name']} {libgcc['version']}: {GCC_RUNTIME['spdx']}. The GCC Runtime",
+            "Library Exception, version 3.1 (in their copyright files), permits shipping the",
+            "programs they compiled under terms of our choice, with no notice required; it is",
+            "named here for completeness.", ""]
     with open(args.out, "w", encoding="utf-8", newline="\n") as text:
         text.write("\n".join(out))
     os.utime(args.out, (args.epoch, args.epoch))
@@ -151,7 +159,16 @@ def spdx_id(kind, name):
     return f"SPDXRef-{kind}-" + re.sub(r"[^A-Za-z0-9.-]", "-", name)
 
 
+def distribution():
+    """The qualifier a Debian package URL names its release with, as debian-12."""
+    with open("/etc/os-release", encoding="utf-8") as release:
+        fields = dict(line.rstrip("\n").split("=", 1) for line in release if "=" in line)
+    return f"{fields.get('ID', 'debian')}-{fields.get('VERSION_ID', '').strip(chr(34))}"
+
+
 def package_element(package, licence, comment):
+    def encoded(text):
+        return urllib.parse.quote(text, safe="")
     return {
         "SPDXID": spdx_id("Package", package["name"]),
         "name": package["name"],
@@ -166,10 +183,17 @@ def package_element(package, licence, comment):
         "externalRefs": [{
             "referenceCategory": "PACKAGE-MANAGER",
             "referenceType": "purl",
-            "referenceLocator": f"pkg:deb/debian/{package['name']}@{package['version']}"
-                                f"?arch={package['arch']}",
+            "referenceLocator": f"pkg:deb/debian/{encoded(package['name'])}@"
+                                f"{encoded(package['version'])}?arch={package['arch']}"
+                                f"&distro={distribution()}",
         }],
     }
+
+
+def digests(path):
+    with open(path, "rb") as data:
+        content = data.read()
+    return hashlib.sha1(content).hexdigest(), hashlib.sha256(content).hexdigest()
 
 
 def sbom(args):
@@ -191,43 +215,65 @@ def sbom(args):
         elements.setdefault(element["SPDXID"], element)
         return element["SPDXID"]
 
+    compiler_licence = "GPL-3.0-or-later AND " + GCC_RUNTIME["spdx"]
     runtime = add(package_of(linked_file("libwinpthread.a")), "ZPL-2.1 AND MIT AND BSD-3-Clause",
                   "mingw-w64's runtime and winpthreads, linked in statically")
-    libstdcxx = add(package_of(linked_file("libstdc++.a")), GCC_RUNTIME["spdx"],
-                    "the C++ compiler and libstdc++, linked in statically")
-    libgcc = add(package_of(linked_file("libgcc.a")), GCC_RUNTIME["spdx"],
-                 "the C compiler's libgcc, linked in statically")
+    libstdcxx = add(package_of(linked_file("libstdc++.a")), compiler_licence,
+                    "the C++ compiler, and libstdc++, linked in statically")
+    libgcc = add(package_of(linked_file("libgcc.a")), compiler_licence,
+                 "the C compiler, and libgcc, linked in statically")
     binutils = add(installed("binutils-mingw-w64-i686"), "GPL-3.0-or-later",
                    "the linker and resource compiler")
     stub = add(package_of(nsis_stub()), "Zlib AND CPL-1.0", "the installer's stub and plugins")
     makensis = add(installed("nsis"), "Zlib AND CPL-1.0 AND bzip2-1.0.6",
                    "makensis, which builds the installer")
 
+    def program(element_id):
+        for library in (runtime, libstdcxx, libgcc):
+            relate(element_id, "STATIC_LINK", library)
+        for tool in (libstdcxx, binutils):
+            relate(tool, "BUILD_TOOL_OF", element_id)
+
+    # The Linux desktop's registrar ships inside setup only.
+    helper_sha1, helper_sha256 = digests(args.desktop)
+    helper = spdx_id("Package", "quarrion_desktop.exe")
+    elements[helper] = {
+        "SPDXID": helper, "name": "quarrion_desktop.exe", "versionInfo": args.version,
+        "supplier": f"Organization: {args.company}", "downloadLocation": "NOASSERTION",
+        "filesAnalyzed": False, "licenseConcluded": "NOASSERTION",
+        "licenseDeclared": "NOASSERTION", "copyrightText": f"Copyright (C) {args.company}",
+        "checksums": [{"algorithm": "SHA1", "checksumValue": helper_sha1},
+                      {"algorithm": "SHA256", "checksumValue": helper_sha256}],
+        "comment": "the Linux desktop's registrar, inside quarrion_shell_setup.exe",
+    }
+    program(helper)
+
     files = []
     for name in args.files:
-        with open(f"{args.dist}/{name}", "rb") as data:
-            digest = hashlib.sha256(data.read()).hexdigest()
-        file_id = spdx_id("File", name)
-        files.append({"fileName": "./" + name, "SPDXID": file_id,
-                      "checksums": [{"algorithm": "SHA256", "checksumValue": digest}],
+        sha1, sha256 = digests(f"{args.dist}/{name}")
+        files.append({"fileName": "./" + name, "SPDXID": spdx_id("File", name),
+                      "checksums": [{"algorithm": "SHA1", "checksumValue": sha1},
+                                    {"algorithm": "SHA256", "checksumValue": sha256}],
                       "licenseConcluded": "NOASSERTION", "copyrightText": "NOASSERTION"})
-        relate(product_id, "CONTAINS", file_id)
-        if name.endswith(".exe"):
-            for library in (runtime, libstdcxx, libgcc):
-                relate(file_id, "STATIC_LINK", library)
-            relate(libstdcxx, "BUILD_TOOL_OF", file_id)
-            relate(binutils, "BUILD_TOOL_OF", file_id)
-        if name.endswith("_setup.exe"):
-            relate(file_id, "CONTAINS", stub)
-            relate(makensis, "BUILD_TOOL_OF", file_id)
+        relate(product_id, "CONTAINS", spdx_id("File", name))
+    setup = spdx_id("File", "quarrion_shell_setup.exe")
+    program(spdx_id("File", "quarrion_shell.exe"))
+    for inside in (stub, helper, spdx_id("File", "quarrion_shell.exe"),
+                   spdx_id("File", "THIRD-PARTY-NOTICES.txt")):
+        relate(setup, "CONTAINS", inside)
+    relate(makensis, "BUILD_TOOL_OF", setup)
 
+    # Unique to these files: a signed and an unsigned build of one commit differ.
+    contents = hashlib.sha256("".join(f["checksums"][1]["checksumValue"]
+                                      for f in files).encode()).hexdigest()[:16]
     document = {
         "spdxVersion": "SPDX-2.3",
         "dataLicense": "CC0-1.0",
         "SPDXID": "SPDXRef-DOCUMENT",
         "name": f"{args.product} {args.version}",
         "documentNamespace": "https://spdx.org/spdxdocs/quarrion_url_shell-"
-                             + re.sub(r"[^A-Za-z0-9.-]+", "-", f"{args.version}-{args.commit}"),
+                             + re.sub(r"[^A-Za-z0-9.-]+", "-",
+                                      f"{args.version}-{args.commit}-{contents}"),
         "creationInfo": {
             "created": time.strftime("%Y-%m-%dT%H:%M:%SZ", time.gmtime(args.epoch)),
             "creators": [f"Organization: {args.company}", "Tool: tools/third_party.py"],
@@ -240,8 +286,8 @@ def sbom(args):
             "downloadLocation": "NOASSERTION",
             "filesAnalyzed": True,
             "packageVerificationCode": {"packageVerificationCodeValue": hashlib.sha1(
-                "".join(sorted(hashlib.sha1(open(f"{args.dist}/{n}", "rb").read()).hexdigest()
-                               for n in args.files)).encode()).hexdigest()},
+                "".join(sorted(f["checksums"][0]["checksumValue"] for f in files)).encode()
+            ).hexdigest()},
             "licenseConcluded": "NOASSERTION",
             "licenseDeclared": "NOASSERTION",
             "copyrightText": f"Copyright (C) {args.company}",
@@ -266,6 +312,7 @@ def main():
     sbom_command.add_argument("--info", required=True)
     sbom_command.add_argument("--commit", required=True)
     sbom_command.add_argument("--dist", required=True)
+    sbom_command.add_argument("--desktop", required=True, help="quarrion_desktop.exe as shipped")
     sbom_command.add_argument("out")
     sbom_command.add_argument("files", nargs="+")
     args = parser.parse_args()

@@ -41,7 +41,10 @@ for entry in "$dist"/* "$dist"/.[!.]* "$dist"/..?*; do
 done
 echo "verify-dist: every file in $dist is listed in SHA256SUMS and matches it"
 
-[ -n "$ca" ] || exit 0
+if [ -z "$ca" ]; then
+	[ -z "$tsa_ca" ] || fail "SIGN_TSA_CA checks the time stamps of signatures, which only SIGN_CA checks; give SIGN_CA too"
+	exit 0
+fi
 if [ -z "$signer" ]; then
 	[ "${ALLOW_ANY_SIGNER:-}" = 1 ] ||
 		fail "with SIGN_CA alone a signature by any certificate that $ca issued would pass; give the publisher's SIGNER_SHA256=<certificate's SHA-256 fingerprint>, or ALLOW_ANY_SIGNER=1 to accept any"

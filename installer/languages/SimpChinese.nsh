@@ -5,7 +5,7 @@ LangString ADMIN_TO_INSTALL ${LANG_SIMPCHINESE} "为所有用户安装 $(^Name) 
 LangString ADMIN_TO_REMOVE ${LANG_SIMPCHINESE} "为所有用户删除 $(^Name) 需要管理员帐户。"
 LangString LEFT_BEHIND ${LANG_SIMPCHINESE} "位于 $OwnFolder 的这份 $(^Name) 已不再是已安装的副本。只会删除它的文件；已安装的副本及其注册信息保持不变。"
 LangString BAD_FOLDER ${LANG_SIMPCHINESE} "安装程序无法使用 /D=$GivenFolder：/D= 必须放在最后，即使文件夹名称包含空格也不能加引号，并且必须是文件夹（而不是文件）的完整路径，例如 C:\Games\Quarrion Shell。"
-LangString NOT_OURS ${LANG_SIMPCHINESE} "$INSTDIR 中已有其他程序的文件（$0）。请选择一个空文件夹，或 $(^Name) 所在的文件夹。"
+LangString NOT_OURS ${LANG_SIMPCHINESE} "$INSTDIR 中已有其他程序的文件（$ForeignFile）。请选择一个空文件夹，或 $(^Name) 所在的文件夹。"
 LangString OTHER_MODE_HERE ${LANG_SIMPCHINESE} "$INSTDIR 中已安装了另一种模式（所有用户或单个用户）的 $(^Name) 副本。请选择其他文件夹，或先卸载该副本。"
 LangString CANNOT_WRITE ${LANG_SIMPCHINESE} "安装程序无法写入 $INSTDIR\$FileName。"
 LangString IN_USE_ASK ${LANG_SIMPCHINESE} "$INSTDIR\$FileName 正在使用中。请关闭已打开的 $(^Name) 消息（标题为 $\"Oopsie...$\"），然后单击“重试”。"
