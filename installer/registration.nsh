@@ -109,7 +109,7 @@ FunctionEnd
     WriteRegStr SHCTX "${KEY}" "${NAME}" `${VALUE}`
 !macroend
 !macro WriteSharedText KEY NAME VALUE
-    WriteRegStr SHCTX "${KEY}" "${NAME}" `${VALUE}`
+    !insertmacro WriteText "${KEY}" "${NAME}" `${VALUE}`
 !macroend
 !macro WriteNumber KEY NAME VALUE
     WriteRegDWORD SHCTX "${KEY}" "${NAME}" ${VALUE}
@@ -118,7 +118,7 @@ FunctionEnd
     DeleteRegKey SHCTX "${KEY}"
 !macroend
 !macro RemoveNumber KEY NAME VALUE
-    DeleteRegKey SHCTX "${KEY}"
+    !insertmacro RemoveText "${KEY}" "${NAME}" "${VALUE}"
 !macroend
 !macro RemoveSharedText KEY NAME VALUE
     DeleteRegValue SHCTX "${KEY}" "${NAME}"

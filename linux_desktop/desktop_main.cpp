@@ -28,6 +28,7 @@
 namespace {
 
 using desktop::Failure;
+using desktop::FolderOf;
 using desktop::Kind;
 using desktop::LinuxFiles;
 
@@ -114,17 +115,22 @@ class Registration {
 
         Made made;
         try {
-            for (const auto& folder : {own_, entry.substr(0, entry.rfind('/')),
-                                       mimeapps.substr(0, mimeapps.rfind('/'))}) {
+            for (const auto& folder : {own_, FolderOf(entry), FolderOf(mimeapps)}) {
                 files_.CreateFolders(folder, made.folders);
             }
-            made.Add(files_.KindOf(icon_) == Kind::absent, icon_, made.files);
+            if (files_.KindOf(icon_) == Kind::absent) {
+                made.files.push_back(icon_);
+            }
             files_.Replace(icon_, icon);
             for (const auto& [target, link] : Links()) {
-                made.Add(!files_.Listed(link), link, made.links);
+                if (!files_.Listed(link)) {
+                    made.links.push_back(link);
+                }
                 files_.MakeLink(target, link);
             }
-            made.Add(files_.KindOf(entry) == Kind::absent, entry, made.files);
+            if (files_.KindOf(entry) == Kind::absent) {
+                made.files.push_back(entry);
+            }
             files_.Replace(entry, desktop::EntryText({std::string(product),
                                                       "Opens quarrion:// links with the game in "
                                                       "the Wine prefix " +
@@ -185,12 +191,6 @@ class Registration {
         std::vector<std::string> folders; // outermost first
         std::vector<std::string> files;
         std::vector<std::string> links;
-
-        static void Add(bool isNew, const std::string& path, std::vector<std::string>& list) {
-            if (isNew) {
-                list.push_back(path);
-            }
-        }
     };
 
     void TakeBack(const Made& made) const noexcept {
@@ -296,7 +296,7 @@ class Registration {
     void UpdateDatabase() const {
         const std::string tool = "/usr/bin/update-desktop-database";
         if (files_.KindOf(tool) != Kind::absent) {
-            files_.Run({tool, "-q", entry_.substr(0, entry_.rfind('/'))});
+            files_.Run({tool, "-q", FolderOf(entry_)});
         }
     }
 

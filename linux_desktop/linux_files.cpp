@@ -35,11 +35,11 @@ template <class Done> void WaitFor(Done done, const std::string& what) {
     throw Failure("timed out: " + what);
 }
 
+} // namespace
+
 std::string FolderOf(const std::string& path) {
     return path.substr(0, path.rfind('/'));
 }
-
-} // namespace
 
 LinuxFiles::LinuxFiles() {
     const HMODULE kernel = ::GetModuleHandleW(L"kernel32.dll");

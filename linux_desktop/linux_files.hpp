@@ -15,6 +15,9 @@ class Failure : public std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
+// The folder a path is in.
+std::string FolderOf(const std::string& path);
+
 // What a path names, for a path whose folders are already resolved.
 enum class Kind {
     absent,     // nothing

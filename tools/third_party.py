@@ -43,22 +43,19 @@ def nsis_stub():
 
 def package_of(path):
     """The Debian package that holds the file, with its version and architecture."""
-    real = os.path.realpath(path)
-    owner = subprocess.run(["dpkg", "-S", real], check=True, capture_output=True,
-                           text=True).stdout.split(":")[0]
-    version, arch = subprocess.run(["dpkg-query", "-W", "-f=${Version} ${Architecture}", owner],
-                                   check=True, capture_output=True, text=True).stdout.split()
-    return {"name": owner, "version": version, "arch": arch}
+    return installed(subprocess.run(["dpkg", "-S", os.path.realpath(path)], check=True,
+                                    capture_output=True, text=True).stdout.split(":")[0])
 
 
 def installed(name):
+    """An installed Debian package, with its version and architecture."""
     version, arch = subprocess.run(["dpkg-query", "-W", "-f=${Version} ${Architecture}", name],
                                    check=True, capture_output=True, text=True).stdout.split()
     return {"name": name, "version": version, "arch": arch}
 
 
-# Each component shipped inside our executables: what it is, a file of it that goes in, the
-# copyright file's stanzas that cover what goes in (by their Files patterns), and its licence.
+# Each component shipped inside our executables: what it is, a file of it that goes in, and
+# which of its copyright file's stanzas cover what goes in (by their Files patterns).
 COMPONENTS = [
     {
         "name": "mingw-w64 runtime libraries: the C runtime's start-up code, libmingw32 and "

@@ -253,8 +253,10 @@ if mount -t tmpfs -o size=64k tmpfs "$work/full" 2>/dev/null; then
 	cp "$work/full/mimeapps.list" "$work/full.seed"
 	dd if=/dev/zero of="$work/full/filler" bs=4096 2>/dev/null || true
 	status=0
-	XDG_CONFIG_HOME="$work/full" wine "$bin/quarrion_desktop.exe" register CurrentUser 'C:\qs-direct' "$icon" \
-		</dev/null >"$work/said" 2>>"$work/wine.log" || status=$?
+	(
+		export XDG_CONFIG_HOME="$work/full"
+		registrar register CurrentUser 'C:\qs-direct' "$icon"
+	) || status=$?
 	[ $status -eq 1 ] || fail "a full disk: the registrar exited with $status"
 	cmp -s "$work/full/mimeapps.list" "$work/full.seed" || fail "a full disk changed mimeapps.list"
 	[ ! -e "$own" ] && [ ! -e "$apps/$entry" ] || fail "a full disk left our files behind"
