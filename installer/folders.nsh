@@ -9,6 +9,8 @@
 !define EXIT_NOT_OURS 145 ; ERROR_DIR_NOT_EMPTY: the folder holds files of another program
 !define EXIT_BAD_FOLDER 267 ; ERROR_DIRECTORY: /D= names nothing that can be an install folder
 !define EXIT_OTHER_MODE 183 ; ERROR_ALREADY_EXISTS: the folder holds the other mode's copy
+; The uninstaller's folder holds no record of an install of ours: it removes nothing.
+!define EXIT_NOT_A_COPY 1605 ; ERROR_UNKNOWN_PRODUCT
 ; Under Wine, installed (or removed) for Windows programs, but not for the Linux desktop's.
 !define EXIT_NO_LINUX_HANDLER 1155 ; ERROR_NO_ASSOCIATION
 
@@ -20,23 +22,22 @@
     Abort
 !macroend
 
-; NSIS drops a /D= it cannot use (a relative path, "C:/x", a file, one after a tab) and goes on
-; with the default folder; a quoted one it does not see at all. Either would install where nobody
-; asked. /D= takes the rest of the line, so a switch after it would become part of the folder.
+; NSIS drops a /D= it cannot use (a relative path, "C:/x", a file, an empty one, one after
+; anything but a blank) and goes on with the default folder; a quoted one it does not see at all.
+; Either would install where nobody asked. /D= takes the rest of the line, so a switch after it
+; would become part of the folder.
 Function CheckRequestedFolder
     System::Call 'kernel32::GetCommandLineW() t .r0'
     StrLen $1 $0
-    StrCpy $2 0
+    StrCpy $2 1
     ${Do}
         ${IfThen} $2 >= $1 ${|} Return ${|}
-        StrCpy $3 $0 4 $2
+        StrCpy $3 $0 3 $2
+        ${IfThen} $3 == "/D=" ${|} ${ExitDo} ${|}
         IntOp $2 $2 + 1
-        ${If} $3 == " /D="
-        ${OrIf} $3 == "$\t/D="
-        ${OrIf} $3 == '"/D='
-            ${ExitDo}
-        ${EndIf}
     ${Loop}
+    IntOp $3 $2 - 1
+    StrCpy $3 $0 1 $3 ; what comes before it: NSIS reads it after one blank only
     IntOp $2 $2 + 3
     StrCpy $0 $0 "" $2
     ; As NSIS reads it: one separator at the end goes.
@@ -64,7 +65,8 @@ Function CheckRequestedFolder
     ${Loop}
     StrCpy $GivenFolder $0
     ${If} $0 != $R0
-    ${OrIf} $3 == '"/D='
+    ${OrIf} $0 == ""
+    ${OrIf} $3 != " "
     ${OrIf} $1 != ""
         !insertmacro FailInstall ${EXIT_BAD_FOLDER} "$(BAD_FOLDER)"
     ${EndIf}
@@ -158,8 +160,8 @@ Function VersionText
 FunctionEnd
 
 ; Leaves in $ForeignFile the name of the first file in $INSTDIR that is not this program's, or
-; "": ours are the files quarrion_shell.exe and THIRD-PARTY-NOTICES.txt, and an uninstall.exe
-; that carries our company and product names.
+; "": ours are the files quarrion_shell.exe, THIRD-PARTY-NOTICES.txt and uninstall.dat, and an
+; uninstall.exe that carries our company and product names.
 ; A game's folder, say, holds its own uninstall.exe, which ours would overwrite and then delete.
 Function FindForeignFile
     StrCpy $0 ""
@@ -171,6 +173,7 @@ Function FindForeignFile
             StrCpy $0 $2
             ${If} $2 == "${SHELL_NAME}"
             ${OrIf} $2 == "${NOTICES_NAME}"
+            ${OrIf} $2 == "${RECORD_NAME}"
                 ${IfNot} ${FileExists} "$INSTDIR\$2\*.*"
                     StrCpy $0 ""
                 ${EndIf}
@@ -195,31 +198,42 @@ Function FindForeignFile
     StrCpy $ForeignFile $0
 FunctionEnd
 
-; Leaves in $0 "yes" when $INSTDIR is where the other mode's copy is installed: one folder holds
-; one copy, or removing either would take the other's files.
-Function FindOtherModesCopy
-    ${If} $MultiUser.InstallMode == "AllUsers"
-        ReadRegStr $0 HKCU "${UNINSTALL_KEY}" "InstallLocation"
-    ${Else}
-        ReadRegStr $0 HKLM "${UNINSTALL_KEY}" "InstallLocation"
-    ${EndIf}
-    ${If} $0 == $INSTDIR
-        StrCpy $0 "yes"
-    ${Else}
-        StrCpy $0 ""
-    ${EndIf}
+; quarrion_record.exe, which keeps the record, from the temp folder; setup and the uninstaller
+; each carry it.
+!macro DefineExtractRecordKeeper UN
+    Function ${UN}ExtractRecordKeeper
+        InitPluginsDir
+        SetDateSave off ; a date stored would vary from build to build
+        File "/oname=$PLUGINSDIR\quarrion_record.exe" "${RECORD_EXE}"
+        SetDateSave on
+    FunctionEnd
+!macroend
+!insertmacro DefineExtractRecordKeeper ""
+!insertmacro DefineExtractRecordKeeper "un."
+
+; Leaves in $0 0 when setup may write our files in $INSTDIR as they are; 183 when the folder is
+; the other mode's copy, whatever spelling reaches it (a subst drive, a link, 8.3 names); 145,
+; with the name in $ForeignFile, when the folder or one of our files in it is a link elsewhere.
+Function CheckFolderIdentity
+    Call ExtractRecordKeeper
+    nsExec::ExecToStack '"$PLUGINSDIR\quarrion_record.exe" check $MultiUser.InstallMode "$INSTDIR" ${OUR_FILES}'
+    Pop $0
+    Pop $ForeignFile
 FunctionEnd
 
 ; The directory page keeps a player on it until the folder is one setup may use.
 Function CheckChosenFolder
     Call NormalizeInstallFolder
     Call FindForeignFile
+    ${If} $ForeignFile == ""
+        Call CheckFolderIdentity
+        ${IfThen} $0 == ${EXIT_NOT_OURS} ${|} StrCpy $0 "" ${|}
+    ${EndIf}
     ${If} $ForeignFile != ""
         MessageBox MB_OK|MB_ICONEXCLAMATION "$(NOT_OURS)" /SD IDOK
         Abort
     ${EndIf}
-    Call FindOtherModesCopy
-    ${If} $0 != ""
+    ${If} $0 == ${EXIT_OTHER_MODE}
         MessageBox MB_OK|MB_ICONEXCLAMATION "$(OTHER_MODE_HERE)" /SD IDOK
         Abort
     ${EndIf}
@@ -270,18 +284,54 @@ FunctionEnd
     ${Loop}
 !macroend
 
+; Every file of ours still as installed, the uninstaller itself last (RemoveRecordAndFolders). A
+; file changed since, or a link at its name, is not ours to remove and stays.
+Function un.RemoveOurFiles
+    StrCpy $R1 $OurFiles
+    ${Do}
+        ${WordFind} $R1 "|" "+1" $R2
+        ${IfThen} $R2 == $R1 ${|} ${ExitDo} ${|}
+        ${If} $R2 != "uninstall.exe"
+            !insertmacro RemoveOurFile $R2
+        ${EndIf}
+        StrLen $R3 $R2
+        IntOp $R3 $R3 + 1
+        StrCpy $R1 $R1 "" $R3
+    ${Loop}
+FunctionEnd
+
 ; Before anything is registered: the folder checked (as on the folder page) and made, with the
-; folders this install makes recorded, so that its uninstall removes those and no other; an
-; upgrade in place keeps the record of the install that made them.
+; folders this install makes kept for the record, so that its uninstall removes those and no
+; other; an upgrade in place keeps the record of the install that made them.
 Function PrepareInstallFolder
     Call NormalizeInstallFolder
     Call FindForeignFile
     ${If} $ForeignFile != ""
         !insertmacro FailInstall ${EXIT_NOT_OURS} "$(NOT_OURS)"
     ${EndIf}
-    Call FindOtherModesCopy
-    ${If} $0 != ""
+    Call CheckFolderIdentity
+    ${If} $0 == ${EXIT_NOT_OURS}
+        !insertmacro FailInstall ${EXIT_NOT_OURS} "$(NOT_OURS)"
+    ${ElseIf} $0 == ${EXIT_OTHER_MODE}
         !insertmacro FailInstall ${EXIT_OTHER_MODE} "$(OTHER_MODE_HERE)"
+    ${ElseIf} $0 != 0
+        !insertmacro FailInstall ${EXIT_CANNOT_WRITE} "$(CANNOT_CREATE)"
+    ${EndIf}
+    ; An earlier version's copy here kept no record: its own uninstaller removes it first, giving
+    ; back what it took over, so that this install records what was there before it.
+    ${If} ${FileExists} "$INSTDIR\uninstall.exe"
+    ${AndIfNot} ${FileExists} "$INSTDIR\${RECORD_NAME}"
+        StrCpy $FileName "uninstall.exe"
+        ClearErrors
+        ExecWait '"$INSTDIR\uninstall.exe" /S _?=$INSTDIR' $0
+        ${If} $0 == ${EXIT_IN_USE}
+            !insertmacro FailInstall ${EXIT_IN_USE} "$(IN_USE_FAIL)"
+        ${ElseIf} ${Errors}
+        ${OrIf} $0 <> 0
+        ${AndIf} $0 <> ${EXIT_NOT_A_COPY}
+            !insertmacro FailInstall ${EXIT_CANNOT_WRITE} "$(CANNOT_WRITE)"
+        ${EndIf}
+        Delete "$INSTDIR\uninstall.exe"
     ${EndIf}
     StrCpy $CreatedFolders ""
     StrCpy $0 $INSTDIR
@@ -290,11 +340,6 @@ Function PrepareInstallFolder
         ${GetParent} $0 $0
         ${IfThen} $0 == "" ${|} ${ExitDo} ${|}
     ${Loop}
-    ReadRegStr $0 SHCTX "${UNINSTALL_KEY}" "InstallLocation"
-    ${If} $0 == $INSTDIR
-    ${AndIf} $CreatedFolders == ""
-        ReadRegStr $CreatedFolders SHCTX "${UNINSTALL_KEY}" "CreatedFolders"
-    ${EndIf}
     ClearErrors
     CreateDirectory "$INSTDIR"
     ${If} ${Errors}
@@ -314,27 +359,17 @@ Function WriteProgramFiles
     SetOverwrite on
 FunctionEnd
 
-; The folders to remove once the files are gone: those the install recorded, or for a copy left
-; behind, which has no record, its own folder alone.
-Function un.FindCreatedFolders
-    ${If} $NotRegistered != 1
-        ReadRegStr $CreatedFolders SHCTX "${UNINSTALL_KEY}" "CreatedFolders"
-    ${Else}
-        StrCpy $CreatedFolders "$INSTDIR|"
+; Last: the uninstaller, when it is as installed and not the one running (run in place, _?=),
+; then the record and, once empty, the folders the install made.
+Function un.RemoveRecordAndFolders
+    ClearErrors
+    ${WordFind} "|$OurFiles" "|uninstall.exe|" "E+1{" $0
+    ${IfNot} ${Errors}
+        Delete "$INSTDIR\uninstall.exe"
     ${EndIf}
-FunctionEnd
-
-; Each recorded folder, innermost first, once it is empty.
-Function un.RemoveCreatedFolders
-    Delete "$INSTDIR\uninstall.exe" ; unless this is it, run in place (_?=)
     ; A folder that is the uninstaller's own working folder cannot be removed.
     SetOutPath "$TEMP"
-    ${Do}
-        ${WordFind} $CreatedFolders "|" "+1" $0
-        ${IfThen} $0 == $CreatedFolders ${|} ${ExitDo} ${|}
-        RMDir $0
-        StrLen $1 $0
-        IntOp $1 $1 + 1
-        StrCpy $CreatedFolders $CreatedFolders "" $1
-    ${Loop}
+    nsExec::ExecToStack '"$PLUGINSDIR\quarrion_record.exe" finish "$INSTDIR"'
+    Pop $0
+    Pop $0
 FunctionEnd

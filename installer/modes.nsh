@@ -28,41 +28,51 @@
     ${EndIf}
 !macroend
 
-; An uninstaller belongs to the install whose Apps entry names its own folder, whatever switch it
-; was given, so removing one mode's copy never touches the other's keys. MultiUser would move
-; $INSTDIR to the mode's recorded folder; the uninstaller always removes its own. A copy left
-; behind by an install into another folder matches neither: it removes its files and no keys.
+; An uninstaller removes the copy in its own folder ($INSTDIR, in its one spelling), as the
+; record there describes it, whatever switch it was given and whatever the registry says: the
+; mode it was installed for, and whether it is still that mode's installed copy (the Apps entry
+; names this folder, however spelt). Removing one mode's copy never touches the other's keys. A
+; copy left behind by an install into another folder removes its files and no keys. A folder
+; without a record of our install is not ours: nothing is removed.
 Function un.onInit
     Call un.NormalizeInstallFolder
-    StrCpy $R0 $INSTDIR
     StrCpy $OwnFolder $INSTDIR
-    ReadRegStr $0 HKCU "${UNINSTALL_KEY}" "InstallLocation"
-    ReadRegStr $1 HKLM "${UNINSTALL_KEY}" "InstallLocation"
-    ; The language this copy was installed in, before the first message.
-    ${If} $0 == $R0
-        ReadRegDWORD $2 HKCU "${UNINSTALL_KEY}" "Language"
-    ${ElseIf} $1 == $R0
-        ReadRegDWORD $2 HKLM "${UNINSTALL_KEY}" "Language"
+    Call un.ExtractRecordKeeper
+    nsExec::ExecToStack '"$PLUGINSDIR\quarrion_record.exe" inspect "$INSTDIR" ${OUR_FILES}'
+    Pop $0
+    Pop $1
+    ${If} $0 != 0
+        MessageBox MB_OK|MB_ICONSTOP "$(NOT_A_COPY)" /SD IDOK
+        SetErrorLevel ${EXIT_NOT_A_COPY}
+        Quit
     ${EndIf}
-    ${If} $2 != ""
-        StrCpy $LANGUAGE $2
+    ${WordFind} $1 "|" "+1" $2 ; the mode
+    ${WordFind} $1 "|" "+2" $3 ; registered, or left behind
+    StrLen $4 "$2|$3|"
+    StrCpy $OurFiles $1 "" $4
+    ; The language this copy was installed in, before the first message.
+    ${If} $3 == "registered"
+        ${If} $2 == "AllUsers"
+            ReadRegDWORD $4 HKLM "${UNINSTALL_KEY}" "Language"
+        ${Else}
+            ReadRegDWORD $4 HKCU "${UNINSTALL_KEY}" "Language"
+        ${EndIf}
+        ${IfThen} $4 != "" ${|} StrCpy $LANGUAGE $4 ${|}
     ${EndIf}
     !insertmacro RefuseAllUsersWithoutAdministrator "un." "$(ADMIN_TO_REMOVE)"
     !insertmacro MULTIUSER_UNINIT
-    ReadRegStr $0 HKCU "${UNINSTALL_KEY}" "InstallLocation"
-    ReadRegStr $1 HKLM "${UNINSTALL_KEY}" "InstallLocation"
-    ${If} $0 == $R0
+    ${If} $2 == "CurrentUser"
         Call un.MultiUser.InstallMode.CurrentUser
-    ${ElseIf} $1 == $R0
+    ${Else}
         Call un.MultiUser.InstallMode.AllUsers
         ${If} $MultiUser.InstallMode != "AllUsers"
             MessageBox MB_OK|MB_ICONSTOP "$(ADMIN_TO_REMOVE)" /SD IDOK
             Call un.QuitForAdministrator
         ${EndIf}
-    ${Else}
+    ${EndIf}
+    ${If} $3 != "registered"
         StrCpy $NotRegistered 1
         MessageBox MB_OK|MB_ICONINFORMATION "$(LEFT_BEHIND)" /SD IDOK
     ${EndIf}
-    StrCpy $INSTDIR $R0
+    StrCpy $INSTDIR $OwnFolder
 FunctionEnd
-

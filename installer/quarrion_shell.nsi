@@ -3,7 +3,7 @@
 ; friendly name. Built by CMake, which passes the product's version and names from the one place
 ; they are kept:
 ;   makensis -DVERSION=1.0.0.4 -DCOMPANY=... -DPRODUCT=... -DFOLDER=... -DID=...
-;            -DSHELL_EXE=<program as shipped>
+;            -DSHELL_EXE=<program as shipped> -DRECORD_EXE=<quarrion_record.exe>
 ;            -DICON=<icon> -DDESKTOP_EXE=<quarrion_desktop.exe> -DDESKTOP_ICON=<png>
 ;            -DNOTICES=<THIRD-PARTY-NOTICES.txt>
 ;            -DOUTFILE=<setup exe> -DFINALIZE=<command> quarrion_shell.nsi
@@ -26,6 +26,10 @@ SetCompressor /SOLID lzma
 
 !define SHELL_NAME "quarrion_shell.exe"
 !define NOTICES_NAME "THIRD-PARTY-NOTICES.txt"
+; What the install changed, beside the program, for its uninstall (quarrion_record.exe).
+!define RECORD_NAME "uninstall.dat"
+; The files the record keeps the SHA-256 of, as quarrion_record.exe takes them.
+!define OUR_FILES '"${SHELL_NAME}" uninstall.exe "${NOTICES_NAME}"'
 !define SCHEME_KEY "Software\Classes\quarrion"
 !define PROGID "${COMPANY}.${ID}.Link"
 !define PROGID_KEY "Software\Classes\${PROGID}"
@@ -34,8 +38,6 @@ SetCompressor /SOLID lzma
 !define REGISTERED_APPS_KEY "Software\RegisteredApplications"
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\${ID}"
 !define GAME_KEY "Software\Dunmarch\Quarrion"
-; The scheme's registration as another program had it before this install took the scheme over.
-!define PREVIOUS_HANDLER_KEY "Software\${COMPANY}\${FOLDER}\PreviousHandler"
 !define OPEN_COMMAND '"$INSTDIR\${SHELL_NAME}" %1'
 
 ; A standard user runs it without a prompt (as invoker); an administrator is asked to elevate.
@@ -72,7 +74,10 @@ VIAddVersionKey /LANG=1033 "LegalCopyright" "Copyright (C) ${COMPANY}"
 Var GameNote
 Var Attempts ; writes of a file in use so far
 Var FileName ; the file being written or removed, for the messages
-Var NotRegistered ; the uninstaller's copy is not the installed one of either mode
+Var NotRegistered ; the uninstaller's copy is not the installed one of its mode
+Var OurFiles ; the uninstaller's: our files still as installed, each followed by |
+Var PlanFile ; setup's plan of shared registry values, for quarrion_record.exe
+Var PlanView ; "64" while the plan is for the 64-bit registry view
 Var OwnFolder ; the uninstaller's own folder, for the messages
 Var RequestedFolder ; the folder /D= gave, which the directory page shows
 Var GivenFolder ; what /D= gave, for the messages
@@ -119,8 +124,8 @@ Var EstimatedSize ; of our files, in KB
 !insertmacro Language "SimpChinese"
 !insertmacro Language "Japanese"
 
-!include "${__FILEDIR__}\modes.nsh"
 !include "${__FILEDIR__}\folders.nsh"
+!include "${__FILEDIR__}\modes.nsh"
 !include "${__FILEDIR__}\registration.nsh"
 !include "${__FILEDIR__}\linux_desktop.nsh"
 
@@ -150,17 +155,16 @@ Section "Install"
     !insertmacro LinuxDesktop register "$PLUGINSDIR\quarrion-shell.png" "$(LINUX_NOT_REGISTERED)"
 SectionEnd
 
-; The program first: while it cannot be removed, its registration stays, and the uninstall can
-; be run again once it is closed. Then the registration, then the uninstaller itself, kept until
-; now to run again, then the folders the install made.
+; Our files first, each only while it is as installed: while one cannot be removed, the
+; registration stays, and the uninstall can be run again once it is closed. Then the
+; registration, then the uninstaller itself, kept until now to run again, the record and the
+; folders the install made.
 Section "Uninstall"
-    Call un.FindCreatedFolders
-    !insertmacro RemoveOurFile "${SHELL_NAME}"
-    Delete "$INSTDIR\${NOTICES_NAME}"
+    Call un.RemoveOurFiles
     ${If} $NotRegistered != 1
         ReadRegStr $2 SHCTX "${UNINSTALL_KEY}" "LinuxDesktopEntry"
         !insertmacro LinuxDesktop unregister $2 "$(LINUX_NOT_REMOVED)"
         Call un.Unregister
     ${EndIf}
-    Call un.RemoveCreatedFolders
+    Call un.RemoveRecordAndFolders
 SectionEnd

@@ -1,60 +1,20 @@
 ; The registry: the scheme, taken over from another program and given back to it; Default apps,
-; the ProgID and the friendly name; the Apps entry. Everything but the scheme is one list per
-; place, which the install writes and the uninstall removes, so a value added to a list is
-; removed with it.
+; the ProgID and the friendly name; the Apps entry. Each is a list that setup and its uninstaller
+; share. Keys of our own (the ProgID, our company's, the Apps entry) are written as they are and
+; removed whole. A value in a place other programs share (the scheme, Applications, the list of
+; registered applications) goes through quarrion_record.exe, which records what it held before
+; and gives that back on uninstall while the value is still ours.
 
-; The program a registered command starts: up to the closing quote, or up to the first blank.
-; Takes the command on the stack and leaves the program there.
-!macro DefineProgramOfCommand UN
-    Function ${UN}ProgramOfCommand
-        Exch $0
-        Push $1
-        Push $2
-        Push $3
-        StrCpy $1 $0 1
-        ${If} $1 == '"'
-            StrCpy $0 $0 "" 1
-            StrCpy $2 '"'
-        ${Else}
-            StrCpy $2 ' '
-        ${EndIf}
-        StrCpy $1 0
-        ${Do}
-            StrCpy $3 $0 1 $1
-            ${IfThen} $3 == $2 ${|} ${ExitDo} ${|}
-            ${IfThen} $3 == "" ${|} ${ExitDo} ${|}
-            IntOp $1 $1 + 1
-        ${Loop}
-        StrCpy $0 $0 $1
-        Pop $3
-        Pop $2
-        Pop $1
-        Exch $0
-    FunctionEnd
+; Windows runs the scheme's default verb, through its DelegateExecute object when one is named:
+; for links to run our command, the default is "open" and no such object is named.
+!macro SchemeRegistration DO
+    !insertmacro ${DO}SharedText "${SCHEME_KEY}" "" "URL:Quarrion Protocol"
+    !insertmacro ${DO}SharedText "${SCHEME_KEY}" "URL Protocol" ""
+    !insertmacro ${DO}SharedText "${SCHEME_KEY}\DefaultIcon" "" '"$INSTDIR\${SHELL_NAME}",0'
+    !insertmacro ${DO}SharedText "${SCHEME_KEY}\shell" "" "open"
+    !insertmacro ${DO}SharedText "${SCHEME_KEY}\shell\open\command" "" '${OPEN_COMMAND}'
+    !insertmacro ${DO}SharedRemoval "${SCHEME_KEY}\shell\open\command" "DelegateExecute"
 !macroend
-!insertmacro DefineProgramOfCommand ""
-!insertmacro DefineProgramOfCommand "un."
-
-; Before taking the scheme over, keeps another program's registration to give back on uninstall:
-; its command, name and icon. Another copy of this program, or this copy again, is not kept.
-Function KeepPreviousHandler
-    ReadRegStr $0 SHCTX "${SCHEME_KEY}\shell\open\command" ""
-    ${If} $0 == ""
-        Return
-    ${EndIf}
-    Push $0
-    Call ProgramOfCommand
-    Pop $1
-    ${GetFileName} $1 $1
-    ${If} $1 == "${SHELL_NAME}"
-        Return
-    ${EndIf}
-    WriteRegStr SHCTX "${PREVIOUS_HANDLER_KEY}" "Command" $0
-    ReadRegStr $0 SHCTX "${SCHEME_KEY}" ""
-    WriteRegStr SHCTX "${PREVIOUS_HANDLER_KEY}" "Name" $0
-    ReadRegStr $0 SHCTX "${SCHEME_KEY}\DefaultIcon" ""
-    WriteRegStr SHCTX "${PREVIOUS_HANDLER_KEY}" "Icon" $0
-FunctionEnd
 
 ; Settings, Default apps is drawn by the 64-bit shell, which reads HKLM\Software in the native
 ; view; for a 32-bit installer that is WOW6432Node on 64-bit Windows. HKCU\Software and the
@@ -62,17 +22,21 @@ FunctionEnd
 !macro DefaultAppsView
     ${If} ${RunningX64}
         SetRegView 64
+        StrCpy $PlanView "64"
     ${EndIf}
 !macroend
+!macro DefaultView
+    SetRegView default
+    StrCpy $PlanView ""
+!macroend
 
-; Keys of our own, in the mode's hive (SHCTX); the uninstall removes each key whole.
+; Default apps lists link handlers registered here, and lets the user choose ours.
 !macro ClassesRegistration DO
-    ; Default apps lists link handlers registered here, and lets the user choose ours.
     !insertmacro ${DO}Text "${PROGID_KEY}" "" "Quarrion link"
     !insertmacro ${DO}Text "${PROGID_KEY}\DefaultIcon" "" '"$INSTDIR\${SHELL_NAME}",0'
     !insertmacro ${DO}Text "${PROGID_KEY}\shell\open\command" "" '${OPEN_COMMAND}'
     ; The name browsers show when they ask whether to open the link.
-    !insertmacro ${DO}Text "${APPLICATION_KEY}" "FriendlyAppName" "${PRODUCT}"
+    !insertmacro ${DO}SharedText "${APPLICATION_KEY}" "FriendlyAppName" "${PRODUCT}"
 !macroend
 
 ; Settings, Default apps, in the view the shell reads (DefaultAppsView): our capabilities, and
@@ -94,7 +58,6 @@ FunctionEnd
     !insertmacro ${DO}Text "${UNINSTALL_KEY}" "Publisher" "${COMPANY}"
     !insertmacro ${DO}Text "${UNINSTALL_KEY}" "DisplayIcon" '"$INSTDIR\${SHELL_NAME}",0'
     !insertmacro ${DO}Text "${UNINSTALL_KEY}" "InstallLocation" "$INSTDIR"
-    !insertmacro ${DO}Text "${UNINSTALL_KEY}" "CreatedFolders" "$CreatedFolders"
     !insertmacro ${DO}Text "${UNINSTALL_KEY}" "UninstallString" \
         '"$INSTDIR\uninstall.exe" /$MultiUser.InstallMode'
     !insertmacro ${DO}Text "${UNINSTALL_KEY}" "QuietUninstallString" \
@@ -104,15 +67,28 @@ FunctionEnd
     !insertmacro ${DO}Number "${UNINSTALL_KEY}" "EstimatedSize" $EstimatedSize
 !macroend
 
-; Values may hold double quotes, so they go in backquotes.
+; Plan: the shared values, one line each for quarrion_record.exe. Write: our own keys. Remove:
+; our own keys, whole; the record gives the shared values back. Values may hold double quotes,
+; so they go in backquotes.
+!macro PlanText KEY NAME VALUE
+!macroend
+!macro PlanNumber KEY NAME VALUE
+!macroend
+!macro PlanSharedText KEY NAME VALUE
+    FileWriteUTF16LE $PlanFile `set$\t$PlanView$\t${KEY}$\t${NAME}$\t${VALUE}$\r$\n`
+!macroend
+!macro PlanSharedRemoval KEY NAME
+    FileWriteUTF16LE $PlanFile `remove$\t$PlanView$\t${KEY}$\t${NAME}$\r$\n`
+!macroend
 !macro WriteText KEY NAME VALUE
     WriteRegStr SHCTX "${KEY}" "${NAME}" `${VALUE}`
 !macroend
-!macro WriteSharedText KEY NAME VALUE
-    !insertmacro WriteText "${KEY}" "${NAME}" `${VALUE}`
-!macroend
 !macro WriteNumber KEY NAME VALUE
     WriteRegDWORD SHCTX "${KEY}" "${NAME}" ${VALUE}
+!macroend
+!macro WriteSharedText KEY NAME VALUE
+!macroend
+!macro WriteSharedRemoval KEY NAME
 !macroend
 !macro RemoveText KEY NAME VALUE
     DeleteRegKey SHCTX "${KEY}"
@@ -121,34 +97,47 @@ FunctionEnd
     !insertmacro RemoveText "${KEY}" "${NAME}" "${VALUE}"
 !macroend
 !macro RemoveSharedText KEY NAME VALUE
-    DeleteRegValue SHCTX "${KEY}" "${NAME}"
-    DeleteRegKey /ifempty SHCTX "${KEY}"
+!macroend
+!macro RemoveSharedRemoval KEY NAME
 !macroend
 
-; Removes Default apps from the view in use, and our company's keys once nothing else is there.
-!macro RemoveDefaultApps
-    !insertmacro DefaultAppsRegistration Remove
+; Our company's keys, once nothing else is there.
+!macro RemoveCompanyKeys
     DeleteRegKey /ifempty SHCTX "Software\${COMPANY}\${FOLDER}"
     DeleteRegKey /ifempty SHCTX "Software\${COMPANY}"
 !macroend
 
 ; Every key goes to the hive of the mode (SHCTX): HKLM for everyone, HKCU for one user. The link
 ; goes in as %1 without quotes: the program takes its argument text as it is and refuses a
-; quoted link.
+; quoted link. The shared values come first, so a failure leaves nothing of ours registered.
 Function Register
-    Call KeepPreviousHandler
-    WriteRegStr SHCTX "${SCHEME_KEY}" "" "URL:Quarrion Protocol"
-    WriteRegStr SHCTX "${SCHEME_KEY}" "URL Protocol" ""
-    WriteRegStr SHCTX "${SCHEME_KEY}\DefaultIcon" "" '"$INSTDIR\${SHELL_NAME}",0'
-    WriteRegStr SHCTX "${SCHEME_KEY}\shell\open\command" "" '${OPEN_COMMAND}'
+    FileOpen $PlanFile "$PLUGINSDIR\plan.txt" w
+    !insertmacro DefaultView
+    !insertmacro SchemeRegistration Plan
+    !insertmacro ClassesRegistration Plan
+    !insertmacro DefaultAppsView
+    !insertmacro DefaultAppsRegistration Plan
+    !insertmacro DefaultView
+    FileClose $PlanFile
+    nsExec::ExecToStack '"$PLUGINSDIR\quarrion_record.exe" take $MultiUser.InstallMode "$INSTDIR" "$PLUGINSDIR\plan.txt" "$CreatedFolders" ${OUR_FILES}'
+    Pop $0
+    Pop $1
+    ${If} $0 != 0
+        DetailPrint $1
+        StrCpy $FileName "${RECORD_NAME}"
+        !insertmacro FailInstall ${EXIT_CANNOT_WRITE} "$(CANNOT_WRITE)"
+    ${EndIf}
     !insertmacro ClassesRegistration Write
     !insertmacro DefaultAppsView
     !insertmacro DefaultAppsRegistration Write
-    SetRegView default
-    ; Earlier versions wrote them where 64-bit Windows hides them from the shell.
+    !insertmacro DefaultView
+    ; Earlier versions wrote Default apps where 64-bit Windows hides it from the shell.
     ${If} ${RunningX64}
     ${AndIf} $MultiUser.InstallMode == "AllUsers"
-        !insertmacro RemoveDefaultApps
+        DeleteRegValue SHCTX "${REGISTERED_APPS_KEY}" "${PRODUCT}"
+        DeleteRegKey /ifempty SHCTX "${REGISTERED_APPS_KEY}"
+        DeleteRegKey SHCTX "${CAPABILITIES_KEY}"
+        !insertmacro RemoveCompanyKeys
     ${EndIf}
     ; Our files only, in KB.
     ${GetSize} "$INSTDIR" "/M=${SHELL_NAME} /S=0B /G=0" $0 $1 $2
@@ -163,146 +152,18 @@ Function Register
     System::Call 'shell32::SHChangeNotify(i 0x08000000, i 0, p 0, p 0)'
 FunctionEnd
 
-; Writes a text kept from the registry back as an expandable string when it holds environment
-; variables, as it will have been one.
-!macro WriteRegKeptText KEY TEXT
-    ExpandEnvStrings $9 "${TEXT}"
-    ${If} $9 == "${TEXT}"
-        WriteRegStr SHCTX "${KEY}" "" "${TEXT}"
-    ${Else}
-        WriteRegExpandStr SHCTX "${KEY}" "" "${TEXT}"
-    ${EndIf}
-!macroend
-
-; Leaves "yes" on the stack when FILE may be a program that is there, "" when it is shown to be
-; gone: a full path is looked at, with ".exe" added when it has no extension, as process creation
-; does; a bare name is looked for on the search path; anything else (relative, on a network
-; share that may be away) is not shown gone.
-Function un.ProgramFileMayBeThere
-    Exch $0
-    Push $1
-    Push $2
-    StrCpy $1 $0 1 1
-    StrCpy $2 $0 2
-    ${If} $0 == ""
-        StrCpy $0 ""
-    ${ElseIf} $1 == ":"
-        ${GetFileExt} $0 $1
-        ${IfThen} $1 == "" ${|} StrCpy $0 "$0.exe" ${|}
-        System::Call 'kernel32::GetFileAttributesW(w r0) i .r1'
-        IntOp $2 $1 & 0x10 ; a folder
-        ${If} $1 <> -1
-        ${AndIf} $2 = 0
-            StrCpy $0 "yes"
-        ${Else}
-            StrCpy $0 ""
-        ${EndIf}
-    ${ElseIf} $2 == "\\"
-        StrCpy $0 "yes"
-    ${Else}
-        ClearErrors
-        ${WordFind} $0 "\" "E+1" $1
-        ${If} ${Errors}
-            System::Call 'kernel32::SearchPathW(p 0, w r0, w ".exe", i ${NSIS_MAX_STRLEN}, w .r1, p 0) i .r2'
-            ${If} $2 > 0
-                StrCpy $0 "yes"
-            ${Else}
-                StrCpy $0 ""
-            ${EndIf}
-        ${Else}
-            StrCpy $0 "yes"
-        ${EndIf}
-    ${EndIf}
-    Pop $2
-    Pop $1
-    Exch $0
-FunctionEnd
-
-; Leaves "yes" on the stack when the program of COMMAND (on the stack) may still be there, read
-; as Windows runs it: environment variables as a 64-bit program sees them (%ProgramFiles% the
-; native folder), System32 without file-system redirection, and an unquoted path with blanks
-; tried at each blank, as process creation does. "" only when it is shown to be gone.
-Function un.ProgramMayBeThere
-    Exch $0
-    Push $1
-    Push $2
-    Push $3
-    ${If} ${RunningX64}
-        ${WordReplace} $0 "%ProgramFiles%" "%ProgramW6432%" "+" $0
-        ${WordReplace} $0 "%CommonProgramFiles%" "%CommonProgramW6432%" "+" $0
-        ${DisableX64FSRedirection}
-    ${EndIf}
-    ExpandEnvStrings $0 $0
-    StrCpy $1 $0 1
-    ${If} $1 == '"'
-        Push $0
-        Call un.ProgramOfCommand
-        Call un.ProgramFileMayBeThere
-        Pop $1
-    ${Else}
-        StrCpy $1 ""
-        StrCpy $2 0
-        ${Do}
-            StrCpy $3 $0 1 $2
-            ${If} $3 == " "
-            ${OrIf} $3 == ""
-                StrCpy $3 $0 $2
-                Push $3
-                Call un.ProgramFileMayBeThere
-                Pop $1
-                StrCpy $3 $0 1 $2
-            ${EndIf}
-            ${IfThen} $1 != "" ${|} ${ExitDo} ${|}
-            ${IfThen} $3 == "" ${|} ${ExitDo} ${|}
-            IntOp $2 $2 + 1
-        ${Loop}
-    ${EndIf}
-    ${If} ${RunningX64}
-        ${EnableX64FSRedirection}
-    ${EndIf}
-    StrCpy $0 $1
-    Pop $3
-    Pop $2
-    Pop $1
-    Exch $0
-FunctionEnd
-
-; Gives the scheme back to the program it was taken from unless that program is shown to be
-; gone; then removes it. Another program that took the scheme over since keeps it.
-Function un.ReleaseScheme
-    ReadRegStr $0 SHCTX "${SCHEME_KEY}\shell\open\command" ""
-    ${If} $0 != '${OPEN_COMMAND}'
-        Return
-    ${EndIf}
-    ReadRegStr $0 SHCTX "${PREVIOUS_HANDLER_KEY}" "Command"
-    Push $0
-    Call un.ProgramMayBeThere
-    Pop $1
-    ${If} $1 == ""
-        DeleteRegKey SHCTX "${SCHEME_KEY}"
-        Return
-    ${EndIf}
-    !insertmacro WriteRegKeptText "${SCHEME_KEY}\shell\open\command" $0
-    ReadRegStr $0 SHCTX "${PREVIOUS_HANDLER_KEY}" "Name"
-    WriteRegStr SHCTX "${SCHEME_KEY}" "" $0
-    ReadRegStr $0 SHCTX "${PREVIOUS_HANDLER_KEY}" "Icon"
-    ${If} $0 == ""
-        DeleteRegKey SHCTX "${SCHEME_KEY}\DefaultIcon"
-    ${Else}
-        !insertmacro WriteRegKeptText "${SCHEME_KEY}\DefaultIcon" $0
-    ${EndIf}
-FunctionEnd
-
-; Everything Register wrote, the scheme given back or removed.
+; The shared values given back from the record, then our own keys removed.
 Function un.Unregister
-    Call un.ReleaseScheme
-    DeleteRegKey SHCTX "${PREVIOUS_HANDLER_KEY}"
+    nsExec::ExecToStack '"$PLUGINSDIR\quarrion_record.exe" give-back "$INSTDIR"'
+    Pop $0
+    Pop $1
+    ${IfThen} $0 != 0 ${|} DetailPrint $1 ${|}
     !insertmacro DefaultAppsView
-    !insertmacro RemoveDefaultApps
-    SetRegView default
-    ; Also where earlier versions wrote it on 64-bit Windows; elsewhere it is already gone.
-    !insertmacro RemoveDefaultApps
+    !insertmacro DefaultAppsRegistration Remove
+    !insertmacro RemoveCompanyKeys
+    !insertmacro DefaultView
     !insertmacro ClassesRegistration Remove
     !insertmacro AppsEntry Remove
+    !insertmacro RemoveCompanyKeys
     System::Call 'shell32::SHChangeNotify(i 0x08000000, i 0, p 0, p 0)'
 FunctionEnd

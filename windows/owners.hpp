@@ -30,6 +30,25 @@ class UniqueHandle {
     HANDLE value_;
 };
 
+// An open registry key.
+class UniqueKey {
+  public:
+    UniqueKey() noexcept = default;
+    UniqueKey(const UniqueKey&) = delete;
+    UniqueKey& operator=(const UniqueKey&) = delete;
+    ~UniqueKey() {
+        if (value_ != nullptr) {
+            ::RegCloseKey(value_);
+        }
+    }
+
+    [[nodiscard]] HKEY get() const noexcept { return value_; }
+    HKEY* put() noexcept { return &value_; }
+
+  private:
+    HKEY value_ = nullptr;
+};
+
 class UniqueBstr {
   public:
     explicit UniqueBstr(BSTR value) noexcept : value_(value) {}

@@ -11,6 +11,7 @@ LangString CANNOT_WRITE ${LANG_CZECH} "Instalační program nemůže zapsat soub
 LangString IN_USE_ASK ${LANG_CZECH} "Soubor $INSTDIR\$FileName se používá. Zavřete otevřenou zprávu $(^Name) (s názvem $\"Oopsie...$\") a klikněte na Opakovat."
 LangString IN_USE_FAIL ${LANG_CZECH} "Instalační program nemůže nahradit soubor $INSTDIR\$FileName: soubor se používá."
 LangString UN_IN_USE_FAIL ${LANG_CZECH} "$(^Name) nelze odebrat: soubor $INSTDIR\$FileName se používá. Nic nebylo odebráno; zavřete program a spusťte odinstalaci znovu."
+LangString NOT_A_COPY ${LANG_CZECH} "$OwnFolder neobsahuje žádnou instalaci $(^Name): nic nebylo odebráno. Chcete-li $(^Name) odebrat, použijte Nastavení, Aplikace."
 LangString CANNOT_CREATE ${LANG_CZECH} "Instalační program nemůže vytvořit složku $INSTDIR."
 LangString LINUX_NOT_REGISTERED ${LANG_CZECH} "$(^Name) je nainstalován, ale odkazy otevřené v programech pro Linux ho nespustí:"
 LangString LINUX_NOT_REMOVED ${LANG_CZECH} "$(^Name) nemohl odebrat svou registraci z linuxového prostředí:"

@@ -11,6 +11,7 @@ LangString CANNOT_WRITE ${LANG_FRENCH} "Le programme d’installation ne peut pa
 LangString IN_USE_ASK ${LANG_FRENCH} "$INSTDIR\$FileName est en cours d’utilisation. Fermez le message de $(^Name) qui est ouvert (son titre est $\"Oopsie...$\"), puis cliquez sur Recommencer."
 LangString IN_USE_FAIL ${LANG_FRENCH} "Le programme d’installation ne peut pas remplacer $INSTDIR\$FileName : le fichier est en cours d’utilisation."
 LangString UN_IN_USE_FAIL ${LANG_FRENCH} "Impossible de supprimer $(^Name) : $INSTDIR\$FileName est en cours d’utilisation. Rien n’a été supprimé ; fermez le programme et relancez la désinstallation."
+LangString NOT_A_COPY ${LANG_FRENCH} "$OwnFolder ne contient aucune installation de $(^Name) : rien n'a été supprimé. Pour supprimer $(^Name), utilisez Paramètres, Applications."
 LangString CANNOT_CREATE ${LANG_FRENCH} "Le programme d’installation ne peut pas créer le dossier $INSTDIR."
 LangString LINUX_NOT_REGISTERED ${LANG_FRENCH} "$(^Name) est installé, mais les liens ouverts dans les programmes Linux ne le lanceront pas :"
 LangString LINUX_NOT_REMOVED ${LANG_FRENCH} "$(^Name) n’a pas pu supprimer son enregistrement auprès du bureau Linux :"

@@ -11,6 +11,7 @@ LangString CANNOT_WRITE ${LANG_GERMAN} "Das Setup kann $INSTDIR\$FileName nicht 
 LangString IN_USE_ASK ${LANG_GERMAN} "$INSTDIR\$FileName wird gerade verwendet. Schließen Sie die geöffnete Meldung von $(^Name) (Titel: $\"Oopsie...$\") und klicken Sie dann auf „Wiederholen“."
 LangString IN_USE_FAIL ${LANG_GERMAN} "Das Setup kann $INSTDIR\$FileName nicht ersetzen: Die Datei wird gerade verwendet."
 LangString UN_IN_USE_FAIL ${LANG_GERMAN} "$(^Name) kann nicht entfernt werden: $INSTDIR\$FileName wird gerade verwendet. Es wurde nichts entfernt; schließen Sie das Programm und deinstallieren Sie erneut."
+LangString NOT_A_COPY ${LANG_GERMAN} "$OwnFolder enthält keine Installation von $(^Name): Es wurde nichts entfernt. Um $(^Name) zu entfernen, verwenden Sie Einstellungen, Apps."
 LangString CANNOT_CREATE ${LANG_GERMAN} "Das Setup kann den Ordner $INSTDIR nicht anlegen."
 LangString LINUX_NOT_REGISTERED ${LANG_GERMAN} "$(^Name) ist installiert, aber in Linux-Programmen geöffnete Links starten es nicht:"
 LangString LINUX_NOT_REMOVED ${LANG_GERMAN} "$(^Name) konnte seine Registrierung beim Linux-Desktop nicht entfernen:"

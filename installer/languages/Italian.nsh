@@ -11,6 +11,7 @@ LangString CANNOT_WRITE ${LANG_ITALIAN} "Il programma di installazione non può 
 LangString IN_USE_ASK ${LANG_ITALIAN} "$INSTDIR\$FileName è in uso. Chiudi il messaggio di $(^Name) aperto (il titolo è $\"Oopsie...$\"), poi fai clic su Riprova."
 LangString IN_USE_FAIL ${LANG_ITALIAN} "Il programma di installazione non può sostituire $INSTDIR\$FileName: il file è in uso."
 LangString UN_IN_USE_FAIL ${LANG_ITALIAN} "Impossibile rimuovere $(^Name): $INSTDIR\$FileName è in uso. Non è stato rimosso nulla; chiudi il programma e disinstalla di nuovo."
+LangString NOT_A_COPY ${LANG_ITALIAN} "$OwnFolder non contiene alcuna installazione di $(^Name): non è stato rimosso nulla. Per rimuovere $(^Name), usare Impostazioni, App."
 LangString CANNOT_CREATE ${LANG_ITALIAN} "Il programma di installazione non può creare la cartella $INSTDIR."
 LangString LINUX_NOT_REGISTERED ${LANG_ITALIAN} "$(^Name) è installato, ma i link aperti nei programmi Linux non lo avvieranno:"
 LangString LINUX_NOT_REMOVED ${LANG_ITALIAN} "$(^Name) non è riuscito a rimuovere la propria registrazione dal desktop Linux:"

@@ -11,6 +11,7 @@ LangString CANNOT_WRITE ${LANG_JAPANESE} "セットアップは $INSTDIR\$FileNa
 LangString IN_USE_ASK ${LANG_JAPANESE} "$INSTDIR\$FileName は使用中です。開いている $(^Name) のメッセージ (タイトルは $\"Oopsie...$\") を閉じてから、[再試行] をクリックしてください。"
 LangString IN_USE_FAIL ${LANG_JAPANESE} "セットアップは $INSTDIR\$FileName を置き換えられません。ファイルが使用中です。"
 LangString UN_IN_USE_FAIL ${LANG_JAPANESE} "$(^Name) を削除できません。$INSTDIR\$FileName が使用中です。何も削除されていません。プログラムを閉じてから、もう一度アンインストールしてください。"
+LangString NOT_A_COPY ${LANG_JAPANESE} "$OwnFolder には $(^Name) のインストールがありません。何も削除されていません。$(^Name) を削除するには、[設定] の [アプリ] を使用してください。"
 LangString CANNOT_CREATE ${LANG_JAPANESE} "セットアップはフォルダー $INSTDIR を作成できません。"
 LangString LINUX_NOT_REGISTERED ${LANG_JAPANESE} "$(^Name) はインストールされましたが、Linux のプログラムで開いたリンクからは起動しません:"
 LangString LINUX_NOT_REMOVED ${LANG_JAPANESE} "$(^Name) は Linux デスクトップへの登録を削除できませんでした:"

@@ -11,6 +11,7 @@ LangString CANNOT_WRITE ${LANG_POLISH} "Instalator nie może zapisać pliku $INS
 LangString IN_USE_ASK ${LANG_POLISH} "Plik $INSTDIR\$FileName jest używany. Zamknij otwarty komunikat programu $(^Name) (o tytule $\"Oopsie...$\"), a następnie kliknij Ponów próbę."
 LangString IN_USE_FAIL ${LANG_POLISH} "Instalator nie może zastąpić pliku $INSTDIR\$FileName: plik jest używany."
 LangString UN_IN_USE_FAIL ${LANG_POLISH} "Nie można usunąć programu $(^Name): plik $INSTDIR\$FileName jest używany. Nic nie zostało usunięte; zamknij program i odinstaluj go ponownie."
+LangString NOT_A_COPY ${LANG_POLISH} "$OwnFolder nie zawiera instalacji $(^Name): niczego nie usunięto. Aby usunąć $(^Name), użyj Ustawienia, Aplikacje."
 LangString CANNOT_CREATE ${LANG_POLISH} "Instalator nie może utworzyć folderu $INSTDIR."
 LangString LINUX_NOT_REGISTERED ${LANG_POLISH} "Program $(^Name) został zainstalowany, ale linki otwierane w programach dla Linuksa nie będą go uruchamiać:"
 LangString LINUX_NOT_REMOVED ${LANG_POLISH} "Program $(^Name) nie mógł usunąć swojej rejestracji w środowisku graficznym Linuksa:"

@@ -11,6 +11,7 @@ LangString CANNOT_WRITE ${LANG_PORTUGUESEBR} "O instalador não consegue gravar 
 LangString IN_USE_ASK ${LANG_PORTUGUESEBR} "$INSTDIR\$FileName está em uso. Feche a mensagem do $(^Name) que está aberta (o título é $\"Oopsie...$\") e clique em Repetir."
 LangString IN_USE_FAIL ${LANG_PORTUGUESEBR} "O instalador não consegue substituir $INSTDIR\$FileName: o arquivo está em uso."
 LangString UN_IN_USE_FAIL ${LANG_PORTUGUESEBR} "Não é possível remover o $(^Name): $INSTDIR\$FileName está em uso. Nada foi removido; feche o programa e desinstale novamente."
+LangString NOT_A_COPY ${LANG_PORTUGUESEBR} "$OwnFolder não contém nenhuma instalação de $(^Name): nada foi removido. Para remover $(^Name), use Configurações, Aplicativos."
 LangString CANNOT_CREATE ${LANG_PORTUGUESEBR} "O instalador não consegue criar a pasta $INSTDIR."
 LangString LINUX_NOT_REGISTERED ${LANG_PORTUGUESEBR} "O $(^Name) está instalado, mas links abertos em programas do Linux não vão iniciá-lo:"
 LangString LINUX_NOT_REMOVED ${LANG_PORTUGUESEBR} "O $(^Name) não conseguiu remover seu registro da área de trabalho do Linux:"

@@ -11,6 +11,7 @@ LangString CANNOT_WRITE ${LANG_RUSSIAN} "Программе установки �
 LangString IN_USE_ASK ${LANG_RUSSIAN} "Файл $INSTDIR\$FileName используется. Закройте открытое сообщение $(^Name) (с заголовком $\"Oopsie...$\") и нажмите «Повторить»."
 LangString IN_USE_FAIL ${LANG_RUSSIAN} "Программе установки не удаётся заменить файл $INSTDIR\$FileName: он используется."
 LangString UN_IN_USE_FAIL ${LANG_RUSSIAN} "Не удаётся удалить $(^Name): файл $INSTDIR\$FileName используется. Ничего не удалено; закройте программу и запустите удаление ещё раз."
+LangString NOT_A_COPY ${LANG_RUSSIAN} "$OwnFolder не содержит установки $(^Name): ничего не удалено. Чтобы удалить $(^Name), используйте Параметры, Приложения."
 LangString CANNOT_CREATE ${LANG_RUSSIAN} "Программе установки не удаётся создать папку $INSTDIR."
 LangString LINUX_NOT_REGISTERED ${LANG_RUSSIAN} "$(^Name) установлен, но ссылки, открытые в программах для Linux, не будут его запускать:"
 LangString LINUX_NOT_REMOVED ${LANG_RUSSIAN} "$(^Name) не удалось удалить свою регистрацию в рабочем окружении Linux:"

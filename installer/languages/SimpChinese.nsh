@@ -11,6 +11,7 @@ LangString CANNOT_WRITE ${LANG_SIMPCHINESE} "安装程序无法写入 $INSTDIR\$
 LangString IN_USE_ASK ${LANG_SIMPCHINESE} "$INSTDIR\$FileName 正在使用中。请关闭已打开的 $(^Name) 消息（标题为 $\"Oopsie...$\"），然后单击“重试”。"
 LangString IN_USE_FAIL ${LANG_SIMPCHINESE} "安装程序无法替换 $INSTDIR\$FileName：该文件正在使用中。"
 LangString UN_IN_USE_FAIL ${LANG_SIMPCHINESE} "无法删除 $(^Name)：$INSTDIR\$FileName 正在使用中。未删除任何内容；请关闭该程序后重新卸载。"
+LangString NOT_A_COPY ${LANG_SIMPCHINESE} "$OwnFolder 中没有 $(^Name) 的安装：未删除任何内容。要删除 $(^Name)，请使用“设置”>“应用”。"
 LangString CANNOT_CREATE ${LANG_SIMPCHINESE} "安装程序无法创建文件夹 $INSTDIR。"
 LangString LINUX_NOT_REGISTERED ${LANG_SIMPCHINESE} "$(^Name) 已安装，但在 Linux 程序中打开的链接无法启动它："
 LangString LINUX_NOT_REMOVED ${LANG_SIMPCHINESE} "$(^Name) 无法删除它在 Linux 桌面中的注册："

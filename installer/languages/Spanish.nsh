@@ -11,6 +11,7 @@ LangString CANNOT_WRITE ${LANG_SPANISH} "El programa de instalación no puede es
 LangString IN_USE_ASK ${LANG_SPANISH} "$INSTDIR\$FileName está en uso. Cierre el mensaje de $(^Name) que está abierto (su título es $\"Oopsie...$\") y haga clic en Reintentar."
 LangString IN_USE_FAIL ${LANG_SPANISH} "El programa de instalación no puede reemplazar $INSTDIR\$FileName: está en uso."
 LangString UN_IN_USE_FAIL ${LANG_SPANISH} "No se puede quitar $(^Name): $INSTDIR\$FileName está en uso. No se ha quitado nada; cierre el programa y vuelva a desinstalar."
+LangString NOT_A_COPY ${LANG_SPANISH} "$OwnFolder no contiene ninguna instalación de $(^Name): no se ha quitado nada. Para quitar $(^Name), use Configuración, Aplicaciones."
 LangString CANNOT_CREATE ${LANG_SPANISH} "El programa de instalación no puede crear la carpeta $INSTDIR."
 LangString LINUX_NOT_REGISTERED ${LANG_SPANISH} "$(^Name) está instalado, pero los enlaces abiertos en programas de Linux no lo iniciarán:"
 LangString LINUX_NOT_REMOVED ${LANG_SPANISH} "$(^Name) no pudo quitar su registro del escritorio de Linux:"

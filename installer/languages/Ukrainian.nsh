@@ -11,6 +11,7 @@ LangString CANNOT_WRITE ${LANG_UKRAINIAN} "Програмі встановлен
 LangString IN_USE_ASK ${LANG_UKRAINIAN} "Файл $INSTDIR\$FileName використовується. Закрийте відкрите повідомлення $(^Name) (із заголовком $\"Oopsie...$\"), а потім натисніть «Повторити»."
 LangString IN_USE_FAIL ${LANG_UKRAINIAN} "Програмі встановлення не вдається замінити файл $INSTDIR\$FileName: він використовується."
 LangString UN_IN_USE_FAIL ${LANG_UKRAINIAN} "Не вдається видалити $(^Name): файл $INSTDIR\$FileName використовується. Нічого не видалено; закрийте програму й запустіть видалення ще раз."
+LangString NOT_A_COPY ${LANG_UKRAINIAN} "$OwnFolder не містить встановлення $(^Name): нічого не видалено. Щоб видалити $(^Name), скористайтеся Параметри, Програми."
 LangString CANNOT_CREATE ${LANG_UKRAINIAN} "Програмі встановлення не вдається створити папку $INSTDIR."
 LangString LINUX_NOT_REGISTERED ${LANG_UKRAINIAN} "$(^Name) встановлено, але посилання, відкриті в програмах для Linux, не запускатимуть його:"
 LangString LINUX_NOT_REMOVED ${LANG_UKRAINIAN} "$(^Name) не вдалося видалити свою реєстрацію в робочому середовищі Linux:"

@@ -271,7 +271,7 @@ TEST_P(Installed, AgainUpgradesInPlace) {
         files.insert(file.path().filename().wstring());
     }
     EXPECT_EQ(files, (std::set<std::wstring>{L"quarrion_shell.exe", L"uninstall.exe",
-                                             L"THIRD-PARTY-NOTICES.txt"}));
+                                             L"THIRD-PARTY-NOTICES.txt", L"uninstall.dat"}));
 }
 
 // Wine's user is an administrator, so a silent install without a switch is for everyone.

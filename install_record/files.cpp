@@ -1,0 +1,166 @@
+#include "files.hpp"
+
+#include "record.hpp"
+#include "../windows/owners.hpp"
+#include "../windows/text.hpp"
+
+#include <windows.h>
+#include <bcrypt.h>
+
+#include <memory>
+#include <vector>
+
+namespace record {
+
+namespace {
+
+UniqueHandle OpenForIdentity(const std::wstring& path) {
+    // No access asked for: a file in use, or one denied to us, can still be named.
+    return UniqueHandle(::CreateFileW(path.c_str(), 0,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+}
+
+struct AlgorithmCloser {
+    void operator()(void* algorithm) const noexcept {
+        ::BCryptCloseAlgorithmProvider(static_cast<BCRYPT_ALG_HANDLE>(algorithm), 0);
+    }
+};
+struct HashDestroyer {
+    void operator()(void* hash) const noexcept {
+        ::BCryptDestroyHash(static_cast<BCRYPT_HASH_HANDLE>(hash));
+    }
+};
+
+} // namespace
+
+std::wstring Identity(const std::wstring& path) {
+    const UniqueHandle opened = OpenForIdentity(path);
+    if (!opened) {
+        return {};
+    }
+    std::wstring final(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD length = ::GetFinalPathNameByHandleW(
+            opened.get(), final.data(), static_cast<DWORD>(final.size()), VOLUME_NAME_DOS);
+        if (length == 0) {
+            return {};
+        }
+        if (length < final.size()) {
+            final.resize(length);
+            return final;
+        }
+        final.resize(length);
+    }
+}
+
+bool SamePathText(const std::wstring& first, const std::wstring& second) {
+    return ::CompareStringOrdinal(first.c_str(), static_cast<int>(first.size()), second.c_str(),
+                                  static_cast<int>(second.size()), TRUE) == CSTR_EQUAL;
+}
+
+bool SameIdentity(const std::wstring& first, const std::wstring& second) {
+    const auto one = Identity(first);
+    return !one.empty() && SamePathText(one, Identity(second));
+}
+
+bool IsLinkedFolder(const std::wstring& folder) {
+    const DWORD attributes = ::GetFileAttributesW(folder.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+bool IsLinkIn(const std::wstring& folder, const std::wstring& name) {
+    const std::wstring path = folder + L"\\" + name;
+    WIN32_FIND_DATAW found{};
+    const HANDLE search = ::FindFirstFileW(path.c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) {
+        return false; // nothing there
+    }
+    ::FindClose(search);
+    if (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+        return true;
+    }
+    // Wine shows a Linux symbolic link as the file it leads to, or, leading nowhere, as a name
+    // that cannot be opened; its final path is where it leads.
+    const auto identity = Identity(path);
+    return identity.empty() || !SamePathText(identity, Identity(folder) + L"\\" + found.cFileName);
+}
+
+std::wstring Sha256Of(const std::wstring& path) {
+    const UniqueHandle file(::CreateFileW(
+        path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+        OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    BCRYPT_ALG_HANDLE algorithm = nullptr;
+    if (!file || !BCRYPT_SUCCESS(::BCryptOpenAlgorithmProvider(&algorithm, BCRYPT_SHA256_ALGORITHM,
+                                                               nullptr, 0))) {
+        return {};
+    }
+    const std::unique_ptr<void, AlgorithmCloser> ownedAlgorithm(algorithm);
+    BCRYPT_HASH_HANDLE hash = nullptr;
+    if (!BCRYPT_SUCCESS(::BCryptCreateHash(algorithm, &hash, nullptr, 0, nullptr, 0, 0))) {
+        return {};
+    }
+    const std::unique_ptr<void, HashDestroyer> ownedHash(hash);
+    std::vector<UCHAR> buffer(1 << 16);
+    DWORD read = 0;
+    while (::ReadFile(file.get(), buffer.data(), static_cast<DWORD>(buffer.size()), &read,
+                      nullptr) != FALSE) {
+        if (read == 0) {
+            UCHAR digest[32];
+            if (!BCRYPT_SUCCESS(::BCryptFinishHash(hash, digest, sizeof digest, 0))) {
+                return {};
+            }
+            std::wstring text;
+            for (const UCHAR byte : digest) {
+                text += L"0123456789abcdef"[byte >> 4];
+                text += L"0123456789abcdef"[byte & 0xF];
+            }
+            return text;
+        }
+        if (!BCRYPT_SUCCESS(::BCryptHashData(hash, buffer.data(), read, 0))) {
+            return {};
+        }
+    }
+    return {};
+}
+
+std::optional<std::string> ReadWhole(const std::wstring& path) {
+    const UniqueHandle file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                          OPEN_EXISTING, 0, nullptr));
+    if (!file) {
+        return std::nullopt;
+    }
+    std::string bytes;
+    char buffer[65536];
+    DWORD read = 0;
+    while (::ReadFile(file.get(), buffer, sizeof buffer, &read, nullptr) != FALSE) {
+        if (read == 0) {
+            return bytes;
+        }
+        bytes.append(buffer, read);
+    }
+    return std::nullopt;
+}
+
+void WriteWhole(const std::wstring& path, const std::string& bytes) {
+    const std::wstring temporary = path + L".new";
+    {
+        const UniqueHandle file(::CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr,
+                                              CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        DWORD written = 0;
+        if (!file ||
+            ::WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written,
+                        nullptr) == FALSE ||
+            written != bytes.size() || ::FlushFileBuffers(file.get()) == FALSE) {
+            ::DeleteFileW(temporary.c_str());
+            throw Failure("cannot write " + Utf8(temporary));
+        }
+    }
+    if (::MoveFileExW(temporary.c_str(), path.c_str(),
+                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) == FALSE) {
+        ::DeleteFileW(temporary.c_str());
+        throw Failure("cannot write " + Utf8(path));
+    }
+}
+
+} // namespace record

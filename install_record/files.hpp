@@ -1,0 +1,32 @@
+#pragma once
+
+// The install folder's files and folders as Windows resolves them: what a path is, whether it is
+// a link, what a file holds, and a file written whole.
+
+#include <optional>
+#include <string>
+
+namespace record {
+
+// What a folder or file is, whatever the spelling that reaches it (8.3 names, ".", "..", a
+// subst drive, a symbolic link or junction on the way): its final path. Empty when it cannot be
+// opened.
+std::wstring Identity(const std::wstring& path);
+bool SameIdentity(const std::wstring& first, const std::wstring& second);
+// Path texts compared as Windows compares names: without case.
+bool SamePathText(const std::wstring& first, const std::wstring& second);
+
+// Whether the folder itself is a symbolic link or a junction.
+bool IsLinkedFolder(const std::wstring& folder);
+// Whether the name in the folder is a link (to a file elsewhere, or to nothing) rather than a
+// file or folder of its own.
+bool IsLinkIn(const std::wstring& folder, const std::wstring& name);
+
+// The SHA-256 of a file's bytes, in lower-case hexadecimal; empty when it cannot be read.
+std::wstring Sha256Of(const std::wstring& path);
+
+std::optional<std::string> ReadWhole(const std::wstring& path);
+// Writes to a temporary file beside `path`, then renames it over `path`; throws Failure.
+void WriteWhole(const std::wstring& path, const std::string& bytes);
+
+} // namespace record

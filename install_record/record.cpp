@@ -1,0 +1,205 @@
+#include "record.hpp"
+
+#include <initializer_list>
+
+namespace record {
+
+namespace {
+
+constexpr std::wstring_view header = L"quarrion-record\t1";
+
+std::vector<std::wstring_view> Split(std::wstring_view text, wchar_t separator) {
+    std::vector<std::wstring_view> parts;
+    std::size_t start = 0;
+    for (std::size_t end; (end = text.find(separator, start)) != std::wstring_view::npos;
+         start = end + 1) {
+        parts.push_back(text.substr(start, end - start));
+    }
+    parts.push_back(text.substr(start));
+    return parts;
+}
+
+// Lines without their ends (LF or CR LF); none for an empty text.
+std::vector<std::wstring_view> Lines(std::wstring_view text) {
+    std::vector<std::wstring_view> lines;
+    for (auto line : Split(text, L'\n')) {
+        if (!line.empty() && line.back() == L'\r') {
+            line.remove_suffix(1);
+        }
+        lines.push_back(line);
+    }
+    if (!lines.empty() && lines.back().empty()) {
+        lines.pop_back();
+    }
+    return lines;
+}
+
+constexpr std::wstring_view digits = L"0123456789abcdef";
+
+// "-" for an absent value; otherwise its type, ":" and its bytes in hexadecimal.
+std::wstring FormatState(const ValueState& state) {
+    if (!state.present) {
+        return L"-";
+    }
+    std::wstring text = std::to_wstring(state.type) + L":";
+    for (const auto byte : state.data) {
+        text += digits[byte >> 4];
+        text += digits[byte & 0xF];
+    }
+    return text;
+}
+
+ValueState ParseState(std::wstring_view text) {
+    if (text == L"-") {
+        return {};
+    }
+    const auto colon = text.find(L':');
+    if (colon == 0 || colon == std::wstring_view::npos || colon > 10 ||
+        (text.size() - colon - 1) % 2 != 0) {
+        throw Failure("a value in the record is not readable");
+    }
+    ValueState state{true, 0, {}};
+    for (const wchar_t unit : text.substr(0, colon)) {
+        if (unit < L'0' || unit > L'9') {
+            throw Failure("a value type in the record is not a number");
+        }
+        state.type = state.type * 10 + static_cast<std::uint32_t>(unit - L'0');
+    }
+    const auto nibble = [](wchar_t unit) {
+        const auto at = digits.find(unit);
+        if (at == std::wstring_view::npos) {
+            throw Failure("a value in the record is not hexadecimal");
+        }
+        return static_cast<std::uint8_t>(at);
+    };
+    for (std::size_t at = colon + 1; at < text.size(); at += 2) {
+        state.data.push_back(
+            static_cast<std::uint8_t>(nibble(text[at]) << 4 | nibble(text[at + 1])));
+    }
+    return state;
+}
+
+std::wstring Join(std::initializer_list<std::wstring_view> fields) {
+    std::wstring line;
+    for (const auto field : fields) {
+        line.append(line.empty() ? L"" : L"\t").append(field);
+    }
+    return line + L"\n";
+}
+
+} // namespace
+
+ValueState TextValue(std::wstring_view text) {
+    constexpr std::uint32_t regSz = 1;
+    ValueState state{true, regSz, {}};
+    // REG_SZ holds UTF-16LE units with their terminating null.
+    for (const wchar_t unit : std::wstring(text) + L'\0') {
+        const auto value = static_cast<std::uint32_t>(unit);
+        state.data.push_back(static_cast<std::uint8_t>(value & 0xFF));
+        state.data.push_back(static_cast<std::uint8_t>(value >> 8 & 0xFF));
+    }
+    return state;
+}
+
+std::wstring FormatRecord(const Record& record) {
+    std::wstring text = std::wstring(header) + L"\n" + Join({L"mode", record.mode});
+    for (const auto& folder : record.folders) {
+        text += Join({L"folder", folder.identity, folder.path});
+    }
+    for (const auto& file : record.files) {
+        text += Join({L"file", file.name, file.sha256});
+    }
+    for (const auto& key : record.keys) {
+        text += Join({L"key", key.view, key.key});
+    }
+    for (const auto& value : record.values) {
+        text += Join({L"value", value.view, value.key, value.name, FormatState(value.ours),
+                      FormatState(value.previous)});
+    }
+    return text;
+}
+
+Record ParseRecord(std::wstring_view text) {
+    const auto lines = Lines(text);
+    if (lines.empty() || lines.front() != header) {
+        throw Failure("not a record of this program's install");
+    }
+    Record record;
+    for (std::size_t at = 1; at < lines.size(); ++at) {
+        const auto fields = Split(lines[at], L'\t');
+        const auto kind = fields.front();
+        const auto expect = [&fields](std::size_t count) {
+            if (fields.size() != count) {
+                throw Failure("a line of the record has the wrong number of fields");
+            }
+        };
+        if (kind == L"mode") {
+            expect(2);
+            record.mode = fields[1];
+        } else if (kind == L"folder") {
+            expect(3);
+            record.folders.push_back({std::wstring(fields[2]), std::wstring(fields[1])});
+        } else if (kind == L"file") {
+            expect(3);
+            record.files.push_back({std::wstring(fields[1]), std::wstring(fields[2])});
+        } else if (kind == L"key") {
+            expect(3);
+            record.keys.push_back({std::wstring(fields[1]), std::wstring(fields[2])});
+        } else if (kind == L"value") {
+            expect(6);
+            record.values.push_back({std::wstring(fields[1]), std::wstring(fields[2]),
+                                     std::wstring(fields[3]), ParseState(fields[4]),
+                                     ParseState(fields[5])});
+        } else {
+            throw Failure("the record holds a line this program does not know");
+        }
+    }
+    if (record.mode != L"AllUsers" && record.mode != L"CurrentUser") {
+        throw Failure("the record names no install mode");
+    }
+    return record;
+}
+
+std::vector<ValueChange> ParsePlan(std::wstring_view text) {
+    std::vector<ValueChange> plan;
+    for (auto line : Lines(text)) {
+        if (!line.empty() && line.front() == L'\xFEFF') {
+            line.remove_prefix(1);
+        }
+        const auto fields = Split(line, L'\t');
+        if (fields.size() == 5 && fields[0] == L"set") {
+            plan.push_back({std::wstring(fields[1]),
+                            std::wstring(fields[2]),
+                            std::wstring(fields[3]),
+                            TextValue(fields[4]),
+                            {}});
+        } else if (fields.size() == 4 && fields[0] == L"remove") {
+            plan.push_back({std::wstring(fields[1]),
+                            std::wstring(fields[2]),
+                            std::wstring(fields[3]),
+                            {},
+                            {}});
+        } else {
+            throw Failure("a line of setup's plan is not readable");
+        }
+    }
+    return plan;
+}
+
+std::vector<std::wstring> ProgramCandidates(std::wstring_view command) {
+    if (command.starts_with(L'"')) {
+        const auto rest = command.substr(1);
+        return {std::wstring(rest.substr(0, rest.find(L'"')))};
+    }
+    std::vector<std::wstring> candidates;
+    for (std::size_t at = 0; at <= command.size(); ++at) {
+        if (at == command.size() || command[at] == L' ') {
+            if (at > 0) {
+                candidates.emplace_back(command.substr(0, at));
+            }
+        }
+    }
+    return candidates;
+}
+
+} // namespace record

@@ -1,0 +1,77 @@
+#pragma once
+
+// What an install changed, kept beside the program so that its uninstall removes or gives back
+// only what is still as the install left it: the record's text, the plan of registry values that
+// setup hands over, and how a registered command names its program. No platform calls.
+
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace record {
+
+struct Failure : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+// A registry value as found: absent, or its type and its bytes exactly.
+struct ValueState {
+    bool present = false;
+    std::uint32_t type = 0;
+    std::vector<std::uint8_t> data;
+    bool operator==(const ValueState&) const = default;
+};
+
+// A value in the install's hive: what setup makes it (`ours`; absent for one it removes) and, in
+// a record, what it was before.
+struct ValueChange {
+    std::wstring view; // L"64": the 64-bit view; empty: the view of a 32-bit program
+    std::wstring key;
+    std::wstring name;
+    ValueState ours;
+    ValueState previous;
+};
+
+struct CreatedKey {
+    std::wstring view;
+    std::wstring key;
+    bool operator==(const CreatedKey&) const = default;
+};
+
+// A folder the install made, with what identifies it (see FolderIdentity).
+struct CreatedFolder {
+    std::wstring path;
+    std::wstring identity;
+};
+
+struct FileHash {
+    std::wstring name; // in the install folder
+    std::wstring sha256;
+};
+
+struct Record {
+    std::wstring mode;                  // L"AllUsers" or L"CurrentUser"
+    std::vector<CreatedFolder> folders; // innermost first
+    std::vector<FileHash> files;
+    std::vector<CreatedKey> keys;    // outermost first
+    std::vector<ValueChange> values; // in the order they were set
+};
+
+std::wstring FormatRecord(const Record& record);
+// Throws Failure for a text that is not a record of this format.
+Record ParseRecord(std::wstring_view text);
+
+// setup's plan, one value per line: "set", view, key, name and text, or "remove", view, key and
+// name, separated by tabs.
+std::vector<ValueChange> ParsePlan(std::wstring_view text);
+
+// A REG_SZ value's state for this text.
+ValueState TextValue(std::wstring_view text);
+
+// The programs process creation may start for a registered command, in the order it tries them:
+// a quoted one, or each blank-cut beginning of an unquoted line.
+std::vector<std::wstring> ProgramCandidates(std::wstring_view command);
+
+} // namespace record

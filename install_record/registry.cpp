@@ -1,0 +1,124 @@
+#include "registry.hpp"
+
+#include "../windows/owners.hpp"
+#include "../windows/text.hpp"
+
+#include <utility>
+
+namespace record {
+
+namespace {
+
+REGSAM ViewFlag(const std::wstring& view) {
+    return view == L"64" ? KEY_WOW64_64KEY : 0;
+}
+
+} // namespace
+
+ValueState Registry::Read(const std::wstring& view, const std::wstring& key,
+                          const std::wstring& name) const {
+    UniqueKey opened;
+    if (::RegOpenKeyExW(hive_, key.c_str(), 0, KEY_QUERY_VALUE | ViewFlag(view), opened.put()) !=
+        ERROR_SUCCESS) {
+        return {};
+    }
+    for (;;) {
+        DWORD type = 0;
+        DWORD size = 0;
+        if (::RegQueryValueExW(opened.get(), name.c_str(), nullptr, &type, nullptr, &size) !=
+            ERROR_SUCCESS) {
+            return {};
+        }
+        ValueState state{true, type, std::vector<std::uint8_t>(size)};
+        const auto status = ::RegQueryValueExW(opened.get(), name.c_str(), nullptr, &type,
+                                               state.data.data(), &size);
+        if (status == ERROR_SUCCESS) {
+            state.type = type;
+            state.data.resize(size);
+            return state;
+        }
+        if (status != ERROR_MORE_DATA) { // changed meanwhile: read it again
+            throw Failure("cannot read " + Utf8(key) + "\\" + Utf8(name));
+        }
+    }
+}
+
+void Registry::Write(const std::wstring& view, const std::wstring& key, const std::wstring& name,
+                     const ValueState& state) const {
+    UniqueKey opened;
+    if (!state.present) {
+        if (::RegOpenKeyExW(hive_, key.c_str(), 0, KEY_SET_VALUE | ViewFlag(view), opened.put()) !=
+            ERROR_SUCCESS) {
+            return; // no key, no value
+        }
+        const auto status = ::RegDeleteValueW(opened.get(), name.c_str());
+        if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND) {
+            throw Failure("cannot remove " + Utf8(key) + "\\" + Utf8(name));
+        }
+        return;
+    }
+    if (::RegCreateKeyExW(hive_, key.c_str(), 0, nullptr, 0, KEY_SET_VALUE | ViewFlag(view),
+                          nullptr, opened.put(), nullptr) != ERROR_SUCCESS ||
+        ::RegSetValueExW(opened.get(), name.c_str(), 0, state.type, state.data.data(),
+                         static_cast<DWORD>(state.data.size())) != ERROR_SUCCESS) {
+        throw Failure("cannot write " + Utf8(key) + "\\" + Utf8(name));
+    }
+}
+
+bool Registry::Exists(const std::wstring& view, const std::wstring& key) const {
+    UniqueKey opened;
+    return ::RegOpenKeyExW(hive_, key.c_str(), 0, KEY_READ | ViewFlag(view), opened.put()) ==
+           ERROR_SUCCESS;
+}
+
+namespace {
+
+// How many subkeys and values the key holds; none when it is absent.
+std::pair<DWORD, DWORD> Counts(HKEY hive, const std::wstring& view, const std::wstring& key) {
+    DWORD subkeys = 0;
+    DWORD values = 0;
+    UniqueKey opened;
+    if (::RegOpenKeyExW(hive, key.c_str(), 0, KEY_READ | ViewFlag(view), opened.put()) !=
+            ERROR_SUCCESS ||
+        ::RegQueryInfoKeyW(opened.get(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr,
+                           &values, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) {
+        return {0, 0};
+    }
+    return {subkeys, values};
+}
+
+} // namespace
+
+bool Registry::HoldsOnly(const std::wstring& view, const std::wstring& key,
+                         const std::wstring& name) const {
+    return Counts(hive_, view, key) == std::pair<DWORD, DWORD>{0, 1} &&
+           Read(view, key, name).present;
+}
+
+void Registry::RemoveIfEmpty(const std::wstring& view, const std::wstring& key) const {
+    if (Exists(view, key) && Counts(hive_, view, key) == std::pair<DWORD, DWORD>{0, 0}) {
+        ::RegDeleteKeyExW(hive_, key.c_str(), ViewFlag(view), 0);
+    }
+}
+
+void Registry::RemoveTree(const std::wstring& view, const std::wstring& key) const {
+    {
+        UniqueKey opened;
+        if (::RegOpenKeyExW(hive_, key.c_str(), 0, KEY_ALL_ACCESS | ViewFlag(view), opened.put()) ==
+            ERROR_SUCCESS) {
+            ::RegDeleteTreeW(opened.get(), nullptr);
+        }
+    }
+    ::RegDeleteKeyExW(hive_, key.c_str(), ViewFlag(view), 0);
+}
+
+std::vector<std::wstring> KeysOnThePath(const std::wstring& key) {
+    std::vector<std::wstring> keys;
+    for (std::size_t at = 0; (at = key.find(L'\\', at)) != std::wstring::npos; ++at) {
+        keys.push_back(key.substr(0, at));
+    }
+    keys.push_back(key);
+    return keys;
+}
+
+} // namespace record
