@@ -206,20 +206,8 @@ void GiveBack(const Registry& registry, const ValueChange& value) {
 
 int Check(const std::wstring& mode, const std::wstring& folder,
           const std::vector<std::wstring>& files) {
-    if (record::IsLinkedFolder(folder)) {
-        std::cout << Utf8(folder);
-        return exitNotOurs;
-    }
-    HiveOf(mode); // a mode this program knows
-    std::vector<std::wstring> names = files;
-    names.push_back(recordName);
-    for (const auto& name : names) {
-        if (record::IsLinkIn(folder, name)) {
-            std::cout << Utf8(name);
-            return exitNotOurs;
-        }
-    }
     const std::wstring other = mode == L"AllUsers" ? L"CurrentUser" : L"AllUsers";
+    HiveOf(mode); // a mode this program knows
     std::optional<Record> existing;
     try {
         existing = RecordIn(folder);
@@ -229,6 +217,18 @@ int Check(const std::wstring& mode, const std::wstring& folder,
     if ((existing && existing->mode != mode) ||
         record::SameIdentity(folder, InstallLocation(other))) {
         return exitOtherMode;
+    }
+    if (record::IsLinkedFolder(folder)) {
+        std::cout << Utf8(folder);
+        return exitNotOurs;
+    }
+    std::vector<std::wstring> names = files;
+    names.push_back(recordName);
+    for (const auto& name : names) {
+        if (record::IsLinkIn(folder, name)) {
+            std::cout << Utf8(name);
+            return exitNotOurs;
+        }
     }
     return 0;
 }

@@ -66,6 +66,7 @@ cp "$build/installer/THIRD-PARTY-NOTICES.txt" "$staged/"
 # shellcheck disable=SC2086
 /usr/bin/python3 "$root/tools/third_party.py" sbom --info "$build/release-info.json" \
 	--commit "$commit" --dist "$staged" --desktop "$build/release/quarrion_desktop.exe" \
+	--record "$build/release/quarrion_record.exe" \
 	"$staged/quarrion_shell.spdx.json" \
 	$release_programs BUILDINFO THIRD-PARTY-NOTICES.txt
 # shellcheck disable=SC2086

@@ -6,7 +6,7 @@
       and version it came from, and its licence as that package's copyright file gives it; its
       file time is SECONDS, as the installer that packs it stores that time.
   third_party.py sbom --info release-info.json --commit SHA --dist FOLDER
-                      --desktop quarrion_desktop.exe OUT FILE...
+                      --desktop quarrion_desktop.exe --record quarrion_record.exe OUT FILE...
       An SPDX 2.3 JSON bill of materials: the release's FILEs with SHA-256, the toolchain's
       packages with their Debian versions, and how they went into each file. The product's
       name, version, company and time come from the build's release-info.json.
@@ -60,7 +60,7 @@ COMPONENTS = [
     {
         "name": "mingw-w64 runtime libraries: the C runtime's start-up code, libmingw32 and "
                 "libmingwex (formatting, maths, strings)",
-        "into": "quarrion_shell.exe, quarrion_desktop.exe",
+        "into": "quarrion_shell.exe, quarrion_desktop.exe, quarrion_record.exe",
         "file": lambda: linked_file("crt2.o"),
         # Every part of the C runtime, as no list says which of its objects the linker took.
         "files": lambda patterns: "*" in patterns or any(
@@ -68,7 +68,7 @@ COMPONENTS = [
     },
     {
         "name": "winpthreads: POSIX threads for Windows, part of mingw-w64",
-        "into": "quarrion_shell.exe, quarrion_desktop.exe",
+        "into": "quarrion_shell.exe, quarrion_desktop.exe, quarrion_record.exe",
         "file": lambda: linked_file("libwinpthread.a"),
         "files": lambda patterns: any(
             p.startswith("mingw-w64-libraries/winpthreads/")
@@ -141,7 +141,8 @@ def notices(args):
     libstdcxx = package_of(GCC_RUNTIME["file"]())
     libgcc = package_of(linked_file("libgcc.a"))
     out += ["=" * 100,
-            "GCC's runtime libraries, linked into quarrion_shell.exe and quarrion_desktop.exe:",
+            "GCC's runtime libraries, linked into quarrion_shell.exe, quarrion_desktop.exe and",
+            "quarrion_record.exe:",
             f"libstdc++ from Debian package {libstdcxx['name']} {libstdcxx['version']}, libgcc",
             f"from {libgcc['name']} {libgcc['version']}: {GCC_RUNTIME['spdx']}. The GCC Runtime",
             "Library Exception, version 3.1 (in their copyright files), permits shipping the",
@@ -231,19 +232,27 @@ def sbom(args):
         for tool in (libstdcxx, binutils):
             relate(tool, "BUILD_TOOL_OF", element_id)
 
-    # The Linux desktop's registrar ships inside setup only.
-    helper_sha1, helper_sha256 = digests(args.desktop)
-    helper = spdx_id("Package", "quarrion_desktop.exe")
-    elements[helper] = {
-        "SPDXID": helper, "name": "quarrion_desktop.exe", "versionInfo": args.version,
-        "supplier": f"Organization: {args.company}", "downloadLocation": "NOASSERTION",
-        "filesAnalyzed": False, "licenseConcluded": "NOASSERTION",
-        "licenseDeclared": "NOASSERTION", "copyrightText": f"Copyright (C) {args.company}",
-        "checksums": [{"algorithm": "SHA1", "checksumValue": helper_sha1},
-                      {"algorithm": "SHA256", "checksumValue": helper_sha256}],
-        "comment": "the Linux desktop's registrar, inside quarrion_shell_setup.exe",
-    }
-    program(helper)
+    # Programs that ship inside setup only: the Linux desktop's registrar, and the keeper of the
+    # install's record, which the uninstaller carries too.
+    helpers = []
+    for path, comment in (
+            (args.desktop, "the Linux desktop's registrar, inside quarrion_shell_setup.exe"),
+            (args.record, "the keeper of the install's record, inside quarrion_shell_setup.exe "
+                          "and the uninstall.exe it writes")):
+        name = os.path.basename(path)
+        helper_sha1, helper_sha256 = digests(path)
+        helper = spdx_id("Package", name)
+        elements[helper] = {
+            "SPDXID": helper, "name": name, "versionInfo": args.version,
+            "supplier": f"Organization: {args.company}", "downloadLocation": "NOASSERTION",
+            "filesAnalyzed": False, "licenseConcluded": "NOASSERTION",
+            "licenseDeclared": "NOASSERTION", "copyrightText": f"Copyright (C) {args.company}",
+            "checksums": [{"algorithm": "SHA1", "checksumValue": helper_sha1},
+                          {"algorithm": "SHA256", "checksumValue": helper_sha256}],
+            "comment": comment,
+        }
+        program(helper)
+        helpers.append(helper)
 
     files = []
     for name in args.files:
@@ -255,7 +264,7 @@ def sbom(args):
         relate(product_id, "CONTAINS", spdx_id("File", name))
     setup = spdx_id("File", "quarrion_shell_setup.exe")
     program(spdx_id("File", "quarrion_shell.exe"))
-    for inside in (stub, helper, spdx_id("File", "quarrion_shell.exe"),
+    for inside in (stub, *helpers, spdx_id("File", "quarrion_shell.exe"),
                    spdx_id("File", "THIRD-PARTY-NOTICES.txt")):
         relate(setup, "CONTAINS", inside)
     relate(makensis, "BUILD_TOOL_OF", setup)
@@ -310,6 +319,7 @@ def main():
     sbom_command.add_argument("--commit", required=True)
     sbom_command.add_argument("--dist", required=True)
     sbom_command.add_argument("--desktop", required=True, help="quarrion_desktop.exe as shipped")
+    sbom_command.add_argument("--record", required=True, help="quarrion_record.exe as shipped")
     sbom_command.add_argument("out")
     sbom_command.add_argument("files", nargs="+")
     args = parser.parse_args()

@@ -8,6 +8,8 @@
 #include "product.hpp"
 #include "shell_run.hpp"
 #include "owners.hpp"
+#include "process.hpp"
+#include "text.hpp"
 
 #include <windows.h>
 #include <shlwapi.h>
@@ -19,6 +21,8 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
+#include <memory>
 #include <optional>
 #include <set>
 #include <stdexcept>
@@ -160,6 +164,77 @@ std::wstring FilesLeftIn(const std::wstring& folder) {
     return left;
 }
 
+// Every folder and file below the roots, each file with a hash of its bytes.
+std::map<std::wstring, std::wstring> FileTree(const std::vector<std::wstring>& roots) {
+    std::map<std::wstring, std::wstring> tree;
+    for (const auto& root : roots) {
+        std::error_code absent;
+        for (std::filesystem::recursive_directory_iterator entry(root, absent), end;
+             !absent && entry != end; entry.increment(absent)) {
+            std::ifstream in(entry->path(), std::ios::binary);
+            const std::string bytes{std::istreambuf_iterator<char>(in),
+                                    std::istreambuf_iterator<char>()};
+            tree[entry->path().wstring()] = entry->is_directory()
+                                                ? L"(folder)"
+                                                : std::to_wstring(std::hash<std::string>{}(bytes));
+        }
+    }
+    return tree;
+}
+
+// Everything of others an install and its uninstall could touch: the shared keys and ours in
+// both hives and both views, and the files below the roots.
+std::map<std::wstring, std::wstring> Snapshot(const std::vector<std::wstring>& roots) {
+    auto all = FileTree(roots);
+    for (const Hive hive : {Hive::Machine, Hive::User, Hive::NativeMachine}) {
+        std::map<std::wstring, std::wstring> tree;
+        for (const auto& key :
+             {schemeKey, applicationKey, registeredApps, companyKey, uninstallKey}) {
+            AddTree(hive, key, tree);
+        }
+        for (const auto& [path, value] : tree) {
+            all[std::to_wstring(static_cast<int>(hive)) + L":" + path] = value;
+        }
+    }
+    return all;
+}
+
+// A Linux symbolic link at `link` to `target` (Windows paths in the prefix), made as a player
+// makes one: Windows' own calls make none under Wine.
+void MakeUnixLink(const std::wstring& target, const std::wstring& link) {
+    using ToUnix = char*(__cdecl*)(const wchar_t*);
+    const auto toUnix = reinterpret_cast<ToUnix>(reinterpret_cast<void*>(
+        ::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+    const auto unixPath = [toUnix](const std::wstring& path) {
+        char* converted = toUnix(path.c_str());
+        const std::string text = converted == nullptr ? "" : converted;
+        ::HeapFree(::GetProcessHeap(), 0, converted);
+        return Wide(text);
+    };
+    std::wstring unixLink = unixPath(link);
+    if (link.size() == 2 && link[1] == L':') { // a drive letter, as subst makes one
+        unixLink = unixPath(L"C:\\") + L"../dosdevices/" +
+                   static_cast<wchar_t>(::towlower(link[0])) + L":";
+    }
+    std::wstring command = L"/bin/ln -sfnT \"" + unixPath(target) + L"\" \"" + unixLink + L"\"";
+    UniqueProcessInformation started;
+    if (!StartProcess(command, started)) {
+        throw std::runtime_error("cannot run ln");
+    }
+    // Wine starts a Linux program without waiting for it.
+    for (int tries = 0; tries < 100; ++tries) {
+        WIN32_FIND_DATAW found{};
+        const HANDLE search =
+            ::FindFirstFileW((link.size() == 2 ? link + L"\\*" : link).c_str(), &found);
+        if (search != INVALID_HANDLE_VALUE) {
+            ::FindClose(search);
+            return;
+        }
+        ::Sleep(50);
+    }
+    throw std::runtime_error("no link was made");
+}
+
 struct ModeCase {
     const char* name;
     InstallMode mode;
@@ -290,6 +365,9 @@ enum class Obstacle {
     ForeignUninstaller,  // the folder holds a game and the game's own uninstall.exe
     FolderAtProgramPath, // a folder named quarrion_shell.exe in the target folder
     LongFolderName,      // C:\Long Folder Name exists; "{8.3}" in the arguments is its 8.3 name
+    SubstDrive,    // Q: is the machine copy's parent, as subst (Wine: a drive's link) makes it
+    LinkedFolder,  // C:\Games\QSLink is a symbolic link to the machine copy's folder
+    LinkAtOurFile, // C:\Games\QS9\THIRD-PARTY-NOTICES.txt links to another program's file
 };
 
 struct TargetCase {
@@ -349,6 +427,16 @@ TEST_P(Target, CompletesOrChangesNothing) {
         ASSERT_GT(::GetShortPathNameW(longName.c_str(), shortName, MAX_PATH), 0u);
         arguments.replace(arguments.find(L"{8.3}"), 5, shortName);
     }
+    const std::wstring linkedFile = L"C:\\Games\\Other Notes.txt";
+    if (row.obstacle == Obstacle::SubstDrive) {
+        MakeUnixLink(std::filesystem::path(program).parent_path().parent_path().wstring(), L"Q:");
+    } else if (row.obstacle == Obstacle::LinkedFolder) {
+        MakeUnixLink(InstallFolder(InstallMode::AllUsers), L"C:\\Games\\QSLink");
+    } else if (row.obstacle == Obstacle::LinkAtOurFile) {
+        std::filesystem::create_directories(L"C:\\Games\\QS9");
+        std::ofstream(std::filesystem::path(linkedFile)) << "another program's notes";
+        MakeUnixLink(linkedFile, L"C:\\Games\\QS9\\THIRD-PARTY-NOTICES.txt");
+    }
     const std::string foreignBytes = Bytes(foreign);
     HANDLE inUse = INVALID_HANDLE_VALUE;
     std::thread closer;
@@ -393,6 +481,9 @@ TEST_P(Target, CompletesOrChangesNothing) {
         }
     }
     EXPECT_EQ(Bytes(foreign), foreignBytes) << "another program's file changed";
+    if (row.obstacle == Obstacle::LinkAtOurFile) {
+        EXPECT_EQ(Bytes(linkedFile), "another program's notes");
+    }
 }
 
 // Wine runs as root here, where no folder refuses a write: a place where nothing can be made
@@ -411,6 +502,12 @@ INSTANTIATE_TEST_SUITE_P(
                    Obstacle::FolderAtProgramPath, 145, L""},
         TargetCase{"TheOtherModesCopy", L"/S /CurrentUser /D=" + InstallFolder(), Obstacle::None,
                    183, L""},
+        TargetCase{"TheOtherModesCopyOnASubstDrive", L"/S /CurrentUser /D=Q:\\Quarrion Shell",
+                   Obstacle::SubstDrive, 183, L""},
+        TargetCase{"TheOtherModesCopyThroughALink", L"/S /CurrentUser /D=C:\\Games\\QSLink",
+                   Obstacle::LinkedFolder, 183, L""},
+        TargetCase{"LinkAtOurFile", L"/S /AllUsers /D=C:\\Games\\QS9", Obstacle::LinkAtOurFile, 145,
+                   L""},
         TargetCase{"AFile", L"/S /AllUsers /D=C:\\windows\\win.ini", Obstacle::None, 267, L""},
         TargetCase{"ForwardSlashes", L"/S /AllUsers /D=C:/Games/Quarrion Shell", Obstacle::None,
                    267, L""},
@@ -419,6 +516,14 @@ INSTANTIATE_TEST_SUITE_P(
                    L""},
         TargetCase{"TabBeforeTheFolder", L"/S /AllUsers\t/D=C:\\Games\\QS5", Obstacle::None, 267,
                    L""},
+        TargetCase{"IdeographicSpaceBeforeIt", L"/S /AllUsers\u3000/D=C:\\Games\\QS5",
+                   Obstacle::None, 267, L""},
+        TargetCase{"NoBreakSpaceBeforeIt", L"/S /AllUsers\u00A0/D=C:\\Games\\QS5", Obstacle::None,
+                   267, L""},
+        TargetCase{"CommaBeforeIt", L"/S /AllUsers,/D=C:\\Games\\QS5", Obstacle::None, 267, L""},
+        TargetCase{"LineBreakBeforeIt", L"/S /AllUsers\r\n/D=C:\\Games\\QS5", Obstacle::None, 267,
+                   L""},
+        TargetCase{"EmptyFolder", L"/S /AllUsers /D=", Obstacle::None, 267, L""},
         // NSIS takes "C:\Games\QS6 /S" for the folder and would not be silent: no box may wait.
         TargetCase{"SwitchAfterTheFolder", L"/AllUsers /D=C:\\Games\\QS6 /S", Obstacle::None, 267,
                    L""},
@@ -598,19 +703,21 @@ TEST_P(Uninstall, SpeaksTheLanguageItWasInstalledIn) {
     EXPECT_FALSE(KeyExists(hive(), uninstallKey));
 }
 
-// Files first: with the program in use (its error message open), the uninstall ends with 32 and
-// the copy stays registered and whole; once the program is closed, it goes cleanly.
-TEST_P(Uninstall, KeepsTheCopyWhileItsProgramIsInUse) {
+// Files first: with the program in use (its error message open), or the notices open in an
+// editor, the uninstall ends with 32 and the copy stays registered and whole; once the file is
+// closed, it goes cleanly.
+TEST_P(Uninstall, KeepsTheCopyWhileAFileOfItsIsInUse) {
     const std::wstring folder = InstallFolder(GetParam().mode);
-    {
-        const UniqueHandle inUse(::CreateFileW(ShellOf(GetParam().mode).c_str(), GENERIC_READ,
+    for (const wchar_t* name : {L"quarrion_shell.exe", L"THIRD-PARTY-NOTICES.txt"}) {
+        const UniqueHandle inUse(::CreateFileW((folder + L"\\" + name).c_str(), GENERIC_READ,
                                                FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
                                                nullptr));
         ASSERT_TRUE(inUse);
-        EXPECT_EQ(UninstallStatus(folder), 32u);
+        EXPECT_EQ(UninstallStatus(folder), 32u) << testing::PrintToString(name);
         EXPECT_EQ(ReadText(hive(), commandKey, L""), OpenCommandOf(GetParam().mode));
         EXPECT_EQ(ReadText(hive(), uninstallKey, L"InstallLocation"), folder);
         EXPECT_TRUE(std::filesystem::exists(folder + L"\\uninstall.exe"));
+        EXPECT_TRUE(std::filesystem::exists(folder + L"\\uninstall.dat"));
     }
     UninstallProduct(GetParam().mode);
     EXPECT_EQ(FilesLeftIn(folder), L"");
@@ -726,6 +833,248 @@ INSTANTIATE_TEST_SUITE_P(
                     L"C:\\windows\\system32\\quarrion-other.exe",
                     L"\"%SystemRoot%\\System32\\quarrion-other.exe\" \"%1\"", REG_EXPAND_SZ}),
     CaseName<HandlerCase>);
+
+struct RegistryWrite {
+    std::wstring key; // in the mode's hive
+    std::wstring name;
+    std::wstring text;
+    DWORD type = REG_SZ;
+};
+
+struct ForeignCase {
+    const char* name;
+    InstallMode mode;
+    std::vector<RegistryWrite> before; // another program's, before the install
+    std::wstring program;              // a program of theirs that is there; empty: none
+    bool opensOurs = false;            // while installed, a link through the shell starts ours
+    std::wstring folder;               // given with /D=; empty: the mode's own
+    std::vector<std::wstring> folders; // there before; one ending in "*" holds a file
+};
+
+const std::wstring otherFolder = L"C:\\Other";
+const std::wstring beforeFolder = L"C:\\Before";
+
+// Whatever another program had, an install and its uninstall leave it exactly so: every value
+// (type and bytes), key and file, in both hives and both views.
+class Differential : public testing::TestWithParam<ForeignCase> {
+  protected:
+    void SetUp() override {
+        RemoveEveryInstall();
+        Clean();
+    }
+    void TearDown() override { Clean(); }
+    void Clean() const {
+        for (const auto& key : {schemeKey, applicationKey}) {
+            RemoveKey(HiveOf(GetParam().mode), key);
+        }
+        std::filesystem::remove_all(otherFolder);
+        std::filesystem::remove_all(beforeFolder);
+    }
+};
+
+TEST_P(Differential, InstallAndUninstallLeaveOthersAsTheyWere) {
+    const ForeignCase& row = GetParam();
+    const Hive hive = HiveOf(row.mode);
+    for (const auto& value : row.before) {
+        SetValue(hive, value.key, value.name, value.type, value.text.c_str(),
+                 static_cast<DWORD>((value.text.size() + 1) * sizeof(wchar_t)));
+    }
+    if (!row.program.empty()) {
+        InstallStandInGame(row.program);
+    }
+    for (std::wstring folder : row.folders) {
+        const bool holdsAFile = folder.ends_with(L"*");
+        folder.erase(folder.find(L'*') == std::wstring::npos ? folder.size() : folder.size() - 1);
+        std::filesystem::create_directories(folder);
+        if (holdsAFile) {
+            std::ofstream(std::filesystem::path(folder) / "notes.txt") << "theirs";
+        }
+    }
+    const std::wstring folder = row.folder.empty() ? InstallFolder(row.mode) : row.folder;
+    const std::vector<std::wstring> roots{
+        otherFolder, beforeFolder, std::filesystem::path(InstallFolder(row.mode)).parent_path()};
+    const auto before = Snapshot(roots);
+
+    RunSetup(L"/S " + SwitchOf(row.mode) + (row.folder.empty() ? L"" : L" /D=" + row.folder));
+    EXPECT_EQ(ReadText(hive, commandKey, L""), L"\"" + folder + L"\\quarrion_shell.exe\" %1");
+    if (row.opensOurs && DispatchSees(row.mode)) {
+        EXPECT_EQ(HandlerOfLinks(), folder + L"\\quarrion_shell.exe");
+        InstallStandInGame(game);
+        SetInstallPath(game);
+        const ShellRun run = OpenLink(L"quarrion://h/p");
+        RemoveMachineKey(gameKey);
+        ASSERT_TRUE(run.game) << "the link did not reach our program";
+        EXPECT_EQ(run.game->commandLine, game + L" +connect h +pass p");
+    }
+    UninstallCopyIn(folder);
+    EXPECT_EQ(Snapshot(roots), before);
+}
+
+// Another program's handler of the scheme, or Applications key, and the program it starts.
+ForeignCase Handler(const char* name, InstallMode mode, std::vector<RegistryWrite> before,
+                    std::wstring program = L"", bool opensOurs = false) {
+    return {name, mode, std::move(before), std::move(program), opensOurs, L"", {}};
+}
+
+// Folders that were there where the install goes.
+ForeignCase Folders(const char* name, InstallMode mode, std::wstring folder,
+                    std::vector<std::wstring> folders) {
+    return {name, mode, {}, L"", false, std::move(folder), std::move(folders)};
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Foreign, Differential,
+    testing::Values(
+        Handler("DefaultVerbOfItsOwn", InstallMode::AllUsers,
+                {{schemeKey, L"", L"URL:Go Protocol"},
+                 {schemeKey, L"URL Protocol", L""},
+                 {schemeKey + L"\\shell", L"", L"go"},
+                 {schemeKey + L"\\shell\\go\\command", L"", L"\"C:\\Other\\go.exe\" \"%1\""}},
+                L"C:\\Other\\go.exe", true),
+        Handler("DelegateExecute", InstallMode::AllUsers,
+                {{schemeKey, L"URL Protocol", L""},
+                 {commandKey, L"", L"\"C:\\Other\\app.exe\" %1"},
+                 {commandKey, L"DelegateExecute", L"{4F2E6C4A-0D3B-4C1E-9A55-3B1A0E7D2C11}"}},
+                L"C:\\Other\\app.exe", true),
+        Handler("CommandLongerThanSetupsStrings", InstallMode::CurrentUser,
+                {{commandKey, L"",
+                  L"\"C:\\Other\\o.exe\" --" + std::wstring(1500, L'x') + L" \"%1\""}},
+                L"C:\\Other\\o.exe"),
+        Handler("AnotherVendorsFileOfOurName", InstallMode::AllUsers,
+                {{commandKey, L"", L"\"C:\\Other\\quarrion_shell.exe\" \"%1\""}},
+                L"C:\\Other\\quarrion_shell.exe"),
+        Handler("ProgramOnADriveNotConnected", InstallMode::AllUsers,
+                {{commandKey, L"", L"\"M:\\Other\\o.exe\" \"%1\""}}),
+        Handler("ExpandableWithAVariableNotSetHere", InstallMode::CurrentUser,
+                {{commandKey, L"", L"\"%QUARRION_TEST_UNSET%\\o.exe\" \"%1\"", REG_EXPAND_SZ}}),
+        Handler("WithoutUrlProtocol", InstallMode::AllUsers,
+                {{commandKey, L"", L"\"C:\\Other\\o.exe\" \"%1\""}}, L"C:\\Other\\o.exe"),
+        Handler("ApplicationsKeyOfAnother", InstallMode::CurrentUser,
+                {{applicationKey, L"FriendlyAppName", L"Other Tool"},
+                 {applicationKey + L"\\shell\\open\\command", L"", L"\"C:\\Other\\o.exe\" \"%1\""}},
+                L"C:\\Other\\o.exe"),
+        Folders("EmptyParentThatWasThere", InstallMode::AllUsers,
+                L"C:\\Before\\Empty\\Quarrion Shell", {L"C:\\Before\\Empty"}),
+        Folders("ParentHoldingAFile", InstallMode::CurrentUser, L"C:\\Before\\Full\\Quarrion Shell",
+                {L"C:\\Before\\Full*"}),
+        Folders("EmptyFolderThatWasThere", InstallMode::AllUsers, L"C:\\Before\\Target",
+                {L"C:\\Before\\Target"})),
+    CaseName<ForeignCase>);
+
+// What a test does to an installed copy, or to a folder, before its uninstaller runs.
+enum class Tamper {
+    InstallLocationRespelt,     // the Apps entry names the folder in another spelling
+    OtherEntryNamesThisCopy,    // the other mode's Apps entry names this copy's folder
+    RecordClaimsAFolder,        // the record says the install made a folder that was there
+    NoticesChanged,             // the player edited THIRD-PARTY-NOTICES.txt
+    UninstallerCopiedElsewhere, // to a folder of another program's, run there
+};
+
+struct TamperCase {
+    const char* name;
+    InstallMode mode;
+    Tamper tamper;
+    std::wstring respelling; // for InstallLocationRespelt: "{}" is the folder, "{8.3}" its 8.3 name
+    unsigned long exitCode;
+};
+
+// The uninstall trusts no text it reads back: whatever was changed, it removes only what is
+// provably ours, and refuses a folder that holds no copy of ours.
+class Tampered : public testing::TestWithParam<TamperCase> {
+  protected:
+    void SetUp() override {
+        RemoveEveryInstall();
+        std::filesystem::remove_all(beforeFolder);
+        InstallProduct(GetParam().mode);
+    }
+    void TearDown() override {
+        std::filesystem::remove_all(beforeFolder);
+        RemoveKey(HiveOf(OtherMode(GetParam().mode)), uninstallKey);
+        RemoveEveryInstall();
+    }
+};
+
+TEST_P(Tampered, RemovesOnlyWhatIsProvablyItsOwn) {
+    const TamperCase& row = GetParam();
+    const Hive hive = HiveOf(row.mode);
+    const std::wstring folder = InstallFolder(row.mode);
+    std::wstring uninstallIn = folder;
+    std::filesystem::create_directories(beforeFolder + L"\\Empty");
+    switch (row.tamper) {
+    case Tamper::InstallLocationRespelt: {
+        std::wstring spelling = row.respelling;
+        wchar_t shortName[MAX_PATH] = {};
+        ::GetShortPathNameW(folder.c_str(), shortName, MAX_PATH);
+        const auto at = spelling.find(L"{8.3}");
+        if (at != std::wstring::npos) {
+            spelling.replace(at, 5, shortName);
+        } else {
+            spelling.replace(spelling.find(L"{}"), 2, folder);
+        }
+        SetText(hive, uninstallKey, L"InstallLocation", spelling);
+        break;
+    }
+    case Tamper::OtherEntryNamesThisCopy:
+        SetText(HiveOf(OtherMode(row.mode)), uninstallKey, L"InstallLocation", folder);
+        break;
+    case Tamper::RecordClaimsAFolder:
+        std::ofstream(std::filesystem::path(folder) / "uninstall.dat", std::ios::app)
+            << "folder\t\\\\?\\C:\\Before\\Empty\tC:\\Before\\Empty\n";
+        break;
+    case Tamper::NoticesChanged:
+        std::ofstream(std::filesystem::path(folder) / "THIRD-PARTY-NOTICES.txt", std::ios::app)
+            << "a player's note\n";
+        break;
+    case Tamper::UninstallerCopiedElsewhere:
+        uninstallIn = beforeFolder + L"\\Tools";
+        InstallStandInGame(uninstallIn + L"\\uninstall.exe");
+        std::ofstream(std::filesystem::path(uninstallIn) / "THIRD-PARTY-NOTICES.txt") << "theirs";
+        std::filesystem::copy_file(folder + L"\\uninstall.exe",
+                                   uninstallIn + L"\\qs-uninstall.exe");
+        break;
+    }
+    const auto before = FileTree({beforeFolder});
+    const auto otherEntry = ReadText(HiveOf(OtherMode(row.mode)), uninstallKey, L"InstallLocation");
+
+    const auto status =
+        row.tamper == Tamper::UninstallerCopiedElsewhere
+            ? RunAndWait(L"\"" + uninstallIn + L"\\qs-uninstall.exe\" /S _?=" + uninstallIn)
+            : UninstallStatus(uninstallIn);
+    EXPECT_EQ(status, row.exitCode);
+    EXPECT_EQ(FileTree({beforeFolder}), before) << "not ours";
+    EXPECT_EQ(ReadText(HiveOf(OtherMode(row.mode)), uninstallKey, L"InstallLocation"), otherEntry);
+    if (row.exitCode != 0) {
+        EXPECT_EQ(ReadText(hive, commandKey, L""), OpenCommandOf(row.mode)) << "changed anyway";
+        EXPECT_TRUE(std::filesystem::exists(ShellOf(row.mode)));
+        return;
+    }
+    EXPECT_FALSE(KeyExists(hive, schemeKey));
+    EXPECT_FALSE(KeyExists(hive, uninstallKey));
+    EXPECT_FALSE(std::filesystem::exists(ShellOf(row.mode)));
+    EXPECT_EQ(std::filesystem::exists(folder + L"\\THIRD-PARTY-NOTICES.txt"),
+              row.tamper == Tamper::NoticesChanged)
+        << "a file the player changed is theirs";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Records, Tampered,
+    testing::Values(TamperCase{"SeparatorAtTheEnd", InstallMode::AllUsers,
+                               Tamper::InstallLocationRespelt, L"{}\\", 0},
+                    TamperCase{"DotAtTheEnd", InstallMode::CurrentUser,
+                               Tamper::InstallLocationRespelt, L"{}\\.", 0},
+                    TamperCase{"DotDot", InstallMode::AllUsers, Tamper::InstallLocationRespelt,
+                               L"{}\\x\\..", 0},
+                    TamperCase{"ShortNames", InstallMode::CurrentUser,
+                               Tamper::InstallLocationRespelt, L"{8.3}", 0},
+                    TamperCase{"UserEntryNamesTheMachineCopy", InstallMode::AllUsers,
+                               Tamper::OtherEntryNamesThisCopy, L"", 0},
+                    TamperCase{"RecordClaimsAFolderThatWasThere", InstallMode::AllUsers,
+                               Tamper::RecordClaimsAFolder, L"", 0},
+                    TamperCase{"NoticesChangedByThePlayer", InstallMode::CurrentUser,
+                               Tamper::NoticesChanged, L"", 0},
+                    TamperCase{"UninstallerCopiedToAnotherProgramsFolder", InstallMode::AllUsers,
+                               Tamper::UninstallerCopiedElsewhere, L"", 1605}),
+    CaseName<TamperCase>);
 
 // Both installed: the user's own registration applies to them. Removing either leaves the other
 // whole, and links keep working through it.

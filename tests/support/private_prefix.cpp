@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <stdexcept>
+#include <vector>
 
 namespace {
 
@@ -117,6 +118,30 @@ std::set<std::wstring> Names(Hive hive, const std::wstring& key, bool values) {
         names.insert(name);
     }
     return names;
+}
+
+void AddTree(Hive hive, const std::wstring& key, std::map<std::wstring, std::wstring>& tree) {
+    const OpenKey opened(hive, key, KEY_READ);
+    if (opened.status() != ERROR_SUCCESS) {
+        return;
+    }
+    tree[key + L"\\"] = L"(key)";
+    for (const auto& name : Names(hive, key, true)) {
+        DWORD type = 0;
+        DWORD size = 0;
+        ::RegQueryValueExW(opened.get(), name.c_str(), nullptr, &type, nullptr, &size);
+        std::vector<BYTE> data(size);
+        ::RegQueryValueExW(opened.get(), name.c_str(), nullptr, &type, data.data(), &size);
+        std::wstring text = std::to_wstring(type) + L":";
+        for (const BYTE byte : data) {
+            text += L"0123456789abcdef"[byte >> 4];
+            text += L"0123456789abcdef"[byte & 0xF];
+        }
+        tree[key + L"\\:" + name] = text;
+    }
+    for (const auto& subkey : Names(hive, key, false)) {
+        AddTree(hive, key + L"\\" + subkey, tree);
+    }
 }
 
 void SetValue(Hive hive, const std::wstring& key, const std::wstring& name, unsigned long type,

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <map>
 #include <optional>
 #include <set>
 #include <string>
@@ -37,6 +38,9 @@ std::optional<unsigned long> ReadNumber(Hive hive, const std::wstring& key,
 
 // The names of a key's subkeys, or of its values; none when the key is absent.
 std::set<std::wstring> Names(Hive hive, const std::wstring& key, bool values);
+
+// Every key and value (type and bytes) from `key` down, added to `tree` by path.
+void AddTree(Hive hive, const std::wstring& key, std::map<std::wstring, std::wstring>& tree);
 
 // Writes or removes values and keys in the private prefix.
 void SetValue(Hive hive, const std::wstring& key, const std::wstring& name, unsigned long type,

@@ -1,0 +1,111 @@
+#include "case_name.hpp"
+#include "record.hpp"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+using named_cases::PrintTo;
+
+using record::Failure;
+using record::ValueState;
+
+struct CommandCase {
+    const char* name;
+    std::wstring command;
+    std::vector<std::wstring> programs;
+};
+
+class Programs : public testing::TestWithParam<CommandCase> {};
+
+TEST_P(Programs, AreTriedAsProcessCreationWould) {
+    EXPECT_EQ(record::ProgramCandidates(GetParam().command), GetParam().programs);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Commands, Programs,
+    testing::Values(
+        CommandCase{"Quoted", L"\"C:\\Other Links\\o.exe\" \"%1\"", {L"C:\\Other Links\\o.exe"}},
+        CommandCase{"QuoteNeverClosed", L"\"C:\\o.exe %1", {L"C:\\o.exe %1"}},
+        CommandCase{"UnquotedWithBlanks",
+                    L"C:\\Other Links\\o.exe %1",
+                    {L"C:\\Other", L"C:\\Other Links\\o.exe", L"C:\\Other Links\\o.exe %1"}},
+        CommandCase{"BareName", L"rundll32.exe", {L"rundll32.exe"}},
+        CommandCase{"LeadingBlank", L" o.exe", {L" o.exe"}}, CommandCase{"Empty", L"", {}}),
+    CaseName<CommandCase>);
+
+TEST(Record, ReadsBackWhatItWrote) {
+    const ValueState longText = record::TextValue(std::wstring(5000, L'x'));
+    const ValueState expandable{true, 2, {0x25, 0, 0x41, 0, 0x25, 0, 0, 0}};
+    const ValueState binaryEmpty{true, 3, {}};
+    const record::Record written{
+        L"CurrentUser",
+        {{L"C:\\Games\\Q S", L"\\\\?\\C:\\Games\\Q S"}, {L"C:\\Games", L"\\\\?\\C:\\Games"}},
+        {{L"quarrion_shell.exe", std::wstring(64, L'a')}},
+        {{L"", L"Software\\Classes\\quarrion"}, {L"64", L"Software\\RegisteredApplications"}},
+        {{L"", L"Software\\Classes\\quarrion", L"URL Protocol", record::TextValue(L""), {}},
+         {L"", L"Software\\Classes\\quarrion\\shell\\open\\command", L"", longText, expandable},
+         {L"64", L"Software\\Classes\\quarrion\\shell\\open\\command", L"DelegateExecute", {},
+          binaryEmpty}}};
+    const auto read = record::ParseRecord(record::FormatRecord(written));
+    EXPECT_EQ(read.mode, written.mode);
+    ASSERT_EQ(read.folders.size(), 2u);
+    EXPECT_EQ(read.folders[1].path, L"C:\\Games");
+    EXPECT_EQ(read.folders[1].identity, L"\\\\?\\C:\\Games");
+    EXPECT_EQ(read.files.at(0).sha256, written.files[0].sha256);
+    EXPECT_EQ(read.keys, written.keys);
+    ASSERT_EQ(read.values.size(), written.values.size());
+    for (std::size_t at = 0; at < read.values.size(); ++at) {
+        EXPECT_EQ(read.values[at].view, written.values[at].view);
+        EXPECT_EQ(read.values[at].name, written.values[at].name);
+        EXPECT_EQ(read.values[at].ours, written.values[at].ours) << at;
+        EXPECT_EQ(read.values[at].previous, written.values[at].previous) << at;
+    }
+}
+
+struct DamagedCase {
+    const char* name;
+    std::wstring text;
+};
+
+class Damaged : public testing::TestWithParam<DamagedCase> {};
+
+TEST_P(Damaged, IsRefusedWhole) {
+    EXPECT_THROW(record::ParseRecord(GetParam().text), Failure);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Records, Damaged,
+    testing::Values(DamagedCase{"Empty", L""}, DamagedCase{"OtherFile", L"MZ\x90"},
+                    DamagedCase{"LaterFormat", L"quarrion-record\t2\nmode\tAllUsers\n"},
+                    DamagedCase{"NoMode", L"quarrion-record\t1\n"},
+                    DamagedCase{"UnknownMode", L"quarrion-record\t1\nmode\tEveryone\n"},
+                    DamagedCase{"UnknownLine", L"quarrion-record\t1\nmode\tAllUsers\nrun\tx\n"},
+                    DamagedCase{"FieldMissing", L"quarrion-record\t1\nmode\tAllUsers\nfile\tq\n"},
+                    DamagedCase{"OddHex",
+                                L"quarrion-record\t1\nmode\tAllUsers\nvalue\t\tk\tn\t1:abc\t-\n"},
+                    DamagedCase{"NotHex",
+                                L"quarrion-record\t1\nmode\tAllUsers\nvalue\t\tk\tn\t1:zz\t-\n"},
+                    DamagedCase{"NoType",
+                                L"quarrion-record\t1\nmode\tAllUsers\nvalue\t\tk\tn\t:00\t-\n"}),
+    CaseName<DamagedCase>);
+
+TEST(Plan, SetsAndRemovesAsSetupWroteThem) {
+    const auto plan = record::ParsePlan(L"\xFEFFset\t\tSoftware\\Classes\\quarrion\t\tURL:Q\r\n"
+                                        L"set\t64\tSoftware\\R\tQ S I\t\r\n"
+                                        L"remove\t\tSoftware\\Classes\\quarrion\\shell\\open\\"
+                                        L"command\tDelegateExecute\r\n");
+    ASSERT_EQ(plan.size(), 3u);
+    EXPECT_EQ(plan[0].ours, record::TextValue(L"URL:Q"));
+    EXPECT_EQ(plan[1].view, L"64");
+    EXPECT_EQ(plan[1].name, L"Q S I");
+    EXPECT_EQ(plan[1].ours, record::TextValue(L""));
+    EXPECT_FALSE(plan[2].ours.present);
+    EXPECT_EQ(plan[2].name, L"DelegateExecute");
+    EXPECT_THROW(record::ParsePlan(L"set\tk\tn\n"), Failure);
+}
+
+} // namespace
