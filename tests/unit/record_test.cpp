@@ -48,7 +48,10 @@ TEST(Record, ReadsBackWhatItWrote) {
         {{L"", L"Software\\Classes\\quarrion"}, {L"64", L"Software\\RegisteredApplications"}},
         {{L"", L"Software\\Classes\\quarrion", L"URL Protocol", record::TextValue(L""), {}},
          {L"", L"Software\\Classes\\quarrion\\shell\\open\\command", L"", longText, expandable},
-         {L"64", L"Software\\Classes\\quarrion\\shell\\open\\command", L"DelegateExecute", {},
+         {L"64",
+          L"Software\\Classes\\quarrion\\shell\\open\\command",
+          L"DelegateExecute",
+          {},
           binaryEmpty}}};
     const auto read = record::ParseRecord(record::FormatRecord(written));
     EXPECT_EQ(read.mode, written.mode);
@@ -79,18 +82,16 @@ TEST_P(Damaged, IsRefusedWhole) {
 
 INSTANTIATE_TEST_SUITE_P(
     Records, Damaged,
-    testing::Values(DamagedCase{"Empty", L""}, DamagedCase{"OtherFile", L"MZ\x90"},
-                    DamagedCase{"LaterFormat", L"quarrion-record\t2\nmode\tAllUsers\n"},
-                    DamagedCase{"NoMode", L"quarrion-record\t1\n"},
-                    DamagedCase{"UnknownMode", L"quarrion-record\t1\nmode\tEveryone\n"},
-                    DamagedCase{"UnknownLine", L"quarrion-record\t1\nmode\tAllUsers\nrun\tx\n"},
-                    DamagedCase{"FieldMissing", L"quarrion-record\t1\nmode\tAllUsers\nfile\tq\n"},
-                    DamagedCase{"OddHex",
-                                L"quarrion-record\t1\nmode\tAllUsers\nvalue\t\tk\tn\t1:abc\t-\n"},
-                    DamagedCase{"NotHex",
-                                L"quarrion-record\t1\nmode\tAllUsers\nvalue\t\tk\tn\t1:zz\t-\n"},
-                    DamagedCase{"NoType",
-                                L"quarrion-record\t1\nmode\tAllUsers\nvalue\t\tk\tn\t:00\t-\n"}),
+    testing::Values(
+        DamagedCase{"Empty", L""}, DamagedCase{"OtherFile", L"MZ\x90"},
+        DamagedCase{"LaterFormat", L"quarrion-record\t2\nmode\tAllUsers\n"},
+        DamagedCase{"NoMode", L"quarrion-record\t1\n"},
+        DamagedCase{"UnknownMode", L"quarrion-record\t1\nmode\tEveryone\n"},
+        DamagedCase{"UnknownLine", L"quarrion-record\t1\nmode\tAllUsers\nrun\tx\n"},
+        DamagedCase{"FieldMissing", L"quarrion-record\t1\nmode\tAllUsers\nfile\tq\n"},
+        DamagedCase{"OddHex", L"quarrion-record\t1\nmode\tAllUsers\nvalue\t\tk\tn\t1:abc\t-\n"},
+        DamagedCase{"NotHex", L"quarrion-record\t1\nmode\tAllUsers\nvalue\t\tk\tn\t1:zz\t-\n"},
+        DamagedCase{"NoType", L"quarrion-record\t1\nmode\tAllUsers\nvalue\t\tk\tn\t:00\t-\n"}),
     CaseName<DamagedCase>);
 
 TEST(Plan, SetsAndRemovesAsSetupWroteThem) {
