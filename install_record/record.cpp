@@ -11,9 +11,10 @@ constexpr std::wstring_view header = L"quarrion-record\t1";
 std::vector<std::wstring_view> Split(std::wstring_view text, wchar_t separator) {
     std::vector<std::wstring_view> parts;
     std::size_t start = 0;
-    for (std::size_t end; (end = text.find(separator, start)) != std::wstring_view::npos;
-         start = end + 1) {
+    std::size_t end = text.find(separator);
+    for (; end != std::wstring_view::npos; end = text.find(separator, start)) {
         parts.push_back(text.substr(start, end - start));
+        start = end + 1;
     }
     parts.push_back(text.substr(start));
     return parts;
@@ -93,8 +94,8 @@ ValueState TextValue(std::wstring_view text) {
     constexpr std::uint32_t regSz = 1;
     ValueState state{true, regSz, {}};
     // REG_SZ holds UTF-16LE units with their terminating null.
-    for (const wchar_t unit : std::wstring(text) + L'\0') {
-        const auto value = static_cast<std::uint32_t>(unit);
+    for (std::size_t at = 0; at <= text.size(); ++at) {
+        const auto value = at < text.size() ? static_cast<std::uint16_t>(text[at]) : 0U;
         state.data.push_back(static_cast<std::uint8_t>(value & 0xFF));
         state.data.push_back(static_cast<std::uint8_t>(value >> 8 & 0xFF));
     }

@@ -64,6 +64,12 @@ std::wstring TextOf(const ValueState& state) {
     return text.substr(0, text.find(L'\0'));
 }
 
+std::wstring PathIn(const std::wstring& folder, const std::wstring& name) {
+    std::wstring path = folder;
+    path.append(L"\\").append(name);
+    return path;
+}
+
 bool InScheme(const std::wstring& key) {
     return key == schemeKey || key.starts_with(schemeKey + L"\\");
 }
@@ -72,7 +78,7 @@ std::optional<Record> RecordIn(const std::wstring& folder) {
     if (record::IsLinkIn(folder, recordName)) {
         return std::nullopt;
     }
-    const auto bytes = record::ReadWhole(folder + L"\\" + recordName);
+    const auto bytes = record::ReadWhole(PathIn(folder, recordName));
     if (!bytes) {
         return std::nullopt;
     }
@@ -101,13 +107,11 @@ std::wstring VersionText(const std::wstring& file, const wchar_t* key) {
 
 // Whether the command starts a copy of this program, by the identity its version block carries.
 bool StartsACopyOfOurs(const std::wstring& command) {
-    for (const auto& program : record::ProgramCandidates(command)) {
-        if (VersionText(program, L"CompanyName") == QUARRION_COMPANY &&
-            VersionText(program, L"InternalName") == L"quarrion_shell") {
-            return true;
-        }
-    }
-    return false;
+    const auto candidates = record::ProgramCandidates(command);
+    return std::any_of(candidates.begin(), candidates.end(), [](const std::wstring& program) {
+        return VersionText(program, L"CompanyName") == QUARRION_COMPANY &&
+               VersionText(program, L"InternalName") == L"quarrion_shell";
+    });
 }
 
 // While a 32-bit program looks at files as a 64-bit one sees them.
@@ -161,7 +165,7 @@ bool ProgramMayBeThere(std::wstring command) {
         for (const auto& [from, to] :
              {std::pair{L"%ProgramFiles%", L"%ProgramW6432%"},
               std::pair{L"%CommonProgramFiles%", L"%CommonProgramW6432%"}}) {
-            for (std::size_t at; (at = command.find(from)) != std::wstring::npos;) {
+            for (auto at = command.find(from); at != std::wstring::npos; at = command.find(from)) {
                 command.replace(at, std::wstring_view(from).size(), to);
             }
         }
@@ -194,7 +198,7 @@ bool StillOurs(const Registry& registry, const ValueChange& value) {
 }
 bool StillOurs(const std::wstring& folder, const record::FileHash& file) {
     return !record::IsLinkIn(folder, file.name) &&
-           record::Sha256Of(folder + L"\\" + file.name) == file.sha256;
+           record::Sha256Of(PathIn(folder, file.name)) == file.sha256;
 }
 
 // Puts back what a value held before, when it is still ours.
@@ -224,11 +228,12 @@ int Check(const std::wstring& mode, const std::wstring& folder,
     }
     std::vector<std::wstring> names = files;
     names.push_back(recordName);
-    for (const auto& name : names) {
-        if (record::IsLinkIn(folder, name)) {
-            std::cout << Utf8(name);
-            return exitNotOurs;
-        }
+    const auto linked = std::find_if(names.begin(), names.end(), [&folder](const auto& name) {
+        return record::IsLinkIn(folder, name);
+    });
+    if (linked != names.end()) {
+        std::cout << Utf8(*linked);
+        return exitNotOurs;
     }
     return 0;
 }
@@ -252,10 +257,12 @@ int Take(const std::wstring& mode, const std::wstring& folder, const std::wstrin
         taken.folders = existing->folders;
         taken.keys = existing->keys;
     } else {
-        for (std::size_t start = 0, end;
-             (end = madeFolders.find(L'|', start)) != std::wstring::npos; start = end + 1) {
+        std::size_t start = 0;
+        for (auto end = madeFolders.find(L'|'); end != std::wstring::npos;
+             end = madeFolders.find(L'|', start)) {
             const auto path = madeFolders.substr(start, end - start);
             taken.folders.push_back({path, record::Identity(path)});
+            start = end + 1;
         }
     }
     const auto created = [&taken](const std::wstring& view, const std::wstring& key) {
@@ -305,9 +312,9 @@ int Take(const std::wstring& mode, const std::wstring& folder, const std::wstrin
         }
         taken.values = plan;
         for (const auto& name : files) {
-            taken.files.push_back({name, record::Sha256Of(folder + L"\\" + name)});
+            taken.files.push_back({name, record::Sha256Of(PathIn(folder, name))});
         }
-        record::WriteWhole(folder + L"\\" + recordName, Utf8(record::FormatRecord(taken)));
+        record::WriteWhole(PathIn(folder, recordName), Utf8(record::FormatRecord(taken)));
     } catch (const Failure&) {
         std::reverse(applied.begin(), applied.end());
         for (const auto& [change, before] : applied) {
@@ -377,14 +384,17 @@ int GiveBackAll(const std::wstring& folder) {
             schemeOurs = false;
         }
     }
-    for (auto value = taken->values.rbegin(); value != taken->values.rend(); ++value) {
-        if (schemeOurs || !InScheme(value->key)) {
-            GiveBack(registry, *value);
+    // Last set, first given back.
+    for (std::size_t left = taken->values.size(); left > 0; --left) {
+        const auto& value = taken->values[left - 1];
+        if (schemeOurs || !InScheme(value.key)) {
+            GiveBack(registry, value);
         }
     }
-    for (auto key = taken->keys.rbegin(); key != taken->keys.rend(); ++key) {
-        if (schemeOurs || !InScheme(key->key)) {
-            registry.RemoveIfEmpty(key->view, key->key);
+    for (std::size_t left = taken->keys.size(); left > 0; --left) {
+        const auto& key = taken->keys[left - 1];
+        if (schemeOurs || !InScheme(key.key)) {
+            registry.RemoveIfEmpty(key.view, key.key);
         }
     }
     return 0;
@@ -396,7 +406,7 @@ int Finish(const std::wstring& folder) {
         return 0;
     }
     const auto own = record::Identity(folder);
-    ::DeleteFileW((folder + L"\\" + recordName).c_str());
+    ::DeleteFileW(PathIn(folder, recordName).c_str());
     // Only folders this install made, still the same ones: this one and those above it.
     for (const auto& made : taken->folders) {
         const auto identity = record::Identity(made.path);

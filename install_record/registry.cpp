@@ -114,7 +114,7 @@ void Registry::RemoveTree(const std::wstring& view, const std::wstring& key) con
 
 std::vector<std::wstring> KeysOnThePath(const std::wstring& key) {
     std::vector<std::wstring> keys;
-    for (std::size_t at = 0; (at = key.find(L'\\', at)) != std::wstring::npos; ++at) {
+    for (auto at = key.find(L'\\'); at != std::wstring::npos; at = key.find(L'\\', at + 1)) {
         keys.push_back(key.substr(0, at));
     }
     keys.push_back(key);

@@ -847,6 +847,7 @@ struct ForeignCase {
     std::vector<RegistryWrite> before; // another program's, before the install
     std::wstring program;              // a program of theirs that is there; empty: none
     bool opensOurs = false;            // while installed, a link through the shell starts ours
+    bool twice = false;                // installed again in place before the uninstall
     std::wstring folder;               // given with /D=; empty: the mode's own
     std::vector<std::wstring> folders; // there before; one ending in "*" holds a file
 };
@@ -876,8 +877,9 @@ TEST_P(Differential, InstallAndUninstallLeaveOthersAsTheyWere) {
     const ForeignCase& row = GetParam();
     const Hive hive = HiveOf(row.mode);
     for (const auto& value : row.before) {
+        const auto bytes = (value.text.size() + 1) * sizeof(wchar_t);
         SetValue(hive, value.key, value.name, value.type, value.text.c_str(),
-                 static_cast<DWORD>((value.text.size() + 1) * sizeof(wchar_t)));
+                 static_cast<DWORD>(bytes));
     }
     if (!row.program.empty()) {
         InstallStandInGame(row.program);
@@ -895,7 +897,9 @@ TEST_P(Differential, InstallAndUninstallLeaveOthersAsTheyWere) {
         otherFolder, beforeFolder, std::filesystem::path(InstallFolder(row.mode)).parent_path()};
     const auto before = Snapshot(roots);
 
-    RunSetup(L"/S " + SwitchOf(row.mode) + (row.folder.empty() ? L"" : L" /D=" + row.folder));
+    for (int run = 0; run < (row.twice ? 2 : 1); ++run) {
+        RunSetup(L"/S " + SwitchOf(row.mode) + (row.folder.empty() ? L"" : L" /D=" + row.folder));
+    }
     EXPECT_EQ(ReadText(hive, commandKey, L""), L"\"" + folder + L"\\quarrion_shell.exe\" %1");
     if (row.opensOurs && DispatchSees(row.mode)) {
         EXPECT_EQ(HandlerOfLinks(), folder + L"\\quarrion_shell.exe");
@@ -912,14 +916,14 @@ TEST_P(Differential, InstallAndUninstallLeaveOthersAsTheyWere) {
 
 // Another program's handler of the scheme, or Applications key, and the program it starts.
 ForeignCase Handler(const char* name, InstallMode mode, std::vector<RegistryWrite> before,
-                    std::wstring program = L"", bool opensOurs = false) {
-    return {name, mode, std::move(before), std::move(program), opensOurs, L"", {}};
+                    std::wstring program = L"", bool opensOurs = false, bool twice = false) {
+    return {name, mode, std::move(before), std::move(program), opensOurs, twice, L"", {}};
 }
 
 // Folders that were there where the install goes.
 ForeignCase Folders(const char* name, InstallMode mode, std::wstring folder,
                     std::vector<std::wstring> folders) {
-    return {name, mode, {}, L"", false, std::move(folder), std::move(folders)};
+    return {name, mode, {}, L"", false, true, std::move(folder), std::move(folders)};
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -935,7 +939,7 @@ INSTANTIATE_TEST_SUITE_P(
                 {{schemeKey, L"URL Protocol", L""},
                  {commandKey, L"", L"\"C:\\Other\\app.exe\" %1"},
                  {commandKey, L"DelegateExecute", L"{4F2E6C4A-0D3B-4C1E-9A55-3B1A0E7D2C11}"}},
-                L"C:\\Other\\app.exe", true),
+                L"C:\\Other\\app.exe", true, true),
         Handler("CommandLongerThanSetupsStrings", InstallMode::CurrentUser,
                 {{commandKey, L"",
                   L"\"C:\\Other\\o.exe\" --" + std::wstring(1500, L'x') + L" \"%1\""}},

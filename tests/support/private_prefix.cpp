@@ -125,7 +125,9 @@ void AddTree(Hive hive, const std::wstring& key, std::map<std::wstring, std::wst
     if (opened.status() != ERROR_SUCCESS) {
         return;
     }
-    tree[key + L"\\"] = L"(key)";
+    std::wstring path = key;
+    path += L"\\";
+    tree[path] = L"(key)";
     for (const auto& name : Names(hive, key, true)) {
         DWORD type = 0;
         DWORD size = 0;
@@ -137,10 +139,12 @@ void AddTree(Hive hive, const std::wstring& key, std::map<std::wstring, std::wst
             text += L"0123456789abcdef"[byte >> 4];
             text += L"0123456789abcdef"[byte & 0xF];
         }
-        tree[key + L"\\:" + name] = text;
+        std::wstring where = path;
+        where.append(L":").append(name);
+        tree[where] = text;
     }
     for (const auto& subkey : Names(hive, key, false)) {
-        AddTree(hive, key + L"\\" + subkey, tree);
+        AddTree(hive, path + subkey, tree);
     }
 }
 
