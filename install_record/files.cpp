@@ -2,12 +2,11 @@
 
 #include "record.hpp"
 #include "../windows/owners.hpp"
+#include "../windows/sha256.hpp"
 #include "../windows/text.hpp"
 
 #include <windows.h>
-#include <bcrypt.h>
 
-#include <memory>
 #include <vector>
 
 namespace record {
@@ -20,17 +19,6 @@ UniqueHandle OpenForIdentity(const std::wstring& path) {
                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                       nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
 }
-
-struct AlgorithmCloser {
-    void operator()(void* algorithm) const noexcept {
-        ::BCryptCloseAlgorithmProvider(static_cast<BCRYPT_ALG_HANDLE>(algorithm), 0);
-    }
-};
-struct HashDestroyer {
-    void operator()(void* hash) const noexcept {
-        ::BCryptDestroyHash(static_cast<BCRYPT_HASH_HANDLE>(hash));
-    }
-};
 
 } // namespace
 
@@ -86,47 +74,25 @@ bool IsLinkIn(const std::wstring& folder, const std::wstring& name) {
     return identity.empty() || !SamePathText(identity, Identity(folder) + L"\\" + found.cFileName);
 }
 
+bool HasOtherNames(const std::wstring& path) {
+    const UniqueHandle opened = OpenForIdentity(path);
+    BY_HANDLE_FILE_INFORMATION information{};
+    return opened && ::GetFileInformationByHandle(opened.get(), &information) != FALSE &&
+           !(information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+           information.nNumberOfLinks > 1;
+}
+
 std::wstring Sha256Of(const std::wstring& path) {
-    const UniqueHandle file(::CreateFileW(
-        path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-        OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-    BCRYPT_ALG_HANDLE algorithm = nullptr;
-    if (!file || !BCRYPT_SUCCESS(::BCryptOpenAlgorithmProvider(&algorithm, BCRYPT_SHA256_ALGORITHM,
-                                                               nullptr, 0))) {
-        return {};
-    }
-    const std::unique_ptr<void, AlgorithmCloser> ownedAlgorithm(algorithm);
-    BCRYPT_HASH_HANDLE hash = nullptr;
-    if (!BCRYPT_SUCCESS(::BCryptCreateHash(algorithm, &hash, nullptr, 0, nullptr, 0, 0))) {
-        return {};
-    }
-    const std::unique_ptr<void, HashDestroyer> ownedHash(hash);
-    std::vector<UCHAR> buffer(1 << 16);
-    DWORD read = 0;
-    while (::ReadFile(file.get(), buffer.data(), static_cast<DWORD>(buffer.size()), &read,
-                      nullptr) != FALSE) {
-        if (read == 0) {
-            UCHAR digest[32];
-            if (!BCRYPT_SUCCESS(::BCryptFinishHash(hash, digest, sizeof digest, 0))) {
-                return {};
-            }
-            std::wstring text;
-            for (const UCHAR byte : digest) {
-                text += L"0123456789abcdef"[byte >> 4];
-                text += L"0123456789abcdef"[byte & 0xF];
-            }
-            return text;
-        }
-        if (!BCRYPT_SUCCESS(::BCryptHashData(hash, buffer.data(), read, 0))) {
-            return {};
-        }
-    }
-    return {};
+    const auto bytes = ReadWhole(path);
+    const auto hash = bytes ? Sha256(*bytes) : std::nullopt;
+    return hash ? Wide(*hash) : std::wstring();
 }
 
 std::optional<std::string> ReadWhole(const std::wstring& path) {
-    const UniqueHandle file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                          OPEN_EXISTING, 0, nullptr));
+    // Readable while the program runs, or another program has the file open.
+    const UniqueHandle file(::CreateFileW(path.c_str(), GENERIC_READ,
+                                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                          nullptr, OPEN_EXISTING, 0, nullptr));
     if (!file) {
         return std::nullopt;
     }

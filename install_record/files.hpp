@@ -22,6 +22,9 @@ bool IsLinkedFolder(const std::wstring& folder);
 // file or folder of its own.
 bool IsLinkIn(const std::wstring& folder, const std::wstring& name);
 
+// Whether the file has another name too (a hard link): writing it would change that one.
+bool HasOtherNames(const std::wstring& path);
+
 // The SHA-256 of a file's bytes, in lower-case hexadecimal; empty when it cannot be read.
 std::wstring Sha256Of(const std::wstring& path);
 

@@ -142,6 +142,10 @@ Record ParseRecord(std::wstring_view text) {
             record.folders.push_back({std::wstring(fields[2]), std::wstring(fields[1])});
         } else if (kind == L"file") {
             expect(3);
+            if (fields[2].size() != 64 ||
+                fields[2].find_first_not_of(digits) != std::wstring_view::npos) {
+                throw Failure("a file's SHA-256 in the record is not readable");
+            }
             record.files.push_back({std::wstring(fields[1]), std::wstring(fields[2])});
         } else if (kind == L"key") {
             expect(3);

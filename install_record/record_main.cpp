@@ -154,7 +154,26 @@ bool FileMayBeThere(std::wstring path) {
         return true;
     }
     wchar_t found[MAX_PATH];
-    return ::SearchPathW(nullptr, path.c_str(), L".exe", MAX_PATH, found, nullptr) > 0;
+    if (::SearchPathW(nullptr, path.c_str(), L".exe", MAX_PATH, found, nullptr) > 0) {
+        return true;
+    }
+    // The shell also finds a bare name through App Paths.
+    const std::wstring appPath =
+        L"Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\" + path;
+    return Registry(HKEY_LOCAL_MACHINE).Exists(L"", appPath) ||
+           Registry(HKEY_CURRENT_USER).Exists(L"", appPath);
+}
+
+// Replaces every spelling of a variable, which Windows reads without case.
+void ReplaceVariable(std::wstring& text, const std::wstring& from, const std::wstring& to) {
+    for (std::size_t at = 0; at + from.size() <= text.size();) {
+        if (record::SamePathText(text.substr(at, from.size()), from)) {
+            text.replace(at, from.size(), to);
+            at += to.size();
+        } else {
+            ++at;
+        }
+    }
 }
 
 // Whether the program a command starts may still be there, read as Windows runs it: variables
@@ -162,13 +181,8 @@ bool FileMayBeThere(std::wstring path) {
 bool ProgramMayBeThere(std::wstring command) {
     const bool wow64 = UnderWow64();
     if (wow64) {
-        for (const auto& [from, to] :
-             {std::pair{L"%ProgramFiles%", L"%ProgramW6432%"},
-              std::pair{L"%CommonProgramFiles%", L"%CommonProgramW6432%"}}) {
-            for (auto at = command.find(from); at != std::wstring::npos; at = command.find(from)) {
-                command.replace(at, std::wstring_view(from).size(), to);
-            }
-        }
+        ReplaceVariable(command, L"%ProgramFiles%", L"%ProgramW6432%");
+        ReplaceVariable(command, L"%CommonProgramFiles%", L"%CommonProgramW6432%");
     }
     std::wstring expanded(32768, L'\0');
     const DWORD length = ::ExpandEnvironmentStringsW(command.c_str(), expanded.data(),
@@ -182,7 +196,7 @@ bool ProgramMayBeThere(std::wstring command) {
         native.emplace();
     }
     const auto candidates = record::ProgramCandidates(expanded);
-    return std::any_of(candidates.begin(), candidates.end(), FileMayBeThere);
+    return candidates.empty() || std::any_of(candidates.begin(), candidates.end(), FileMayBeThere);
 }
 
 const ValueChange* Find(const std::vector<ValueChange>& values, const ValueChange& like) {
@@ -197,7 +211,7 @@ bool StillOurs(const Registry& registry, const ValueChange& value) {
     return registry.Read(value.view, value.key, value.name) == value.ours;
 }
 bool StillOurs(const std::wstring& folder, const record::FileHash& file) {
-    return !record::IsLinkIn(folder, file.name) &&
+    return !file.sha256.empty() && !record::IsLinkIn(folder, file.name) &&
            record::Sha256Of(PathIn(folder, file.name)) == file.sha256;
 }
 
@@ -208,16 +222,20 @@ void GiveBack(const Registry& registry, const ValueChange& value) {
     }
 }
 
+// A record that setup can build on; a damaged one is as good as none, here and in Check.
+std::optional<Record> UsableRecordIn(const std::wstring& folder) {
+    try {
+        return RecordIn(folder);
+    } catch (const Failure&) {
+        return std::nullopt;
+    }
+}
+
 int Check(const std::wstring& mode, const std::wstring& folder,
           const std::vector<std::wstring>& files) {
     const std::wstring other = mode == L"AllUsers" ? L"CurrentUser" : L"AllUsers";
     HiveOf(mode); // a mode this program knows
-    std::optional<Record> existing;
-    try {
-        existing = RecordIn(folder);
-    } catch (const Failure&) {
-        // not a record setup can use: it writes its own
-    }
+    const auto existing = UsableRecordIn(folder);
     if ((existing && existing->mode != mode) ||
         record::SameIdentity(folder, InstallLocation(other))) {
         return exitOtherMode;
@@ -228,14 +246,52 @@ int Check(const std::wstring& mode, const std::wstring& folder,
     }
     std::vector<std::wstring> names = files;
     names.push_back(recordName);
+    // A hard link too: writing our file would change the file of the other name.
     const auto linked = std::find_if(names.begin(), names.end(), [&folder](const auto& name) {
-        return record::IsLinkIn(folder, name);
+        return record::IsLinkIn(folder, name) || record::HasOtherNames(PathIn(folder, name));
     });
     if (linked != names.end()) {
         std::cout << Utf8(*linked);
         return exitNotOurs;
     }
     return 0;
+}
+
+ValueState KeptText(const std::wstring& text) {
+    ValueState state = record::TextValue(text);
+    std::wstring expanded(32768, L'\0');
+    const DWORD length = ::ExpandEnvironmentStringsW(text.c_str(), expanded.data(),
+                                                     static_cast<DWORD>(expanded.size()));
+    if (length > 0 && length <= expanded.size() && expanded.substr(0, length - 1) != text) {
+        state.type = REG_EXPAND_SZ; // it held variables, so it was an expandable string
+    }
+    return state;
+}
+
+// What a scheme value held before an earlier version of this program took the scheme over: that
+// version kept the other program's command, name and icon under our company's key.
+std::optional<ValueState> KeptByAnEarlierVersion(const Registry& registry,
+                                                 const ValueChange& change) {
+    const std::wstring kept =
+        L"Software\\" QUARRION_COMPANY L"\\" QUARRION_FOLDER L"\\PreviousHandler";
+    const auto command = TextOf(registry.Read(L"", kept, L"Command"));
+    if (command.empty()) {
+        return std::nullopt;
+    }
+    if (change.key == commandKey && change.name.empty()) {
+        return KeptText(command);
+    }
+    if (change.key == schemeKey && change.name.empty()) {
+        return record::TextValue(TextOf(registry.Read(L"", kept, L"Name")));
+    }
+    if (change.key == schemeKey && change.name == L"URL Protocol") {
+        return record::TextValue(L"");
+    }
+    if (change.key == schemeKey + L"\\DefaultIcon" && change.name.empty()) {
+        const auto icon = TextOf(registry.Read(L"", kept, L"Icon"));
+        return icon.empty() ? ValueState{} : KeptText(icon);
+    }
+    return ValueState{};
 }
 
 int Take(const std::wstring& mode, const std::wstring& folder, const std::wstring& planFile,
@@ -249,13 +305,12 @@ int Take(const std::wstring& mode, const std::wstring& folder, const std::wstrin
     std::copy_n(planBytes->begin(), planText.size() * 2, reinterpret_cast<char*>(planText.data()));
     auto plan = record::ParsePlan(planText);
 
-    // An upgrade in place keeps what the first install found; its folders stay the ones it made.
-    const auto existing = RecordIn(folder);
     Record taken;
     taken.mode = mode;
-    if (existing) {
-        taken.folders = existing->folders;
-        taken.keys = existing->keys;
+    // An upgrade in place keeps the folders its first install made.
+    const auto here = UsableRecordIn(folder);
+    if (here) {
+        taken.folders = here->folders;
     } else {
         std::size_t start = 0;
         for (auto end = madeFolders.find(L'|'); end != std::wstring::npos;
@@ -265,46 +320,77 @@ int Take(const std::wstring& mode, const std::wstring& folder, const std::wstrin
             start = end + 1;
         }
     }
-    const auto created = [&taken](const std::wstring& view, const std::wstring& key) {
+    // The registration this install takes over from a copy of ours carries what that copy found:
+    // this folder's copy, or the mode's installed one elsewhere, which this install moves here.
+    auto earlier = here;
+    if (!earlier) {
+        const auto installed = InstallLocation(mode);
+        if (!installed.empty() && !record::SameIdentity(installed, folder)) {
+            earlier = UsableRecordIn(installed);
+        }
+    }
+    if (earlier && earlier->mode != mode) {
+        earlier.reset();
+    }
+    if (earlier) {
+        taken.keys = earlier->keys;
+    }
+    std::vector<record::CreatedKey> createdNow;
+    const auto created = [&taken, &createdNow](const std::wstring& view, const std::wstring& key,
+                                               bool now) {
         const record::CreatedKey made{view, key};
         if (std::find(taken.keys.begin(), taken.keys.end(), made) == taken.keys.end()) {
             taken.keys.push_back(made);
         }
+        if (now) {
+            createdNow.push_back(made);
+        }
     };
-    // A scheme that starts another copy of ours was never another program's to give back.
+    // The scheme is one registration, carried over while its command is still the one that
+    // copy wrote. A scheme that starts another copy of ours (by its version block, not its
+    // name) was never another program's, unless an earlier version kept one it took over.
     const ValueChange commandLike{L"", commandKey, L"", {}, {}};
-    const bool schemeWasOurs = !(existing && Find(existing->values, commandLike)) &&
-                               StartsACopyOfOurs(TextOf(registry.Read(L"", commandKey, L"")));
+    const ValueState currentCommand = registry.Read(L"", commandKey, L"");
+    const ValueChange* priorCommand = earlier ? Find(earlier->values, commandLike) : nullptr;
+    const bool schemeCarried = priorCommand != nullptr && currentCommand == priorCommand->ours;
+    const bool schemeWasOurs = !schemeCarried && StartsACopyOfOurs(TextOf(currentCommand));
 
     std::vector<std::pair<ValueChange, ValueState>> applied;
     try {
         for (auto& change : plan) {
             const ValueState current = registry.Read(change.view, change.key, change.name);
-            const ValueChange* prior = existing ? Find(existing->values, change) : nullptr;
-            bool oursAlready = false;
-            if (prior != nullptr) {
+            const ValueChange* prior = earlier ? Find(earlier->values, change) : nullptr;
+            const bool inScheme = InScheme(change.key);
+            const bool carried =
+                prior != nullptr && (inScheme ? schemeCarried : current == prior->ours);
+            std::optional<ValueState> kept;
+            if (!carried && inScheme && schemeWasOurs) {
+                kept = KeptByAnEarlierVersion(registry, change);
+            }
+            // Outside the scheme, only another copy of ours writes exactly our product's value.
+            const bool oursAlready = !carried && !inScheme && current == change.ours;
+            if (carried) {
                 change.previous = prior->previous;
-            } else if (InScheme(change.key)) {
-                change.previous = schemeWasOurs ? ValueState{} : current;
+            } else if (inScheme && schemeWasOurs) {
+                change.previous = kept.value_or(ValueState{});
             } else {
-                // Our product's own name and keys: only another copy of ours writes exactly this.
-                oursAlready = current == change.ours;
                 change.previous = oursAlready ? ValueState{} : current;
             }
             for (const auto& key : record::KeysOnThePath(change.key)) {
-                if (!registry.Exists(change.view, key) ||
-                    (prior == nullptr && schemeWasOurs && InScheme(key))) {
-                    created(change.view, key);
+                if (!registry.Exists(change.view, key)) {
+                    created(change.view, key, true);
+                } else if (!carried && inScheme && schemeWasOurs && !kept) {
+                    created(change.view, key, false);
                 }
             }
             if (oursAlready && registry.HoldsOnly(change.view, change.key, change.name)) {
-                created(change.view, change.key);
+                created(change.view, change.key, false);
             }
             applied.emplace_back(change, current);
             registry.Write(change.view, change.key, change.name, change.ours);
         }
-        if (existing) {
-            for (const auto& value : existing->values) {
+        if (earlier) {
+            for (const auto& value : earlier->values) {
                 if (Find(plan, value) == nullptr) {
                     GiveBack(registry, value);
                 }
@@ -312,13 +398,24 @@ int Take(const std::wstring& mode, const std::wstring& folder, const std::wstrin
         }
         taken.values = plan;
         for (const auto& name : files) {
-            taken.files.push_back({name, record::Sha256Of(PathIn(folder, name))});
+            const auto hash = record::Sha256Of(PathIn(folder, name));
+            if (hash.empty()) {
+                throw Failure("cannot read " + Utf8(PathIn(folder, name)));
+            }
+            taken.files.push_back({name, hash});
         }
         record::WriteWhole(PathIn(folder, recordName), Utf8(record::FormatRecord(taken)));
-    } catch (const Failure&) {
-        std::reverse(applied.begin(), applied.end());
-        for (const auto& [change, before] : applied) {
-            registry.Write(change.view, change.key, change.name, before);
+    } catch (const std::exception&) {
+        // Back as found, as far as it goes: each value on its own.
+        for (const auto& [change, before] : std::vector(applied.rbegin(), applied.rend())) {
+            try {
+                registry.Write(change.view, change.key, change.name, before);
+            } catch (const Failure&) {
+                continue;
+            }
+        }
+        for (const auto& key : std::vector(createdNow.rbegin(), createdNow.rend())) {
+            registry.RemoveIfEmpty(key.view, key.key);
         }
         throw;
     }
@@ -356,12 +453,13 @@ std::optional<std::wstring> PreviousCommand(const Registry& registry, const Reco
     const ValueChange* verb = Find(taken.values, verbLike);
     const std::wstring verbName = verb ? TextOf(verb->previous) : L"";
     ValueState command;
-    if (!verbName.empty() && verbName != L"open") {
+    if (!verbName.empty() && !record::SamePathText(verbName, L"open")) {
+        // Another verb's key, which the install never touched.
         command = registry.Read(L"", schemeKey + L"\\shell\\" + verbName + L"\\command", L"");
     } else if (const ValueChange* open = Find(taken.values, commandLike)) {
         command = open->previous;
     }
-    if (!command.present) {
+    if (!command.present || TextOf(command).empty()) {
         return std::nullopt;
     }
     return TextOf(command);
@@ -384,11 +482,16 @@ int GiveBackAll(const std::wstring& folder) {
             schemeOurs = false;
         }
     }
-    // Last set, first given back.
+    // Last set, first given back; a value that cannot be does not stop the others.
+    std::string failed;
     for (std::size_t left = taken->values.size(); left > 0; --left) {
         const auto& value = taken->values[left - 1];
-        if (schemeOurs || !InScheme(value.key)) {
-            GiveBack(registry, value);
+        try {
+            if (schemeOurs || !InScheme(value.key)) {
+                GiveBack(registry, value);
+            }
+        } catch (const Failure& failure) {
+            failed += std::string(failed.empty() ? "" : "; ") + failure.what();
         }
     }
     for (std::size_t left = taken->keys.size(); left > 0; --left) {
@@ -396,6 +499,10 @@ int GiveBackAll(const std::wstring& folder) {
         if (schemeOurs || !InScheme(key.key)) {
             registry.RemoveIfEmpty(key.view, key.key);
         }
+    }
+    if (!failed.empty()) {
+        std::cout << failed;
+        return exitCannotWrite;
     }
     return 0;
 }
@@ -410,8 +517,11 @@ int Finish(const std::wstring& folder) {
     // Only folders this install made, still the same ones: this one and those above it.
     for (const auto& made : taken->folders) {
         const auto identity = record::Identity(made.path);
-        const bool thisOrAbove = record::SamePathText(own.substr(0, identity.size()), identity) &&
-                                 (own.size() == identity.size() || own[identity.size()] == L'\\');
+        // A drive's root ends in a separator of its own.
+        const bool thisOrAbove = !identity.empty() &&
+                                 record::SamePathText(own.substr(0, identity.size()), identity) &&
+                                 (own.size() == identity.size() || identity.back() == L'\\' ||
+                                  own[identity.size()] == L'\\');
         if (!identity.empty() && record::SamePathText(identity, made.identity) && thisOrAbove) {
             ::RemoveDirectoryW(made.path.c_str()); // one that is not empty stays
         }

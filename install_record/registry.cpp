@@ -17,17 +17,29 @@ REGSAM ViewFlag(const std::wstring& view) {
 
 ValueState Registry::Read(const std::wstring& view, const std::wstring& key,
                           const std::wstring& name) const {
+    // Only "not found" is absent: a value that cannot be read may be there.
+    const auto cannotRead = [&key, &name] {
+        return Failure("cannot read " + Utf8(key) + "\\" + Utf8(name));
+    };
     UniqueKey opened;
-    if (::RegOpenKeyExW(hive_, key.c_str(), 0, KEY_QUERY_VALUE | ViewFlag(view), opened.put()) !=
-        ERROR_SUCCESS) {
+    const auto opening =
+        ::RegOpenKeyExW(hive_, key.c_str(), 0, KEY_QUERY_VALUE | ViewFlag(view), opened.put());
+    if (opening == ERROR_FILE_NOT_FOUND) {
         return {};
+    }
+    if (opening != ERROR_SUCCESS) {
+        throw cannotRead();
     }
     for (;;) {
         DWORD type = 0;
         DWORD size = 0;
-        if (::RegQueryValueExW(opened.get(), name.c_str(), nullptr, &type, nullptr, &size) !=
-            ERROR_SUCCESS) {
+        const auto sizing =
+            ::RegQueryValueExW(opened.get(), name.c_str(), nullptr, &type, nullptr, &size);
+        if (sizing == ERROR_FILE_NOT_FOUND) {
             return {};
+        }
+        if (sizing != ERROR_SUCCESS) {
+            throw cannotRead();
         }
         ValueState state{true, type, std::vector<std::uint8_t>(size)};
         const auto status = ::RegQueryValueExW(opened.get(), name.c_str(), nullptr, &type,
@@ -38,7 +50,7 @@ ValueState Registry::Read(const std::wstring& view, const std::wstring& key,
             return state;
         }
         if (status != ERROR_MORE_DATA) { // changed meanwhile: read it again
-            throw Failure("cannot read " + Utf8(key) + "\\" + Utf8(name));
+            throw cannotRead();
         }
     }
 }
@@ -67,8 +79,12 @@ void Registry::Write(const std::wstring& view, const std::wstring& key, const st
 
 bool Registry::Exists(const std::wstring& view, const std::wstring& key) const {
     UniqueKey opened;
-    return ::RegOpenKeyExW(hive_, key.c_str(), 0, KEY_READ | ViewFlag(view), opened.put()) ==
-           ERROR_SUCCESS;
+    const auto status =
+        ::RegOpenKeyExW(hive_, key.c_str(), 0, KEY_READ | ViewFlag(view), opened.put());
+    if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND) {
+        throw Failure("cannot open " + Utf8(key));
+    }
+    return status == ERROR_SUCCESS;
 }
 
 namespace {

@@ -317,22 +317,6 @@ Function PrepareInstallFolder
     ${ElseIf} $0 != 0
         !insertmacro FailInstall ${EXIT_CANNOT_WRITE} "$(CANNOT_CREATE)"
     ${EndIf}
-    ; An earlier version's copy here kept no record: its own uninstaller removes it first, giving
-    ; back what it took over, so that this install records what was there before it.
-    ${If} ${FileExists} "$INSTDIR\uninstall.exe"
-    ${AndIfNot} ${FileExists} "$INSTDIR\${RECORD_NAME}"
-        StrCpy $FileName "uninstall.exe"
-        ClearErrors
-        ExecWait '"$INSTDIR\uninstall.exe" /S _?=$INSTDIR' $0
-        ${If} $0 == ${EXIT_IN_USE}
-            !insertmacro FailInstall ${EXIT_IN_USE} "$(IN_USE_FAIL)"
-        ${ElseIf} ${Errors}
-        ${OrIf} $0 <> 0
-        ${AndIf} $0 <> ${EXIT_NOT_A_COPY}
-            !insertmacro FailInstall ${EXIT_CANNOT_WRITE} "$(CANNOT_WRITE)"
-        ${EndIf}
-        Delete "$INSTDIR\uninstall.exe"
-    ${EndIf}
     StrCpy $CreatedFolders ""
     StrCpy $0 $INSTDIR
     ${DoUntil} ${FileExists} "$0\*.*"
@@ -340,6 +324,14 @@ Function PrepareInstallFolder
         ${GetParent} $0 $0
         ${IfThen} $0 == "" ${|} ${ExitDo} ${|}
     ${Loop}
+    ; An earlier version's copy here kept the folders it made in its Apps entry.
+    ${IfNot} ${FileExists} "$INSTDIR\${RECORD_NAME}"
+        ReadRegStr $0 SHCTX "${UNINSTALL_KEY}" "InstallLocation"
+        ${If} $0 == $INSTDIR
+        ${AndIf} $CreatedFolders == ""
+            ReadRegStr $CreatedFolders SHCTX "${UNINSTALL_KEY}" "CreatedFolders"
+        ${EndIf}
+    ${EndIf}
     ClearErrors
     CreateDirectory "$INSTDIR"
     ${If} ${Errors}

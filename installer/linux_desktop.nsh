@@ -4,6 +4,30 @@
 ; (unregister, LAST the id that register printed, kept in the Apps entry so that the uninstall
 ; finds it however the prefix's path is spelt then). Wine is known by ntdll's wine_get_version;
 ; on Windows nothing of this runs.
+; DetailPrints each line of $R9 that is not empty.
+!macro DefinePrintLines UN
+    Function ${UN}PrintLines
+        ${Do}
+            StrCpy $R8 0
+            ${Do}
+                StrCpy $R7 $R9 1 $R8
+                ${If} $R7 == "$\n"
+                ${OrIf} $R7 == ""
+                    ${ExitDo}
+                ${EndIf}
+                IntOp $R8 $R8 + 1
+            ${Loop}
+            StrCpy $R7 $R9 $R8
+            ${IfThen} $R7 != "" ${|} DetailPrint $R7 ${|}
+            IntOp $R8 $R8 + 1
+            StrCpy $R9 $R9 "" $R8
+            ${IfThen} $R9 == "" ${|} ${ExitDo} ${|}
+        ${Loop}
+    FunctionEnd
+!macroend
+!insertmacro DefinePrintLines ""
+!insertmacro DefinePrintLines "un."
+
 !macro LinuxDesktop ACTION LAST TEXT
     System::Call 'kernel32::GetModuleHandleW(w "ntdll.dll") p .r0'
     System::Call 'kernel32::GetProcAddress(p r0, m "wine_get_version") p .r0'
@@ -21,8 +45,31 @@
             DetailPrint "${TEXT} $1"
             MessageBox MB_OK|MB_ICONEXCLAMATION "${TEXT}$\r$\n$\r$\n$1" /SD IDOK
             SetErrorLevel ${EXIT_NO_LINUX_HANDLER}
-        ${ElseIf} "${ACTION}" == register
-            WriteRegStr SHCTX "${UNINSTALL_KEY}" "LinuxDesktopEntry" $1
+            ; The uninstall keeps everything, the Windows side too, to be run again once the
+            ; player has put right what the message names.
+            !if "${ACTION}" == unregister
+                Abort
+            !endif
+        ${Else}
+            ; register says the id first, on a line of its own; then, as unregister does, a line
+            ; for each thing the player should know.
+            ${WordReplace} $1 "$\r" "" "+" $R9
+            !if "${ACTION}" == register
+                ClearErrors
+                ${WordFind} $R9 "$\n" "E+1{" $2
+                ${If} ${Errors}
+                    StrCpy $2 $R9
+                    StrCpy $R9 ""
+                ${Else}
+                    ${WordFind} $R9 "$\n" "+1}" $R9
+                ${EndIf}
+                WriteRegStr SHCTX "${UNINSTALL_KEY}" "LinuxDesktopEntry" $2
+            !endif
+            !if "${ACTION}" == register
+                Call PrintLines
+            !else
+                Call un.PrintLines
+            !endif
         ${EndIf}
     ${EndIf}
 !macroend

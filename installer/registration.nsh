@@ -111,6 +111,7 @@
 ; goes in as %1 without quotes: the program takes its argument text as it is and refuses a
 ; quoted link. The shared values come first, so a failure leaves nothing of ours registered.
 Function Register
+    ClearErrors
     FileOpen $PlanFile "$PLUGINSDIR\plan.txt" w
     !insertmacro DefaultView
     !insertmacro SchemeRegistration Plan
@@ -119,6 +120,10 @@ Function Register
     !insertmacro DefaultAppsRegistration Plan
     !insertmacro DefaultView
     FileClose $PlanFile
+    ${If} ${Errors}
+        StrCpy $FileName "${RECORD_NAME}"
+        !insertmacro FailInstall ${EXIT_CANNOT_WRITE} "$(CANNOT_WRITE)"
+    ${EndIf}
     nsExec::ExecToStack '"$PLUGINSDIR\quarrion_record.exe" take $MultiUser.InstallMode "$INSTDIR" "$PLUGINSDIR\plan.txt" "$CreatedFolders" ${OUR_FILES}'
     Pop $0
     Pop $1
@@ -127,6 +132,8 @@ Function Register
         StrCpy $FileName "${RECORD_NAME}"
         !insertmacro FailInstall ${EXIT_CANNOT_WRITE} "$(CANNOT_WRITE)"
     ${EndIf}
+    ; Earlier versions kept the handler they took over here; the record has it now.
+    DeleteRegKey SHCTX "Software\${COMPANY}\${FOLDER}\PreviousHandler"
     !insertmacro ClassesRegistration Write
     !insertmacro DefaultAppsView
     !insertmacro DefaultAppsRegistration Write
@@ -134,8 +141,10 @@ Function Register
     ; Earlier versions wrote Default apps where 64-bit Windows hides it from the shell.
     ${If} ${RunningX64}
     ${AndIf} $MultiUser.InstallMode == "AllUsers"
-        DeleteRegValue SHCTX "${REGISTERED_APPS_KEY}" "${PRODUCT}"
-        DeleteRegKey /ifempty SHCTX "${REGISTERED_APPS_KEY}"
+        ReadRegStr $0 SHCTX "${REGISTERED_APPS_KEY}" "${PRODUCT}"
+        ${If} $0 == "${CAPABILITIES_KEY}"
+            DeleteRegValue SHCTX "${REGISTERED_APPS_KEY}" "${PRODUCT}"
+        ${EndIf}
         DeleteRegKey SHCTX "${CAPABILITIES_KEY}"
         !insertmacro RemoveCompanyKeys
     ${EndIf}
@@ -152,12 +161,17 @@ Function Register
     System::Call 'shell32::SHChangeNotify(i 0x08000000, i 0, p 0, p 0)'
 FunctionEnd
 
-; The shared values given back from the record, then our own keys removed.
+; The shared values given back from the record, then our own keys removed. When a value cannot
+; be given back, the Apps entry and the record stay, so the uninstall can be run again.
 Function un.Unregister
     nsExec::ExecToStack '"$PLUGINSDIR\quarrion_record.exe" give-back "$INSTDIR"'
     Pop $0
     Pop $1
-    ${IfThen} $0 != 0 ${|} DetailPrint $1 ${|}
+    ${If} $0 != 0
+        DetailPrint $1
+        SetErrorLevel ${EXIT_CANNOT_WRITE}
+        Abort
+    ${EndIf}
     !insertmacro DefaultAppsView
     !insertmacro DefaultAppsRegistration Remove
     !insertmacro RemoveCompanyKeys

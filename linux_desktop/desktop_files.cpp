@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <numeric>
+#include <optional>
 #include <utility>
 
 namespace desktop {
@@ -150,41 +151,74 @@ std::string HandlerLine(std::string_view line, const std::vector<std::string_vie
     return text + std::string(EndingOf(line));
 }
 
-// The line with `entry` first in its list. Added as "entry;" before the rest, so that removing
+// Where `entry;` stands as a whole item in the line's list, as WithFirst adds it; npos when it
+// does not.
+std::size_t UnitsOf(std::string_view line, std::string_view entry) {
+    const std::string added = std::string(entry) + ";";
+    const auto start = ListStart(line);
+    const auto end = line.size() - EndingOf(line).size();
+    for (auto at = line.find(added, start);
+         at != std::string_view::npos && at + added.size() <= end; at = line.find(added, at + 1)) {
+        if (at == start || line[at - 1] == ';') {
+            return at;
+        }
+    }
+    return std::string_view::npos;
+}
+
+// The line without one `entry;`, its other units as they were; npos when it has none.
+std::optional<std::string> WithoutUnits(const std::string& line, std::string_view entry) {
+    const auto handlers = Handlers(line);
+    const auto at = UnitsOf(line, entry);
+    if (at == std::string_view::npos || std::count(handlers.begin(), handlers.end(), entry) != 1) {
+        return std::nullopt;
+    }
+    std::string changed = line;
+    changed.erase(at, entry.size() + 1);
+    return changed;
+}
+
+// The line with `entry` first in its list, added as "entry;" before the rest, so that removing
 // those units later gives back the line byte for byte.
 std::string WithFirst(const std::string& line, std::string_view entry) {
     auto handlers = Handlers(line);
-    const auto count = std::count(handlers.begin(), handlers.end(), entry);
-    if (count == 0) {
+    if (!handlers.empty() && handlers.front() == entry &&
+        std::count(handlers.begin(), handlers.end(), entry) == 1) {
+        return line;
+    }
+    if (std::count(handlers.begin(), handlers.end(), entry) == 0) {
         std::string changed = line;
         changed.insert(ListStart(line), std::string(entry) + ";");
         return changed;
     }
-    if (count == 1 && handlers.front() == entry) {
-        return line;
+    if (auto moved = WithoutUnits(line, entry)) {
+        moved->insert(ListStart(*moved), std::string(entry) + ";");
+        return *moved;
     }
     std::erase(handlers, entry);
     handlers.insert(handlers.begin(), entry);
     return HandlerLine(line, handlers);
 }
 
-// The line without `entry` in its list; empty when no other handler is left in it.
+// The line without `entry` in its list: the units that stood for it removed, or, written in
+// another way, the list written anew; empty when no other handler is left in a list rewritten.
 std::string WithoutEntry(const std::string& line, std::string_view entry) {
+    if (auto removed = WithoutUnits(line, entry)) {
+        return *removed;
+    }
     auto handlers = Handlers(line);
-    const auto count = std::erase(handlers, entry);
-    if (count == 0) {
+    if (std::erase(handlers, entry) == 0) {
         return line;
     }
     if (handlers.empty()) {
         return {};
     }
-    const std::string added = std::string(entry) + ";";
-    if (count == 1 && std::string_view(line).substr(ListStart(line)).starts_with(added)) {
-        std::string changed = line;
-        changed.erase(ListStart(line), added.size());
-        return changed;
-    }
     return HandlerLine(line, handlers);
+}
+
+// Whether the line is a handler line holding nothing but its key, "=" and its ending.
+bool IsEmptyHandlerLine(std::string_view line) {
+    return ListStart(line) == line.size() - EndingOf(line).size();
 }
 
 } // namespace
@@ -258,46 +292,155 @@ std::string WindowsArgument(std::string_view argument) {
     return quoted + '"';
 }
 
-std::string WithDefaultHandler(std::string_view mimeapps, std::string_view entry) {
+std::string WithDefaultHandler(std::string_view mimeapps, std::string_view entry,
+                               Additions& added) {
     auto lines = Lines(mimeapps);
     const Place place = Find(lines);
-    const std::string handler = std::string(schemeType) + "=" + std::string(entry) + ";";
     if (!place.handlers.empty()) {
         for (const auto index : place.handlers) {
             lines[index] = WithFirst(lines[index], entry);
         }
         return Joined(lines);
     }
+    // New lines end as the file's first line does: CR LF in a file written on Windows.
+    const std::string ending = lines.empty() || EndingOf(lines.front()).empty()
+                                   ? "\n"
+                                   : std::string(EndingOf(lines.front()));
+    const std::string handler = std::string(schemeType) + "=" + std::string(entry) + ";" + ending;
+    added.line = true;
     if (place.group != std::string_view::npos) {
-        const std::string_view ending = EndingOf(lines[place.group]);
-        if (ending.empty()) {
-            lines[place.group] += '\n';
+        if (EndingOf(lines[place.group]).empty()) {
+            lines[place.group] += ending;
+            added.newline = true;
         }
-        lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(place.group) + 1,
-                     handler + std::string(ending.empty() ? "\n" : ending));
+        lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(place.group) + 1, handler);
         return Joined(lines);
     }
-    std::string text = Joined(lines);
-    if (!text.empty() && !text.ends_with('\n')) {
-        text += '\n';
+    if (!lines.empty() && EndingOf(lines.back()).empty()) {
+        lines.back() += ending;
+        added.newline = true;
     }
-    return text + std::string(defaultsGroup) + "\n" + handler + "\n";
+    added.group = true;
+    return Joined(lines) + std::string(defaultsGroup) + ending + handler;
 }
 
-std::string WithoutDefaultHandler(std::string_view mimeapps, std::string_view entry) {
+std::string WithoutDefaultHandler(std::string_view mimeapps, std::string_view entry,
+                                  const Additions& added) {
     auto lines = Lines(mimeapps);
     const Place place = Find(lines);
     // From the last, so that erasing a line leaves the others' places as found.
     for (std::size_t left = place.handlers.size(); left > 0; --left) {
         const std::size_t index = place.handlers[left - 1];
         std::string kept = WithoutEntry(lines[index], entry);
-        if (kept.empty()) {
+        if (kept.empty() || (added.line && IsEmptyHandlerLine(kept))) {
             lines.erase(lines.begin() + static_cast<std::ptrdiff_t>(index));
         } else {
             lines[index] = std::move(kept);
         }
     }
+    const std::size_t group = Find(lines).group;
+    const bool groupEmpty = group != std::string_view::npos &&
+                            (group + 1 == lines.size() || IsGroupHeader(Content(lines, group + 1)));
+    if (added.group && groupEmpty && Trimmed(Content(lines, group)) == defaultsGroup) {
+        lines.erase(lines.begin() + static_cast<std::ptrdiff_t>(group));
+        if (added.newline && group == lines.size() && !lines.empty()) {
+            lines.back().resize(lines.back().size() - EndingOf(lines.back()).size());
+        }
+    } else if (added.newline && !added.group && groupEmpty && group + 1 == lines.size()) {
+        lines.back().resize(lines.back().size() - EndingOf(lines.back()).size());
+    }
     return Joined(lines);
+}
+
+std::string HomeRecordText(const HomeRecord& record) {
+    std::string text;
+    const std::pair<bool, const char*> facts[] = {{record.added.line, "added-line"},
+                                                  {record.added.group, "added-group"},
+                                                  {record.added.newline, "added-newline"},
+                                                  {record.mimeapps, "made-mimeapps.list"},
+                                                  {record.cache, "made-mimeinfo.cache"}};
+    for (const auto& [fact, word] : facts) {
+        if (fact) {
+            text += std::string(word) + "\n";
+        }
+    }
+    for (const auto& folder : record.folders) {
+        text.append("made-folder ").append(folder).append("\n");
+    }
+    return text;
+}
+
+HomeRecord ParseHomeRecord(std::string_view text) {
+    HomeRecord record;
+    for (const auto& found : Lines(text)) {
+        const std::string_view line = std::string_view(found).substr(0, found.find('\n'));
+        record.added.line = record.added.line || line == "added-line";
+        record.added.group = record.added.group || line == "added-group";
+        record.added.newline = record.added.newline || line == "added-newline";
+        record.mimeapps = record.mimeapps || line == "made-mimeapps.list";
+        record.cache = record.cache || line == "made-mimeinfo.cache";
+        if (line.starts_with("made-folder /")) {
+            record.folders.emplace_back(line.substr(std::string_view("made-folder ").size()));
+        }
+    }
+    return record;
+}
+
+std::string ChecksumsText(const std::map<std::string, std::string>& checksums) {
+    std::string text;
+    for (const auto& [path, checksum] : checksums) {
+        text.append(checksum).append("  ").append(path).append("\n");
+    }
+    return text;
+}
+
+std::map<std::string, std::string> ParseChecksums(std::string_view text) {
+    std::map<std::string, std::string> checksums;
+    for (const auto& found : Lines(text)) {
+        const std::string_view line = std::string_view(found).substr(0, found.find('\n'));
+        if (line.size() > 66 && line.substr(64, 2) == "  " &&
+            line.substr(0, 64).find_first_not_of("0123456789abcdef") == std::string_view::npos) {
+            checksums.emplace(line.substr(66), line.substr(0, 64));
+        }
+    }
+    return checksums;
+}
+
+bool IsCacheOf(std::string_view cache, std::string_view ours) {
+    const auto lines = Lines(cache);
+    return std::all_of(lines.begin(), lines.end(), [ours](const std::string& line) {
+        if (IsGroupHeader(line) || Trimmed(line).empty()) {
+            return true;
+        }
+        const auto handlers = Handlers(line);
+        return line.find('=') != std::string::npos &&
+               std::all_of(handlers.begin(), handlers.end(),
+                           [ours](std::string_view handler) { return handler.starts_with(ours); });
+    });
+}
+
+std::string UnusableInWindows(std::string_view name) {
+    if (name.ends_with('.') || name.ends_with(' ')) {
+        return "ends in a dot or a blank";
+    }
+    if (name.find_first_of("<>:\"|?*") != std::string_view::npos ||
+        std::any_of(name.begin(), name.end(),
+                    [](char unit) { return static_cast<unsigned char>(unit) < 0x20; })) {
+        return "holds a character that Windows names never hold (< > : \" | ? * or a control "
+               "character)";
+    }
+    std::string base(name.substr(0, name.find('.')));
+    while (base.ends_with(' ')) {
+        base.pop_back();
+    }
+    std::transform(base.begin(), base.end(), base.begin(), Lower);
+    const bool numbered = base.size() == 4 &&
+                          (base.starts_with("com") || base.starts_with("lpt")) && base[3] >= '1' &&
+                          base[3] <= '9';
+    if (numbered || base == "con" || base == "prn" || base == "aux" || base == "nul") {
+        return "is the name of a device in Windows (" + base + ")";
+    }
+    return {};
 }
 
 std::string EntryId(std::string_view prefixPath, std::string_view mode) {

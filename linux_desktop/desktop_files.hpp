@@ -1,5 +1,6 @@
 #pragma once
 
+#include <map>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -32,13 +33,49 @@ bool IsEntryFor(std::string_view text, const std::vector<std::string>& command);
 // One argument of a Windows command line, read back whole by CommandLineToArgvW's rules.
 std::string WindowsArgument(std::string_view argument);
 
+// What adding a handler put into mimeapps.list besides the handler's own units, so that taking
+// the last of ours out again gives the file back byte for byte.
+struct Additions {
+    bool line = false;    // the x-scheme-handler/quarrion= line
+    bool group = false;   // the [Default Applications] header
+    bool newline = false; // the line ending of a last line that had none
+};
+
 // mimeapps.list with `entry` first among the default handlers of quarrion:// links, the
-// others kept after it in their order; every other line is kept as it is.
-std::string WithDefaultHandler(std::string_view mimeapps, std::string_view entry);
+// others kept after it in their order; every other line is kept as it is. What else it had
+// to add is added to `added`.
+std::string WithDefaultHandler(std::string_view mimeapps, std::string_view entry, Additions& added);
 
 // mimeapps.list without `entry` among the default handlers of quarrion:// links, so that the
-// one named before it is the default again; every other line is kept as it is.
-std::string WithoutDefaultHandler(std::string_view mimeapps, std::string_view entry);
+// one named before it is the default again; every other line is kept as it is, and exactly the
+// units added for it go. A line, group header or line ending in `added` goes too once nothing
+// but what we added is left of it.
+std::string WithoutDefaultHandler(std::string_view mimeapps, std::string_view entry,
+                                  const Additions& added = {});
+
+// What our registrations made in a home besides each one's own files, so that the last one
+// removed gives the home back as it was found.
+struct HomeRecord {
+    Additions added;                  // to mimeapps.list
+    bool mimeapps = false;            // mimeapps.list itself
+    bool cache = false;               // applications/mimeinfo.cache, by update-desktop-database
+    std::vector<std::string> folders; // outermost first
+};
+std::string HomeRecordText(const HomeRecord& record);
+HomeRecord ParseHomeRecord(std::string_view text);
+
+// Checksums of the files one registration wrote, as sha256sum writes them: the SHA-256 in
+// hexadecimal, two blanks and the path. Lines of another form are left out.
+std::string ChecksumsText(const std::map<std::string, std::string>& checksums);
+std::map<std::string, std::string> ParseChecksums(std::string_view text);
+
+// Whether a mimeinfo.cache names no desktop entry but ours (their ids beginning with `ours`).
+bool IsCacheOf(std::string_view cache, std::string_view ours);
+
+// Why Windows programs cannot use a file or folder of this name, or empty when they can: a
+// device name (CON, PRN, AUX, NUL, COM1 to COM9, LPT1 to LPT9, with any extension), a dot or
+// blank at its end, or a character Windows names never hold.
+std::string UnusableInWindows(std::string_view name);
 
 // The desktop file ID for one installed copy: named for the program and the Wine prefix (its
 // last folder and a hash of its path) and the install mode, using only characters IDs allow.

@@ -6,13 +6,15 @@
 //   quarrion_desktop.exe register <mode> <install folder> <icon.png>
 //   quarrion_desktop.exe unregister <mode> <install folder> [<id that register printed>]
 //
-// Exit status 0 when done, and register prints the registration's id for setup to keep;
-// otherwise 1, with the reason on standard output for setup to show. It changes only what it
-// made, never writes or deletes through a symbolic link, and a registration that fails midway
-// is taken back.
+// Exit status 0 when done, and register prints the registration's id for setup to keep on its
+// first line; then, as unregister does, a line for each thing the player should know. Otherwise
+// 1, with the reason on standard output for setup to show. It changes only what it made and
+// what is still as it made it, never writes or deletes through a symbolic link, waits for
+// another registrar in the same home, and a registration that fails midway is taken back.
 
 #include "desktop_files.hpp"
 #include "linux_files.hpp"
+#include "../windows/sha256.hpp"
 #include "../windows/text.hpp"
 
 #include <windows.h>
@@ -20,6 +22,8 @@
 #include <algorithm>
 #include <array>
 #include <iostream>
+#include <iterator>
+#include <map>
 #include <optional>
 #include <string>
 #include <utility>
@@ -74,11 +78,32 @@ struct LinuxSide {
                                       "one cannot name");
             }
         }
+        // Windows programs reach a folder named like a device (nul, aux.wine) as that device,
+        // so every spelling of such a prefix would be one registration, and none would work.
+        const auto unusable = [](const std::string& path) {
+            const std::string name = path.substr(path.find_last_of('/') + 1);
+            if (const auto why = desktop::UnusableInWindows(name); !why.empty()) {
+                throw Failure("the Wine prefix " + path +
+                              " cannot be used by Windows programs: its "
+                              "folder's name " +
+                              why + "; rename the folder");
+            }
+        };
+        while (prefix.size() > 1 && prefix.ends_with('/')) {
+            prefix.pop_back();
+        }
+        unusable(prefix);
         const auto resolved = files.Resolved(prefix);
         if (!resolved) {
             throw Failure("the Wine prefix " + prefix + " is not there");
         }
         prefix = *resolved;
+        unusable(prefix);
+        const std::string registry = prefix + "/system.reg";
+        if (!files.IsFolder(prefix) || files.KindOf(registry) == Kind::absent ||
+            files.IsFolder(registry)) {
+            throw Failure(prefix + " is not a Wine prefix: it is not a folder holding system.reg");
+        }
         dataHome = files.RealPath(dataHome);
         configHome = files.RealPath(configHome);
     }
@@ -90,8 +115,10 @@ class Registration {
         : side_(files_), installFolder_(std::move(installFolder)),
           id_(id.empty() ? desktop::EntryId(side_.prefix, Utf8(mode)) : id),
           shared_(side_.dataHome + "/quarrion-shell"), own_(shared_ + "/" + id_),
-          icon_(own_ + "/quarrion-shell.png"),
+          icon_(own_ + "/quarrion-shell.png"), written_(own_ + "/written"),
+          home_(shared_ + "/made"), lock_(shared_ + "/lock"),
           entry_(files_.RealPath(side_.dataHome + "/applications") + "/" + id_ + ".desktop"),
+          cache_(FolderOf(entry_) + "/mimeinfo.cache"),
           mimeapps_(side_.configHome + "/mimeapps.list") {
         if (!desktop::IsEntryId(id_)) {
             throw Failure("not the id of a registration: " + id_);
@@ -100,21 +127,34 @@ class Registration {
 
     // Registers this copy, or changes nothing: every check and every read comes first, and
     // what this run made before a later step failed is taken back. What an earlier registration
-    // of this copy made stays, so a failed setup run again leaves it working.
+    // of this copy made stays, so a failed setup run again leaves it working. Returns the id,
+    // then a line for each thing the player should know.
     std::string Add(const std::wstring& iconFile) {
         RequirePassablePaths();
         const std::string entry = WhereTheEntryGoes();
         const std::string icon = files_.Read(files_.UnixPath(iconFile));
-        const std::string mimeapps = DefaultsFile();
-        const std::string current =
-            files_.KindOf(mimeapps) == Kind::absent ? "" : files_.Read(mimeapps);
-        const std::string defaults = desktop::WithDefaultHandler(current, id_ + ".desktop");
-        if (defaults != current) {
-            files_.RequireWritable(mimeapps);
-        }
-
         Made made;
         try {
+            files_.CreateFolders(shared_, made.folders);
+            const UniqueHandle lock = files_.Lock(lock_);
+            // Under the lock, so that two setups at once both end up on the line, and another
+            // program's change made meanwhile is kept.
+            const std::string mimeapps = DefaultsFile();
+            const bool hadDefaults = files_.KindOf(mimeapps) != Kind::absent;
+            const std::string current = hadDefaults ? files_.Read(mimeapps) : "";
+            auto home = HomeRecord();
+            const std::string defaults =
+                desktop::WithDefaultHandler(current, id_ + ".desktop", home.added);
+            if (defaults != current) {
+                files_.RequireWritable(mimeapps);
+            }
+            const std::string text = EntryTextNow();
+            auto written = Written();
+            std::string notes;
+            const bool playersEntry = files_.KindOf(entry) != Kind::absent && !Unchanged(entry);
+            if (playersEntry) {
+                notes += entry + " was changed since setup wrote it: it is yours, and kept\n";
+            }
             for (const auto& folder : {own_, FolderOf(entry), FolderOf(mimeapps)}) {
                 files_.CreateFolders(folder, made.folders);
             }
@@ -128,61 +168,100 @@ class Registration {
                 }
                 files_.MakeLink(target, link);
             }
-            if (files_.KindOf(entry) == Kind::absent) {
-                made.files.push_back(entry);
+            if (!playersEntry) {
+                if (files_.KindOf(entry) == Kind::absent) {
+                    made.files.push_back(entry);
+                }
+                files_.Replace(entry, text);
+                written[entry_] = Checksum(text);
             }
-            files_.Replace(entry, desktop::EntryText({std::string(product),
-                                                      "Opens quarrion:// links with the game in "
-                                                      "the Wine prefix " +
-                                                          side_.prefix,
-                                                      icon_, Command()}));
+            if (files_.KindOf(written_) == Kind::absent) {
+                made.files.push_back(written_);
+            }
+            files_.Replace(written_, desktop::ChecksumsText(written));
             files_.Replace(mimeapps, defaults);
+            const bool cacheWasThere = files_.Listed(cache_);
+            notes += UpdateDatabase();
+            home.mimeapps = home.mimeapps || (!hadDefaults && defaults != current);
+            home.cache = home.cache || (!cacheWasThere && files_.KindOf(cache_) == Kind::itself);
+            home.folders.insert(home.folders.end(), made.folders.begin(), made.folders.end());
+            files_.Replace(home_, desktop::HomeRecordText(home));
+            return id_ + "\n" + notes;
         } catch (const std::exception&) {
             TakeBack(made);
             throw;
         }
-        UpdateDatabase();
-        return id_;
     }
 
-    // Removes this copy's registration: its entry (or the link to it that a dotfile manager
-    // put there, leaving the file it leads to), its name among the defaults, and our own
-    // folder's links and icon. What it did not make stays. A defaults file that cannot be
-    // written is found before anything is removed.
-    void Remove() {
+    // Removes this copy's registration, first its name among the defaults, so that a file that
+    // cannot be written changes nothing; then its entry (or the link to it that a dotfile
+    // manager put there, leaving the file it leads to) unless the player changed it, and our own
+    // folder's links and icon. The last registration in this home also takes away what the
+    // first one made: mimeapps.list, the group and line it added, the cache, folders. Only a
+    // registration of this prefix is removed: a copied prefix's uninstall leaves the original's.
+    // Returns a line for each thing the player should know.
+    std::string Remove() {
         RequirePassablePaths();
-        const std::string mimeapps = DefaultsFile();
-        std::optional<std::string> defaults;
-        if (files_.KindOf(mimeapps) != Kind::absent) {
-            const std::string text = files_.Read(mimeapps);
-            if (auto kept = desktop::WithoutDefaultHandler(text, id_ + ".desktop"); kept != text) {
-                files_.RequireWritable(mimeapps);
-                defaults = std::move(kept);
-            }
+        if (!files_.Listed(own_)) {
+            return {}; // nothing registered
         }
-        if (OurEntry()) {
-            if (files_.KindOf(entry_) == Kind::itself) {
-                files_.RemoveFile(entry_);
-            } else {
-                files_.RemoveLink(entry_);
-            }
+        if (!OfThisPrefix()) {
+            return own_ + " is the registration of another Wine prefix (a copy of this one?): "
+                          "it is kept\n";
         }
-        if (files_.KindOf(own_) == Kind::itself && files_.IsFolder(own_)) {
+        std::string notes;
+        desktop::HomeRecord home;
+        {
+            const UniqueHandle lock = files_.Lock(lock_);
+            home = HomeRecord();
+            const std::string mimeapps = DefaultsFile();
+            if (files_.KindOf(mimeapps) != Kind::absent) {
+                const std::string text = files_.Read(mimeapps);
+                const auto kept =
+                    desktop::WithoutDefaultHandler(text, id_ + ".desktop", home.added);
+                if (kept.empty() && home.mimeapps && Others().empty()) {
+                    files_.RemoveFile(mimeapps);
+                } else if (kept != text) {
+                    files_.Replace(mimeapps, kept);
+                }
+            }
+            if (const auto entry = files_.Resolved(entry_)) {
+                if (!Unchanged(*entry)) {
+                    notes += *entry + " was changed since setup wrote it: it is yours, and kept\n";
+                } else if (files_.KindOf(entry_) == Kind::itself) {
+                    files_.RemoveFile(entry_);
+                } else {
+                    files_.RemoveLink(entry_);
+                }
+            }
             for (const auto& [target, link] : Links()) {
                 if (files_.Listed(link) && files_.KindOf(link) != Kind::itself) {
                     files_.RemoveLink(link);
                 }
             }
-            if (files_.KindOf(icon_) == Kind::itself) {
-                files_.RemoveFile(icon_);
+            for (const auto& file : {icon_, written_}) {
+                files_.RemoveFile(file);
             }
             files_.RemoveEmptyFolder(own_);
-            files_.RemoveEmptyFolder(shared_);
+            if (!Others().empty()) {
+                return notes + UpdateDatabase();
+            }
+            // The last one: the home as it was before the first.
+            if (home.cache && files_.KindOf(cache_) == Kind::itself &&
+                desktop::IsCacheOf(files_.Read(cache_), "quarrion-shell-")) {
+                files_.RemoveFile(cache_);
+            } else {
+                notes += UpdateDatabase();
+            }
+            // The lock's file goes once it is let go; one who waited for it takes a new one.
+            files_.RemoveFile(home_);
+            files_.RemoveWhenClosed(lock_);
         }
-        if (defaults) {
-            files_.Replace(mimeapps, *defaults);
+        files_.RemoveEmptyFolder(shared_);
+        for (std::size_t left = home.folders.size(); left > 0; --left) {
+            files_.RemoveEmptyFolder(home.folders[left - 1]);
         }
-        UpdateDatabase();
+        return notes;
     }
 
   private:
@@ -201,12 +280,71 @@ class Registration {
             for (const auto& file : made.files) {
                 files_.RemoveFile(file);
             }
+            // A first registration in this home that failed leaves no record of it either.
+            if (std::find(made.folders.begin(), made.folders.end(), own_) != made.folders.end() &&
+                Others().empty()) {
+                files_.RemoveFile(home_);
+                files_.RemoveWhenClosed(lock_);
+            }
             for (std::size_t left = made.folders.size(); left > 0; --left) {
                 files_.RemoveEmptyFolder(made.folders[left - 1]);
             }
         } catch (const std::exception&) {
             // The failure that led here is the one to report.
         }
+    }
+
+    // Ours means: our folder's link to the prefix leads to this prefix. A registration copied
+    // with its prefix, or found by an id that travelled with one, is the original's.
+    [[nodiscard]] bool OfThisPrefix() const {
+        return files_.KindOf(own_) == Kind::itself && files_.IsFolder(own_) &&
+               files_.Resolved(own_ + "/prefix") == side_.prefix;
+    }
+
+    // The other registrations in this home.
+    [[nodiscard]] std::vector<std::string> Others() const {
+        const auto names = files_.Names(shared_);
+        std::vector<std::string> others;
+        std::copy_if(
+            names.begin(), names.end(), std::back_inserter(others),
+            [this](const std::string& name) { return name != id_ && desktop::IsEntryId(name); });
+        return others;
+    }
+
+    [[nodiscard]] desktop::HomeRecord HomeRecord() const {
+        return files_.KindOf(home_) == Kind::itself ? desktop::ParseHomeRecord(files_.Read(home_))
+                                                    : desktop::HomeRecord{};
+    }
+
+    [[nodiscard]] std::map<std::string, std::string> Written() const {
+        return files_.KindOf(written_) == Kind::itself
+                   ? desktop::ParseChecksums(files_.Read(written_))
+                   : std::map<std::string, std::string>{};
+    }
+
+    static std::string Checksum(const std::string& text) {
+        const auto checksum = Sha256(text);
+        if (!checksum) {
+            throw Failure("cannot compute a checksum");
+        }
+        return *checksum;
+    }
+
+    [[nodiscard]] std::string EntryTextNow() const {
+        return desktop::EntryText(
+            {std::string(product),
+             "Opens quarrion:// links with the game in the Wine prefix " + side_.prefix, icon_,
+             Command()});
+    }
+
+    // Whether the entry holds what setup wrote, or what it would write now: anything else is the
+    // player's edit of it.
+    [[nodiscard]] bool Unchanged(const std::string& entry) const {
+        const std::string text = files_.Read(entry);
+        const auto written = Written();
+        const auto recorded = written.find(entry_);
+        return text == EntryTextNow() ||
+               (recorded != written.end() && recorded->second == Checksum(text));
     }
 
     // mimeapps.list, or the file a dotfile manager's link there leads to; a link that leads
@@ -228,8 +366,8 @@ class Registration {
     }
 
     // Refuses what stands in the way of a registration: a folder name that the command would
-    // misread, and links or files that this program did not make. The entry goes to its path,
-    // or to the file that a link there leads to when that is ours.
+    // misread, links or files that this program did not make, and another prefix's folder. The
+    // entry goes to its path, or to the file that a link there leads to when that is ours.
     [[nodiscard]] std::string WhereTheEntryGoes() const {
         if (own_.find('=') != std::string::npos) {
             // env would take the paths in Exec for settings and run the link as the program.
@@ -246,7 +384,7 @@ class Registration {
             file != ownFolders.end()) {
             throw Failure(**file + " is a file that this program did not make");
         }
-        const std::array ownPaths{&shared_, &own_, &icon_};
+        const std::array ownPaths{&shared_, &own_, &icon_, &written_, &home_, &lock_};
         if (const auto* const* linked = std::find_if(ownPaths.begin(), ownPaths.end(),
                                                      [this](const std::string* path) {
                                                          return files_.KindOf(*path) ==
@@ -259,6 +397,9 @@ class Registration {
             if (files_.KindOf(link) == Kind::itself) {
                 throw Failure(link + " is not a link that this program made");
             }
+        }
+        if (files_.Listed(own_ + "/prefix") && !OfThisPrefix()) {
+            throw Failure(own_ + " is the registration of another Wine prefix");
         }
         auto ours = OurEntry();
         if (!ours && files_.KindOf(entry_) != Kind::absent) {
@@ -283,21 +424,32 @@ class Registration {
     }
 
     // The file holding our entry: the entry's path, or the file that a link there leads to;
-    // nothing when there is none, or when what is there is not ours.
+    // nothing when there is none, or when what is there is not ours: one that runs this copy's
+    // command, or one this registration wrote and the player edited since.
     [[nodiscard]] std::optional<std::string> OurEntry() const {
         auto file = files_.Resolved(entry_);
-        if (file && desktop::IsEntryFor(files_.Read(*file), Command())) {
+        if (file &&
+            (desktop::IsEntryFor(files_.Read(*file), Command()) || Written().contains(entry_))) {
             return file;
         }
         return std::nullopt;
     }
 
-    // The desktop's cache of MIME types, where the tool to refresh it is installed.
-    void UpdateDatabase() const {
+    // The desktop's cache of MIME types, where the tool to refresh it is installed, and waited
+    // for. A cache that is a link into the player's dotfiles would become a file: it is left to
+    // them.
+    [[nodiscard]] std::string UpdateDatabase() const {
         const std::string tool = "/usr/bin/update-desktop-database";
-        if (files_.KindOf(tool) != Kind::absent) {
-            files_.Run({tool, "-q", FolderOf(entry_)});
+        if (files_.KindOf(tool) == Kind::absent) {
+            return {};
         }
+        if (files_.KindOf(cache_) == Kind::throughLink) {
+            return cache_ + " is a symbolic link: run update-desktop-database yourself\n";
+        }
+        if (files_.RunToEnd({tool, "-q", FolderOf(entry_)}) != 0) {
+            return "update-desktop-database " + FolderOf(entry_) + " failed\n";
+        }
+        return {};
     }
 
     LinuxFiles files_;
@@ -307,7 +459,11 @@ class Registration {
     std::string shared_;   // the folder of every copy's own folder
     std::string own_;      // this copy's folder: the links in Exec and the icon
     std::string icon_;     // the icon's copy there
+    std::string written_;  // the checksums of what this registration wrote
+    std::string home_;     // what the registrations made in this home
+    std::string lock_;     // held while one registrar changes the home
     std::string entry_;    // the desktop entry
+    std::string cache_;    // update-desktop-database's cache beside it
     std::string mimeapps_; // the defaults, perhaps a link to the player's dotfiles
 };
 
@@ -319,9 +475,9 @@ std::string Run(const std::vector<std::wstring>& arguments) {
         return Registration(arguments[2], arguments[3], "").Add(arguments[4]);
     }
     if ((arguments.size() == 4 || arguments.size() == 5) && arguments[1] == L"unregister") {
-        Registration(arguments[2], arguments[3], arguments.size() == 5 ? Utf8(arguments[4]) : "")
+        return Registration(arguments[2], arguments[3],
+                            arguments.size() == 5 ? Utf8(arguments[4]) : "")
             .Remove();
-        return "";
     }
     throw Failure("usage: quarrion_desktop.exe register|unregister <mode> <folder> [<icon>|<id>]");
 }

@@ -8,6 +8,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <memory>
 
 namespace desktop {
@@ -25,8 +26,8 @@ std::wstring WithoutLongPrefix(std::wstring name) {
     return name;
 }
 
-template <class Done> void WaitFor(Done done, const std::string& what) {
-    for (int tries = 0; tries < 1000; ++tries) {
+template <class Done> void WaitFor(Done done, const std::string& what, int tries = 1000) {
+    for (; tries > 0; --tries) {
         if (done()) {
             return;
         }
@@ -120,6 +121,23 @@ bool LinuxFiles::IsFolder(const std::string& path) const {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
+std::vector<std::string> LinuxFiles::Names(const std::string& folder) const {
+    std::vector<std::string> names;
+    WIN32_FIND_DATAW found{};
+    const HANDLE search = ::FindFirstFileW((DosPath(folder) + L"\\*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) {
+        return names;
+    }
+    do {
+        const std::string name = Utf8(found.cFileName);
+        if (name != "." && name != "..") {
+            names.push_back(name);
+        }
+    } while (::FindNextFileW(search, &found) != FALSE);
+    ::FindClose(search);
+    return names;
+}
+
 // Wine lists a link that leads nowhere without opening it, and then reports "no more files"
 // rather than "not found".
 bool LinuxFiles::Listed(const std::string& path) const {
@@ -202,10 +220,14 @@ void LinuxFiles::Replace(const std::string& path, const std::string& text) const
         throw Failure("cannot write in " + FolderOf(path));
     }
     DWORD written = 0;
-    const bool whole = ::WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()),
-                                   &written, nullptr) != FALSE &&
-                       written == text.size() && ::FlushFileBuffers(file.get()) != FALSE;
+    bool whole = ::WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written,
+                             nullptr) != FALSE &&
+                 written == text.size() && ::FlushFileBuffers(file.get()) != FALSE;
     file.reset();
+    // The file keeps its permissions: a private one stays private.
+    if (whole && KindOf(path) == Kind::itself) {
+        whole = RunToEnd({"/bin/chmod", "--reference=" + path, "--", UnixPath(temporary)}) == 0;
+    }
     if (!whole || ::MoveFileExW(temporary.c_str(), target.c_str(),
                                 MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) == FALSE) {
         ::DeleteFileW(temporary.c_str()); // a file of ours, just made: no link
@@ -214,8 +236,19 @@ void LinuxFiles::Replace(const std::string& path, const std::string& text) const
 }
 
 void LinuxFiles::RemoveFile(const std::string& path) const {
-    if (KindOf(path) == Kind::itself && ::DeleteFileW(DosPath(path).c_str()) == FALSE) {
+    if (KindOf(path) != Kind::itself) {
+        return;
+    }
+    // Wine removes the file when the handle it opened closes, and reports success before that;
+    // a folder that cannot be written keeps it.
+    if (::DeleteFileW(DosPath(path).c_str()) == FALSE || Listed(path)) {
         throw Failure("cannot remove " + path);
+    }
+}
+
+void LinuxFiles::RemoveWhenClosed(const std::string& path) const {
+    if (KindOf(path) == Kind::itself) {
+        ::DeleteFileW(DosPath(path).c_str());
     }
 }
 
@@ -231,6 +264,11 @@ void LinuxFiles::CreateFolders(const std::string& path, std::vector<std::string>
     }
     CreateFolders(FolderOf(path), made);
     if (::CreateDirectoryW(DosPath(path).c_str(), nullptr) == FALSE) {
+        // Another registrar may have made it just now.
+        if (::GetLastError() == ERROR_ALREADY_EXISTS && KindOf(path) == Kind::itself &&
+            IsFolder(path)) {
+            return;
+        }
         throw Failure("cannot create " + path);
     }
     made.push_back(path);
@@ -246,6 +284,69 @@ void LinuxFiles::MakeLink(const std::string& target, const std::string& link) co
 void LinuxFiles::RemoveLink(const std::string& link) const {
     Run({"/bin/rm", "-f", "--", link});
     WaitFor([&] { return !Listed(link); }, "removing the link " + link);
+}
+
+int LinuxFiles::RunToEnd(const std::vector<std::string>& arguments) const {
+    static unsigned runs = 0;
+    std::wstring temp(MAX_PATH + 1, L'\0');
+    temp.resize(::GetTempPathW(static_cast<DWORD>(temp.size()), temp.data()));
+    const std::string status =
+        UnixPath(temp + L"quarrion-desktop-" + std::to_wstring(::GetCurrentProcessId()) + L"-" +
+                 std::to_wstring(++runs) + L".status");
+    // A shell takes the program and its arguments as its own, never as text to read, and writes
+    // their status whole once they end.
+    std::vector<std::string> line{"/bin/sh", "-c",
+                                  R"(s=$1; shift; "$@"; echo $? >"$s.new" && mv -f "$s.new" "$s")",
+                                  "sh", status};
+    line.insert(line.end(), arguments.begin(), arguments.end());
+    Run(line);
+    WaitFor([&] { return KindOf(status) == Kind::itself; }, "running " + arguments.front(), 6000);
+    const std::string said = Read(status);
+    ::DeleteFileW(DosPath(status).c_str());
+    return std::atoi(said.c_str());
+}
+
+namespace {
+
+bool SameFile(HANDLE file, HANDLE other) {
+    BY_HANDLE_FILE_INFORMATION one{};
+    BY_HANDLE_FILE_INFORMATION two{};
+    return ::GetFileInformationByHandle(file, &one) != FALSE &&
+           ::GetFileInformationByHandle(other, &two) != FALSE &&
+           one.nFileIndexHigh == two.nFileIndexHigh && one.nFileIndexLow == two.nFileIndexLow &&
+           one.dwVolumeSerialNumber == two.dwVolumeSerialNumber;
+}
+
+} // namespace
+
+UniqueHandle LinuxFiles::Lock(const std::string& path) const {
+    if (KindOf(path) == Kind::throughLink) {
+        throw Failure(path + " is a symbolic link that this program did not make");
+    }
+    constexpr DWORD shareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    // A minute, in tenths of a second: another setup's registration takes a second or two.
+    for (int tries = 0; tries < 600; ++tries) {
+        // The last registration removed takes the folder with it once it lets go of the lock.
+        ::CreateDirectoryW(DosPath(FolderOf(path)).c_str(), nullptr);
+        UniqueHandle file(::CreateFileW(DosPath(path).c_str(), GENERIC_READ | GENERIC_WRITE,
+                                        shareAll, nullptr, OPEN_ALWAYS, 0, nullptr));
+        if (!file) {
+            throw Failure("cannot open " + path);
+        }
+        OVERLAPPED whole{};
+        if (::LockFileEx(file.get(), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0,
+                         &whole) != FALSE) {
+            // The one who held it may have removed the file, with the last registration.
+            const UniqueHandle now(::CreateFileW(DosPath(path).c_str(), 0, shareAll, nullptr,
+                                                 OPEN_EXISTING, 0, nullptr));
+            if (now && SameFile(file.get(), now.get())) {
+                return file;
+            }
+            continue;
+        }
+        ::Sleep(100);
+    }
+    throw Failure("another registration in " + FolderOf(path) + " did not end within a minute");
 }
 
 void LinuxFiles::Run(const std::vector<std::string>& arguments) const {

@@ -4,6 +4,8 @@
 // Wine follows a symbolic link when it writes or deletes a path, so that a link's target would
 // be changed instead of the link: nothing here writes or deletes through one.
 
+#include "../windows/owners.hpp" // by path: CMake mangles a -I holding $ in its build path
+
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -40,6 +42,8 @@ class LinuxFiles {
 
     [[nodiscard]] Kind KindOf(const std::string& path) const;
     [[nodiscard]] bool IsFolder(const std::string& path) const;
+    // The names a folder holds, "." and ".." left out.
+    [[nodiscard]] std::vector<std::string> Names(const std::string& folder) const;
     // Whether the folder lists the name at all, even a link that leads nowhere.
     [[nodiscard]] bool Listed(const std::string& path) const;
 
@@ -53,15 +57,18 @@ class LinuxFiles {
     [[nodiscard]] std::string Read(const std::string& path) const;
 
     // Gives the file `text` without ever leaving it half written: a new file beside it, flushed,
-    // then renamed over it. A read-only file is refused, and one that already holds `text` is
-    // left as it is. A link at the path would be replaced, not followed: pass a resolved path.
+    // given the old one's permissions, then renamed over it. A read-only file is refused, and one
+    // that already holds `text` is left as it is. A link at the path would be replaced, not
+    // followed: pass a resolved path.
     void Replace(const std::string& path, const std::string& text) const;
 
     // Removes a file, or a folder once it is empty, that is not a link (Kind::itself).
     void RemoveFile(const std::string& path) const;
     void RemoveEmptyFolder(const std::string& path) const;
+    // Removes a file this program holds open (a lock), once the last handle to it closes.
+    void RemoveWhenClosed(const std::string& path) const;
     // Makes the folder and the missing ones above it, adding each one made to `made`, outermost
-    // first, even when a later one fails.
+    // first, even when a later one fails. One made meanwhile by another is not added.
     void CreateFolders(const std::string& path, std::vector<std::string>& made) const;
 
     // Symbolic links, made and removed by Linux programs: Wine cannot do either itself.
@@ -71,6 +78,13 @@ class LinuxFiles {
     // Starts a Linux program, no shell in between. Wine reports neither its end nor its exit
     // status, so callers look for its effect.
     void Run(const std::vector<std::string>& arguments) const;
+    // Runs one to its end and gives its exit status.
+    [[nodiscard]] int RunToEnd(const std::vector<std::string>& arguments) const;
+
+    // Holds an exclusive lock on the file at `path`, made when missing, until the handle closes.
+    // Wine takes it as a POSIX lock on the Linux file, so that registrars run by setups in other
+    // prefixes, under other Wine servers, wait for it too. Waits a minute at most.
+    [[nodiscard]] UniqueHandle Lock(const std::string& path) const;
 
   private:
     [[nodiscard]] std::wstring DosPath(const std::string& path) const;

@@ -6,6 +6,8 @@
 #include <windows.h>
 #include <oleauto.h>
 
+#include <utility>
+
 // A kernel handle: files, processes, threads, events. Both "no handle" values of the API
 // (null and INVALID_HANDLE_VALUE) read as empty.
 class UniqueHandle {
@@ -13,6 +15,13 @@ class UniqueHandle {
     explicit UniqueHandle(HANDLE value = nullptr) noexcept : value_(value) {}
     UniqueHandle(const UniqueHandle&) = delete;
     UniqueHandle& operator=(const UniqueHandle&) = delete;
+    UniqueHandle(UniqueHandle&& other) noexcept : value_(std::exchange(other.value_, nullptr)) {}
+    UniqueHandle& operator=(UniqueHandle&& other) noexcept {
+        if (this != &other) {
+            reset(std::exchange(other.value_, nullptr));
+        }
+        return *this;
+    }
     ~UniqueHandle() { reset(); }
 
     explicit operator bool() const noexcept {

@@ -144,7 +144,9 @@ void RemoveEveryInstall() {
         if (std::filesystem::exists(InstallFolder(mode) + L"\\uninstall.exe")) {
             UninstallProduct(mode);
         }
+        // Folders a failed test left empty, which an install would then find there before it.
         std::error_code notEmpty;
+        std::filesystem::remove(InstallFolder(mode), notEmpty);
         std::filesystem::remove(std::filesystem::path(InstallFolder(mode)).parent_path(), notEmpty);
         for (const auto& key : ourKeys) {
             RemoveKey(HiveOf(mode), key);
@@ -188,8 +190,8 @@ std::map<std::wstring, std::wstring> Snapshot(const std::vector<std::wstring>& r
     auto all = FileTree(roots);
     for (const Hive hive : {Hive::Machine, Hive::User, Hive::NativeMachine}) {
         std::map<std::wstring, std::wstring> tree;
-        for (const auto& key :
-             {schemeKey, applicationKey, registeredApps, companyKey, uninstallKey}) {
+        for (const auto& key : {schemeKey, std::wstring(L"Software\\Classes\\Applications"),
+                                registeredApps, companyKey, uninstallKey}) {
             AddTree(hive, key, tree);
         }
         for (const auto& [path, value] : tree) {
@@ -199,40 +201,51 @@ std::map<std::wstring, std::wstring> Snapshot(const std::vector<std::wstring>& r
     return all;
 }
 
-// A Linux symbolic link at `link` to `target` (Windows paths in the prefix), made as a player
-// makes one: Windows' own calls make none under Wine.
-void MakeUnixLink(const std::wstring& target, const std::wstring& link) {
+// The Unix path of a Windows one in the prefix; a drive letter ("Q:") names its link in the
+// prefix's dosdevices, as subst makes one under Wine.
+std::wstring UnixPathOf(const std::wstring& path) {
     using ToUnix = char*(__cdecl*)(const wchar_t*);
     const auto toUnix = reinterpret_cast<ToUnix>(reinterpret_cast<void*>(
         ::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
-    const auto unixPath = [toUnix](const std::wstring& path) {
-        char* converted = toUnix(path.c_str());
-        const std::string text = converted == nullptr ? "" : converted;
-        ::HeapFree(::GetProcessHeap(), 0, converted);
-        return Wide(text);
-    };
-    std::wstring unixLink = unixPath(link);
-    if (link.size() == 2 && link[1] == L':') { // a drive letter, as subst makes one
-        unixLink = unixPath(L"C:\\") + L"../dosdevices/" +
-                   static_cast<wchar_t>(::towlower(link[0])) + L":";
+    const bool drive = path.size() == 2 && path[1] == L':';
+    char* converted = toUnix(drive ? L"C:\\" : path.c_str());
+    std::wstring unixPath = Wide(converted == nullptr ? "" : converted);
+    ::HeapFree(::GetProcessHeap(), 0, converted);
+    if (drive) {
+        return unixPath + L"../dosdevices/" + static_cast<wchar_t>(::towlower(path[0])) + L":";
     }
-    std::wstring command = L"/bin/ln -sfnT \"" + unixPath(target) + L"\" \"" + unixLink + L"\"";
+    return unixPath;
+}
+
+bool Listed(const std::wstring& path) {
+    WIN32_FIND_DATAW found{};
+    const HANDLE search =
+        ::FindFirstFileW((path.size() == 2 ? path + L"\\*" : path).c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        ::FindClose(search);
+    }
+    return search != INVALID_HANDLE_VALUE;
+}
+
+// Runs a Linux program until `done`: Wine starts one without waiting for it.
+void RunLinuxProgram(std::wstring command, const std::wstring& path, bool listed) {
     UniqueProcessInformation started;
     if (!StartProcess(command, started)) {
-        throw std::runtime_error("cannot run ln");
+        throw std::runtime_error("cannot run a Linux program");
     }
-    // Wine starts a Linux program without waiting for it.
-    for (int tries = 0; tries < 100; ++tries) {
-        WIN32_FIND_DATAW found{};
-        const HANDLE search =
-            ::FindFirstFileW((link.size() == 2 ? link + L"\\*" : link).c_str(), &found);
-        if (search != INVALID_HANDLE_VALUE) {
-            ::FindClose(search);
-            return;
-        }
+    for (int tries = 0; tries < 100 && Listed(path) != listed; ++tries) {
         ::Sleep(50);
     }
-    throw std::runtime_error("no link was made");
+}
+
+// A Linux symbolic link at `link` to `target` (Windows paths in the prefix), made as a player
+// makes one, and removed again: Windows' own calls make none under Wine.
+void MakeUnixLink(const std::wstring& target, const std::wstring& link) {
+    RunLinuxProgram(L"/bin/ln -sfnT \"" + UnixPathOf(target) + L"\" \"" + UnixPathOf(link) + L"\"",
+                    link, true);
+}
+void RemoveUnixLink(const std::wstring& link) {
+    RunLinuxProgram(L"/bin/rm -f \"" + UnixPathOf(link) + L"\"", link, false);
 }
 
 struct ModeCase {
@@ -396,6 +409,13 @@ class Target : public testing::TestWithParam<TargetCase> {
         InstallProduct(InstallMode::AllUsers);
     }
     void TearDown() override {
+        const std::map<Obstacle, std::wstring> links{
+            {Obstacle::SubstDrive, L"Q:"},
+            {Obstacle::LinkedFolder, L"C:\\Games\\QSLink"},
+            {Obstacle::LinkAtOurFile, L"C:\\Games\\QS9\\THIRD-PARTY-NOTICES.txt"}};
+        if (const auto link = links.find(GetParam().obstacle); link != links.end()) {
+            RemoveUnixLink(link->second);
+        }
         if (!GetParam().recorded.empty() &&
             std::filesystem::exists(GetParam().recorded + L"\\uninstall.exe")) {
             UninstallCopyIn(GetParam().recorded);
@@ -727,10 +747,27 @@ TEST_P(Uninstall, KeepsTheCopyWhileAFileOfItsIsInUse) {
 TEST_P(Uninstall, LeavesASchemeAnotherProgramTookOver) {
     const std::wstring other = L"\"C:\\Other\\other.exe\" \"%1\"";
     SetText(hive(), commandKey, L"", other);
+    std::map<std::wstring, std::wstring> taken;
+    AddTree(hive(), schemeKey, taken);
     UninstallProduct(GetParam().mode);
-    EXPECT_EQ(ReadText(hive(), commandKey, L""), other);
+    std::map<std::wstring, std::wstring> left;
+    AddTree(hive(), schemeKey, left);
+    EXPECT_EQ(left, taken) << "the scheme is the other program's now, all of it";
     EXPECT_FALSE(std::filesystem::exists(ShellOf(GetParam().mode)));
     RemoveKey(hive(), schemeKey);
+}
+
+// Another program took the scheme over, then setup ran again: the uninstall gives the scheme
+// back to that program, not to what the first install found.
+TEST_P(Uninstall, GivesBackToAProgramThatTookOverSince) {
+    const std::wstring other = L"\"C:\\Other\\other.exe\" \"%1\"";
+    InstallStandInGame(L"C:\\Other\\other.exe");
+    SetText(hive(), commandKey, L"", other);
+    RunSetup(GetParam().switches);
+    UninstallProduct(GetParam().mode);
+    EXPECT_EQ(ReadText(hive(), commandKey, L""), other);
+    RemoveKey(hive(), schemeKey);
+    std::filesystem::remove_all(L"C:\\Other");
 }
 
 // An install into another folder leaves the old copy behind. Its uninstaller matches neither
@@ -795,6 +832,8 @@ TEST_P(GivenBack, WhileTheOtherProgramMayBeThere) {
     const auto bytes = (row.command.size() + 1) * sizeof(wchar_t);
     SetValue(hive, commandKey, L"", row.type, row.command.c_str(),
              static_cast<unsigned long>(bytes));
+    std::map<std::wstring, std::wstring> theirs;
+    AddTree(hive, schemeKey, theirs);
     for (const bool otherStillThere : {true, false}) {
         InstallProduct(row.mode);
         EXPECT_EQ(ReadText(hive, commandKey, L""), OpenCommandOf(row.mode));
@@ -803,9 +842,9 @@ TEST_P(GivenBack, WhileTheOtherProgramMayBeThere) {
         }
         UninstallProduct(row.mode);
         if (otherStillThere) {
-            EXPECT_EQ(ReadText(hive, commandKey, L""), row.command);
-            EXPECT_EQ(ReadText(hive, schemeKey, L""), L"URL:Other Protocol");
-            EXPECT_EQ(ReadText(hive, schemeKey + L"\\DefaultIcon", L""), row.program + L",0");
+            std::map<std::wstring, std::wstring> givenBack;
+            AddTree(hive, schemeKey, givenBack);
+            EXPECT_EQ(givenBack, theirs) << "given back as it was: types, values, keys";
         } else {
             EXPECT_FALSE(KeyExists(hive, schemeKey));
         }
@@ -935,6 +974,10 @@ INSTANTIATE_TEST_SUITE_P(
                  {schemeKey + L"\\shell", L"", L"go"},
                  {schemeKey + L"\\shell\\go\\command", L"", L"\"C:\\Other\\go.exe\" \"%1\""}},
                 L"C:\\Other\\go.exe", true),
+        Handler("DefaultVerbOpenInCapitals", InstallMode::CurrentUser,
+                {{schemeKey + L"\\shell", L"", L"Open"},
+                 {commandKey, L"", L"\"C:\\Other\\o.exe\" \"%1\""}},
+                L"C:\\Other\\o.exe"),
         Handler("DelegateExecute", InstallMode::AllUsers,
                 {{schemeKey, L"URL Protocol", L""},
                  {commandKey, L"", L"\"C:\\Other\\app.exe\" %1"},

@@ -167,7 +167,7 @@ uninstall() {
 	[ -n "$uninstaller" ] || fail "no uninstaller under $1"
 	wine_run "$uninstaller" /S
 	wait_until 30 test ! -e "$uninstaller" || fail "the uninstall of $1 did not end"
-	[ ! -e "$XDG_DATA_HOME/applications/$2" ] || fail "the uninstall left $2"
+	[ -z "$2" ] || [ ! -e "$XDG_DATA_HOME/applications/$2" ] || fail "the uninstall left $2"
 }
 apps="$XDG_DATA_HOME/applications"
 # A dotfile manager adopts the entry for everyone (moves it into the dotfiles, links it back);
@@ -309,7 +309,7 @@ echo "check-linux-desktop: links, read-only and full files, '=' and backslashes 
 # the player's defaults are byte for byte as before, still a link.
 uninstall "Program Files*" "$everyone"
 cmp -s "$work/dotfiles/$everyone" "$work/adopted.seed" || fail "the uninstall changed the adopted entry"
-[ ! -e "$XDG_DATA_HOME/quarrion-shell" ] || fail "the uninstall left $XDG_DATA_HOME/quarrion-shell"
+[ ! -e "$XDG_DATA_HOME/quarrion-shell" ] || fail "the uninstall left $XDG_DATA_HOME/quarrion-shell: $(ls -AR "$XDG_DATA_HOME/quarrion-shell")"
 same_defaults "the last uninstall"
 
 # A Linux desktop that cannot be written: the Windows side installs, and setup says the links
@@ -321,6 +321,144 @@ XDG_DATA_HOME="$work/not-a-folder/data" wine_run "$bin/quarrion_shell_setup.exe"
 uninstall users "$entry"
 never_ran
 
+
+# A home as the player had it, and as they have it again after an install and an uninstall:
+# every path below it, with its type, mode, link target and, for a file, its checksum.
+snapshot() {
+	find "$@" -mindepth 1 -printf '%p|%y|%m|%l|' \
+		-exec sh -c '[ -f "$1" ] && [ ! -L "$1" ] && sha256sum <"$1" | cut -c1-64 || echo' sh {} \; | sort
+}
+# A throwaway home of its own for each row: HOME, the data and the configuration folder.
+new_home() {
+	export HOME="$work/$1/home" XDG_DATA_HOME="$work/$1/data" XDG_CONFIG_HOME="$work/$1/config"
+	mkdir -p "$HOME"
+}
+registered() { # the ids on the handler line, one a line
+	sed -n 's/^x-scheme-handler\/quarrion=//p' "$XDG_CONFIG_HOME/mimeapps.list" 2>/dev/null | tr ';' '\n' | grep . || true
+}
+while IFS='|' read -r row; do
+	new_home "$row"
+	case $row in
+	"mode 600, CR LF, no final line end")
+		mkdir -p "$XDG_CONFIG_HOME"
+		printf '[Added Associations]\r\ntext/html=firefox-esr.desktop;' >"$XDG_CONFIG_HOME/mimeapps.list"
+		chmod 600 "$XDG_CONFIG_HOME/mimeapps.list"
+		;;
+	"folders and the cache linked into dotfiles")
+		mkdir -p "$work/$row/dotfiles/applications" "$XDG_DATA_HOME" "$XDG_CONFIG_HOME"
+		printf '[MIME Cache]\ntext/plain=editor.desktop;\n' >"$work/$row/dotfiles/mimeinfo.cache"
+		ln -s "$work/$row/dotfiles/mimeinfo.cache" "$work/$row/dotfiles/applications/mimeinfo.cache"
+		ln -s "$work/$row/dotfiles/applications" "$XDG_DATA_HOME/applications"
+		;;
+	esac
+	before=$(snapshot "$work/$row")
+	wine_run "$bin/quarrion_shell_setup.exe" /S /CurrentUser || fail "$row: setup failed"
+	[ "$(registered | head -n 1)" = "$entry" ] || fail "$row: not registered: $(registered)"
+	uninstall users "$entry"
+	[ "$(snapshot "$work/$row")" = "$before" ] ||
+		fail "$row: not as found: $(printf '%s\n' "$before" | diff - "$(snapshot "$work/$row" >"$work/after"; echo "$work/after")")"
+	echo "    $row: as found after install and uninstall"
+done <<'ROWS'
+a home without data or configuration folders
+mode 600, CR LF, no final line end
+folders and the cache linked into dotfiles
+ROWS
+# An entry the player adopted into dotfiles and edited: setup run again keeps it, mode and all,
+# and so does the uninstall.
+new_home adopted
+wine_run "$bin/quarrion_shell_setup.exe" /S /CurrentUser || fail "adopted: setup failed"
+mkdir "$work/adopted/dotfiles"
+mv "$XDG_DATA_HOME/applications/$entry" "$work/adopted/dotfiles/"
+ln -s "$work/adopted/dotfiles/$entry" "$XDG_DATA_HOME/applications/$entry"
+sed -i 's/^Name=.*/Name=Quarrion (mine)/; s/^NoDisplay=true/NoDisplay=false/' "$work/adopted/dotfiles/$entry"
+chmod 640 "$work/adopted/dotfiles/$entry"
+before=$(snapshot "$work/adopted")
+wine_run "$bin/quarrion_shell_setup.exe" /S /CurrentUser || fail "adopted: setup again failed"
+[ "$(snapshot "$work/adopted")" = "$before" ] || fail "adopted: setup run again changed the home"
+cp -p "$work/adopted/dotfiles/$entry" "$work/adopted.edited"
+uninstall users ""
+cmp -s "$work/adopted/dotfiles/$entry" "$work/adopted.edited" || fail "adopted: the uninstall changed the edited entry"
+echo "    an adopted and edited entry: kept by setup run again and by the uninstall"
+
+# A prefix copied with its registration (Bottles' duplicate, a backup): uninstalling the copy
+# leaves the original's, which still starts the original's game; then two setups at once, in
+# the original and the copy, several times: both always end up on the handler line.
+new_home copied
+export WINEPREFIX="$real_prefix"
+wine_run "$bin/quarrion_shell_setup.exe" /S /CurrentUser || fail "copied: setup failed"
+wineserver -k 2>/dev/null || true
+copy="$work/copied/prefix"
+cp -a "$real_prefix" "$copy"
+(export WINEPREFIX="$copy" && uninstall users "") || exit 1
+[ "$(registered)" = "$entry" ] || fail "copied: the copy's uninstall changed the line: $(registered)"
+rm -f "$record"
+xdg-open "quarrion://copy.example.net/kept" >>"$work/open.log" 2>&1 || fail "copied: xdg-open"
+wait_for_game "copied"
+[ "$(game_line)" = "$game +connect copy.example.net +pass kept" ] || fail "copied: the game got $(game_line)"
+uninstall users "$entry"
+copy_entry=""
+for round in 1 2 3; do
+	status=0
+	(export WINEPREFIX="$copy" && wine_run "$bin/quarrion_shell_setup.exe" /S /CurrentUser) &
+	copying=$!
+	wine_run "$bin/quarrion_shell_setup.exe" /S /CurrentUser || status=$?
+	wait "$copying" || status=$?
+	[ $status -eq 0 ] || fail "two setups at once, round $round: exit $status"
+	copy_entry=$(registered | grep -vx "$entry" | head -n 1)
+	[ "$(registered | sort | tr '\n' ' ')" = "$(printf '%s\n' "$entry" "$copy_entry" | sort | tr '\n' ' ')" ] &&
+		[ -n "$copy_entry" ] || fail "two setups at once, round $round: the line names $(registered | tr '\n' ' ')"
+	uninstall users "$entry"
+	(export WINEPREFIX="$copy" && uninstall users "$copy_entry") || exit 1
+done
+[ -z "$(ls -A "$work/copied/home")" ] && [ ! -e "$XDG_DATA_HOME" ] && [ ! -e "$XDG_CONFIG_HOME" ] ||
+	fail "two setups at once left $(find "$work/copied" -path "$copy" -prune -o -print | head)"
+WINEPREFIX="$copy" wineserver -k 2>/dev/null || true
+rm -rf "$copy"
+echo "check-linux-desktop: a copied prefix's uninstall keeps the original's registration; two setups at once both register, 3 times ($(seconds "$start") s)"
+
+# Prefix folders that Windows programs reach as a device: refused, saying why.
+for name in aux nul; do
+	ln -s "$real_prefix" "$work/$name"
+	status=0
+	WINEPREFIX="$work/$name" registrar register CurrentUser 'C:\qs-direct' "$icon" || status=$?
+	[ $status -eq 1 ] && grep -q "device" "$work/said" || fail "a prefix named $name: $status, $(cat "$work/said")"
+	echo "    a prefix named $name: refused ($(cat "$work/said"))"
+done
+
+# A player whose ~/.config belongs to root (what a graphical program run with sudo leaves): the
+# uninstall fails, naming it, and keeps everything, the Windows side too, to be run again.
+player=4242
+chmod 711 "$work"
+mkdir -p "$work/player/home"
+chown -R "$player:$player" "$work/player"
+as_player() {
+	setpriv --reuid=$player --regid=$player --clear-groups env USER=player HOME="$work/player/home" \
+		XDG_DATA_HOME="$work/player/home/.local/share" XDG_CONFIG_HOME="$work/player/home/.config" \
+		WINEPREFIX="$work/player/prefix" WINEDEBUG=-all "$@" </dev/null >>"$work/player/wine.log" 2>&1
+}
+as_player "$root/tests/wine/prefix.sh" "$work/player/prefix" || fail "as a player: no prefix"
+as_player wine "$bin/quarrion_shell_setup.exe" /S /CurrentUser || fail "as a player: setup failed"
+theirs=$(find "$work/player/prefix/drive_c/users" -path "*/Tabrix/Quarrion Shell" -type d | head -n 1)
+mine=$(cd "$work/player/home/.local/share/applications" && echo quarrion-shell-*.desktop)
+[ -n "$theirs" ] && [ -f "$work/player/home/.local/share/applications/$mine" ] || fail "as a player: not installed"
+cp "$theirs/uninstall.exe" "$work/player/u.exe"
+chown "$player:$player" "$work/player/u.exe"
+chown root:root "$work/player/home/.config"
+chmod 755 "$work/player/home/.config"
+status=0
+# In place (_?=, unquoted, as the last word: through cmd), so that its exit status comes back.
+as_player wine cmd /c "$(printf 'Z:%s' "$work/player/u.exe" | tr / '\\') /S _?=C:$(printf '%s' \
+	"${theirs#"$work/player/prefix/drive_c"}" | tr / '\\')" || status=$?
+[ $status -eq $((1155 % 256)) ] || fail "as a player with a ~/.config of root's: the uninstall exited with $status"
+own_folder="$work/player/home/.local/share/quarrion-shell/${mine%.desktop}"
+for kept in "$work/player/home/.local/share/applications/$mine" "$own_folder/quarrion-shell.png" \
+	"$own_folder/prefix" "$theirs/quarrion_shell.exe" "$theirs/uninstall.exe"; do
+	[ -e "$kept" ] || fail "as a player with a ~/.config of root's: the failed uninstall removed $kept"
+done
+as_player wine reg query 'HKCU\Software\Classes\quarrion\shell\open\command' ||
+	fail "as a player with a ~/.config of root's: the failed uninstall removed the registration"
+as_player wineserver -k || true
+echo "check-linux-desktop: a ~/.config that cannot be written fails the uninstall, which keeps everything ($(seconds "$start") s)"
 rm -f "$record"
 wine_run reg delete 'HKLM\Software\Dunmarch\Quarrion' /f /reg:32 || true
 echo "check-linux-desktop: each uninstall removed its entry and only its default, and kept the rest ($(seconds "$start") s)"

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <string>
 
 namespace {
@@ -76,12 +77,27 @@ const std::string ours = "q.desktop";
 class Mimeapps : public testing::TestWithParam<MimeappsCase> {};
 
 TEST_P(Mimeapps, ChangeOnlyOurLine) {
-    EXPECT_EQ(WithDefaultHandler(GetParam().before, ours), GetParam().withOurs);
+    desktop::Additions added;
+    EXPECT_EQ(WithDefaultHandler(GetParam().before, ours, added), GetParam().withOurs);
     EXPECT_EQ(WithoutDefaultHandler(GetParam().before, ours), GetParam().withoutOurs);
-    // Install, then uninstall: the file as it was, but for ours (a group we added stays).
-    if (GetParam().before.find("[Default Applications]") != std::string::npos) {
-        EXPECT_EQ(WithoutDefaultHandler(GetParam().withOurs, ours), GetParam().withoutOurs);
+    // Install, then uninstall: the file byte for byte as it was, but for ours.
+    EXPECT_EQ(WithoutDefaultHandler(GetParam().withOurs, ours, added), GetParam().withoutOurs);
+}
+
+// Two copies registered, then removed in either order: the file as it was, to the byte.
+TEST_P(Mimeapps, TwoCopiesGoInEitherOrder) {
+    if (GetParam().before.find(ours) != std::string::npos) {
+        GTEST_SKIP() << "ours before the install";
     }
+    desktop::Additions added;
+    const std::string both = WithDefaultHandler(
+        WithDefaultHandler(GetParam().before, "second.desktop", added), ours, added);
+    EXPECT_EQ(
+        WithoutDefaultHandler(WithoutDefaultHandler(both, "second.desktop", added), ours, added),
+        GetParam().before);
+    EXPECT_EQ(
+        WithoutDefaultHandler(WithoutDefaultHandler(both, ours, added), "second.desktop", added),
+        GetParam().before);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -93,6 +109,24 @@ INSTANTIATE_TEST_SUITE_P(
                      "[Added Associations]\nx-scheme-handler/quarrion=o.desktop;\n"
                      "[Default Applications]\nx-scheme-handler/quarrion=q.desktop;\n",
                      "[Added Associations]\nx-scheme-handler/quarrion=o.desktop;"},
+        MimeappsCase{"WrittenOnWindowsWithoutAFinalLineEnd", "[Added Associations]\r\na=b;",
+                     "[Added Associations]\r\na=b;\r\n"
+                     "[Default Applications]\r\nx-scheme-handler/quarrion=q.desktop;\r\n",
+                     "[Added Associations]\r\na=b;"},
+        MimeappsCase{"GroupHeaderLast", "# mine\n[Default Applications]",
+                     "# mine\n[Default Applications]\nx-scheme-handler/quarrion=q.desktop;\n",
+                     "# mine\n[Default Applications]"},
+        MimeappsCase{"EmptyList", "[Default Applications]\nx-scheme-handler/quarrion=\n",
+                     "[Default Applications]\nx-scheme-handler/quarrion=q.desktop;\n",
+                     "[Default Applications]\nx-scheme-handler/quarrion=\n"},
+        MimeappsCase{"SemicolonAlone", "[Default Applications]\nx-scheme-handler/quarrion=;\n",
+                     "[Default Applications]\nx-scheme-handler/quarrion=q.desktop;;\n",
+                     "[Default Applications]\nx-scheme-handler/quarrion=;\n"},
+        MimeappsCase{"SpacedList",
+                     "[Default Applications]\nx-scheme-handler/quarrion=n.desktop; o.desktop\n",
+                     "[Default Applications]\nx-scheme-handler/quarrion=q.desktop;n.desktop; "
+                     "o.desktop\n",
+                     "[Default Applications]\nx-scheme-handler/quarrion=n.desktop; o.desktop\n"},
         MimeappsCase{"GroupWithoutOurKey", "[Default Applications]\r\ntext/html=f.desktop;\r\n",
                      "[Default Applications]\r\nx-scheme-handler/quarrion=q.desktop;\r\n"
                      "text/html=f.desktop;\r\n",
@@ -103,10 +137,11 @@ INSTANTIATE_TEST_SUITE_P(
             "# mine\n[Default Applications]\nx-scheme-handler/quarrion = "
             "q.desktop;o.desktop;\n[X]\n",
             "# mine\n[Default Applications]\nx-scheme-handler/quarrion = o.desktop;\n[X]\n"},
+        // Ours before, not known to be added by us: what stood before it, an empty list, stays.
         MimeappsCase{"OursAlone",
                      "[Default Applications]\nx-scheme-handler/quarrion=q.desktop;\na=b;\n",
                      "[Default Applications]\nx-scheme-handler/quarrion=q.desktop;\na=b;\n",
-                     "[Default Applications]\na=b;\n"},
+                     "[Default Applications]\nx-scheme-handler/quarrion=\na=b;\n"},
         MimeappsCase{
             "OursBeforeOthers",
             "[Default Applications]\nx-scheme-handler/quarrion=q.desktop;o.desktop;q.desktop",
@@ -145,6 +180,58 @@ INSTANTIATE_TEST_SUITE_P(
                      "x-scheme-handler/quarrionx=q.desktop;\n",
                      "[Default Applications]\nx-scheme-handler/quarrionx=q.desktop;\n"}),
     CaseName<MimeappsCase>);
+
+struct NameCase {
+    const char* name;
+    std::string folder;
+    bool usable;
+};
+
+class WindowsNames : public testing::TestWithParam<NameCase> {};
+
+// A prefix's folder that Windows programs reach as a device, or not at all, is refused.
+TEST_P(WindowsNames, AreTheOnesWindowsCanOpen) {
+    EXPECT_EQ(desktop::UnusableInWindows(GetParam().folder).empty(), GetParam().usable);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Folders, WindowsNames,
+    testing::Values(NameCase{"Plain", "quarrion", true}, NameCase{"Dotted", ".wine", true},
+                    NameCase{"LooksLikeADevice", "console", true}, NameCase{"Com10", "com10", true},
+                    NameCase{"Nul", "nul", false}, NameCase{"AuxWithExtension", "aux.wine", false},
+                    NameCase{"Capitals", "CON", false}, NameCase{"Com1", "com1", false},
+                    NameCase{"Lpt9", "LPT9.x", false}, NameCase{"Prn", "prn", false},
+                    NameCase{"TrailingDot", "wine.", false},
+                    NameCase{"TrailingBlank", "wine ", false}, NameCase{"Asterisk", "w*ne", false},
+                    NameCase{"Question", "w?ne", false}),
+    CaseName<NameCase>);
+
+// What the registrations made in a home, and the checksums of what one wrote, read back whole;
+// lines of another form are not taken for either.
+TEST(Records, ReadBackWhatWasWritten) {
+    const desktop::HomeRecord made{{true, false, true}, true, false, {"/h/.config", "/h/.local"}};
+    const auto read = desktop::ParseHomeRecord(desktop::HomeRecordText(made) + "made-folder x\n");
+    EXPECT_EQ(read.added.line, true);
+    EXPECT_EQ(read.added.group, false);
+    EXPECT_EQ(read.added.newline, true);
+    EXPECT_EQ(read.mimeapps, true);
+    EXPECT_EQ(read.cache, false);
+    EXPECT_EQ(read.folders, made.folders);
+    const std::map<std::string, std::string> written{{"/d/a b.desktop", std::string(64, 'f')}};
+    EXPECT_EQ(desktop::ParseChecksums(desktop::ChecksumsText(written) + "zz  /x\n" +
+                                      std::string(64, 'a') + " /one-blank\n"),
+              written);
+}
+
+TEST(Cache, IsOursOnlyWhenItNamesNothingElse) {
+    EXPECT_TRUE(
+        desktop::IsCacheOf("[MIME Cache]\nx-scheme-handler/quarrion=quarrion-shell-a.desktop;"
+                           "quarrion-shell-b.desktop;\n",
+                           "quarrion-shell-"));
+    EXPECT_TRUE(desktop::IsCacheOf("[MIME Cache]\n", "quarrion-shell-"));
+    EXPECT_FALSE(
+        desktop::IsCacheOf("[MIME Cache]\ntext/plain=editor.desktop;\n", "quarrion-shell-"));
+}
 
 TEST(EntryId, NamesTheProgramThePrefixAndTheMode) {
     const std::string id = EntryId("/home/p/Games/My Games/Quarrion (GOTY)/", "CurrentUser");
