@@ -284,6 +284,32 @@ FunctionEnd
     ${Loop}
 !macroend
 
+; Before anything goes: each file of ours that is to go can be written, that is, is not in use,
+; with the same retries, so that a file in use ends the uninstall with 32 having removed nothing.
+Function un.WaitUntilOurFilesCanGo
+    StrCpy $R1 $OurFiles
+    ${Do}
+        ${WordFind} $R1 "|" "+1" $R2
+        ${IfThen} $R2 == $R1 ${|} ${ExitDo} ${|}
+        ${If} $R2 != "uninstall.exe"
+            StrCpy $FileName $R2
+            StrCpy $Attempts 0
+            ${Do}
+                ClearErrors
+                FileOpen $R4 "$INSTDIR\$R2" a
+                ${IfNot} ${Errors}
+                    FileClose $R4
+                    ${ExitDo}
+                ${EndIf}
+                !insertmacro WaitWhileInUse "$(UN_IN_USE_FAIL)"
+            ${Loop}
+        ${EndIf}
+        StrLen $R3 $R2
+        IntOp $R3 $R3 + 1
+        StrCpy $R1 $R1 "" $R3
+    ${Loop}
+FunctionEnd
+
 ; Every file of ours still as installed, the uninstaller itself last (RemoveRecordAndFolders). A
 ; file changed since, or a link at its name, is not ours to remove and stays.
 Function un.RemoveOurFiles

@@ -155,13 +155,14 @@ Section "Install"
     !insertmacro LinuxDesktop register "$PLUGINSDIR\quarrion-shell.png" "$(LINUX_NOT_REGISTERED)"
 SectionEnd
 
-; Under Wine, the Linux desktop's registration first: when it cannot be removed (a
-; configuration folder that cannot be written), nothing else is, so the uninstall can be run
-; again once that is put right. Then our files, each only while it is as installed: while one
-; cannot be removed, the registration stays, and the uninstall can be run again once it is
-; closed. Then the registration, then the uninstaller itself, kept until now to run again, the
-; record and the folders the install made.
+; Nothing goes while a file of ours is in use (the program's error message may be open): the
+; uninstall can be run again once it is closed. Under Wine, the Linux desktop's registration
+; next: when it cannot be removed (a configuration folder that cannot be written), nothing else
+; is, so the uninstall can be run again once that is put right. Then our files, each only while
+; it is as installed, then the registration, then the uninstaller itself, kept until now to run
+; again, the record and the folders the install made.
 Section "Uninstall"
+    Call un.WaitUntilOurFilesCanGo
     ${If} $NotRegistered != 1
         ReadRegStr $2 SHCTX "${UNINSTALL_KEY}" "LinuxDesktopEntry"
         !insertmacro LinuxDesktop unregister $2 "$(LINUX_NOT_REMOVED)"

@@ -45,6 +45,29 @@ struct LinuxSide {
     std::string loader;     // the Wine that runs this program (Lutris' or Proton's included)
     std::string dataHome;   // XDG_DATA_HOME, by default ~/.local/share
     std::string configHome; // XDG_CONFIG_HOME, by default ~/.config
+    std::string given;      // the prefix as Wine was given it
+
+    // A folder holding a Wine prefix, which Windows programs reach as itself: one named like a
+    // device (nul, aux.wine) they reach as that device, so that every spelling of such a prefix
+    // would be one registration, and none would work.
+    void RequireUsablePrefix(const LinuxFiles& files) const {
+        for (const auto* path : {&given, &prefix}) {
+            const std::string name = path->substr(path->find_last_of('/') + 1);
+            if (const auto why = desktop::UnusableInWindows(name); !why.empty()) {
+                throw Failure("the Wine prefix " + *path +
+                              " cannot be used by Windows programs: its folder's name " + why +
+                              "; rename the folder");
+            }
+        }
+        const std::string registry = prefix + "/system.reg";
+        if (files.KindOf(prefix) == Kind::absent) {
+            throw Failure("the Wine prefix " + given + " is not there");
+        }
+        if (!files.IsFolder(prefix) || files.KindOf(registry) == Kind::absent ||
+            files.IsFolder(registry)) {
+            throw Failure(prefix + " is not a Wine prefix: it is not a folder holding system.reg");
+        }
+    }
 
     explicit LinuxSide(const LinuxFiles& files) {
         // Wine gives its own folders as \??\Z:\... names; a default prefix has no WINEPREFIX.
@@ -78,32 +101,12 @@ struct LinuxSide {
                                       "one cannot name");
             }
         }
-        // Windows programs reach a folder named like a device (nul, aux.wine) as that device,
-        // so every spelling of such a prefix would be one registration, and none would work.
-        const auto unusable = [](const std::string& path) {
-            const std::string name = path.substr(path.find_last_of('/') + 1);
-            if (const auto why = desktop::UnusableInWindows(name); !why.empty()) {
-                throw Failure("the Wine prefix " + path +
-                              " cannot be used by Windows programs: its "
-                              "folder's name " +
-                              why + "; rename the folder");
-            }
-        };
         while (prefix.size() > 1 && prefix.ends_with('/')) {
             prefix.pop_back();
         }
-        unusable(prefix);
-        const auto resolved = files.Resolved(prefix);
-        if (!resolved) {
-            throw Failure("the Wine prefix " + prefix + " is not there");
-        }
-        prefix = *resolved;
-        unusable(prefix);
-        const std::string registry = prefix + "/system.reg";
-        if (!files.IsFolder(prefix) || files.KindOf(registry) == Kind::absent ||
-            files.IsFolder(registry)) {
-            throw Failure(prefix + " is not a Wine prefix: it is not a folder holding system.reg");
-        }
+        given = prefix;
+        // A prefix moved or deleted since is left as given: an uninstall then finds nothing.
+        prefix = files.Resolved(prefix).value_or(prefix);
         dataHome = files.RealPath(dataHome);
         configHome = files.RealPath(configHome);
     }
@@ -130,13 +133,16 @@ class Registration {
     // of this copy made stays, so a failed setup run again leaves it working. Returns the id,
     // then a line for each thing the player should know.
     std::string Add(const std::wstring& iconFile) {
+        side_.RequireUsablePrefix(files_);
         RequirePassablePaths();
         const std::string entry = WhereTheEntryGoes();
         const std::string icon = files_.Read(files_.UnixPath(iconFile));
         Made made;
+        UniqueHandle lock; // held until what a failure takes back is taken back
+        std::optional<std::pair<std::string, std::string>> defaultsWritten;
         try {
             files_.CreateFolders(shared_, made.folders);
-            const UniqueHandle lock = files_.Lock(lock_);
+            lock = files_.Lock(lock_);
             // Under the lock, so that two setups at once both end up on the line, and another
             // program's change made meanwhile is kept.
             const std::string mimeapps = DefaultsFile();
@@ -180,6 +186,7 @@ class Registration {
             }
             files_.Replace(written_, desktop::ChecksumsText(written));
             files_.Replace(mimeapps, defaults);
+            defaultsWritten.emplace(mimeapps, hadDefaults ? current : std::string());
             const bool cacheWasThere = files_.Listed(cache_);
             notes += UpdateDatabase();
             home.mimeapps = home.mimeapps || (!hadDefaults && defaults != current);
@@ -188,7 +195,7 @@ class Registration {
             files_.Replace(home_, desktop::HomeRecordText(home));
             return id_ + "\n" + notes;
         } catch (const std::exception&) {
-            TakeBack(made);
+            TakeBack(made, defaultsWritten, lock);
             throw;
         }
     }
@@ -201,10 +208,10 @@ class Registration {
     // registration of this prefix is removed: a copied prefix's uninstall leaves the original's.
     // Returns a line for each thing the player should know.
     std::string Remove() {
-        RequirePassablePaths();
         if (!files_.Listed(own_)) {
             return {}; // nothing registered
         }
+        RequirePassablePaths();
         if (!OfThisPrefix()) {
             return own_ + " is the registration of another Wine prefix (a copy of this one?): "
                           "it is kept\n";
@@ -214,6 +221,10 @@ class Registration {
         {
             const UniqueHandle lock = files_.Lock(lock_);
             home = HomeRecord();
+            if (files_.KindOf(home_) == Kind::absent) {
+                // Registered by a version that kept no record: a line holding only ours was its.
+                home.added.line = true;
+            }
             const std::string mimeapps = DefaultsFile();
             if (files_.KindOf(mimeapps) != Kind::absent) {
                 const std::string text = files_.Read(mimeapps);
@@ -234,13 +245,17 @@ class Registration {
                     files_.RemoveLink(entry_);
                 }
             }
-            for (const auto& [target, link] : Links()) {
+            for (const auto& file : {icon_, written_}) {
+                files_.RemoveFile(file);
+            }
+            // The link to the prefix last: it shows the folder is this prefix's, so an uninstall
+            // that failed before it can be run again.
+            const auto links = Links();
+            for (std::size_t left = links.size(); left > 0; --left) {
+                const std::string& link = links[left - 1].second;
                 if (files_.Listed(link) && files_.KindOf(link) != Kind::itself) {
                     files_.RemoveLink(link);
                 }
-            }
-            for (const auto& file : {icon_, written_}) {
-                files_.RemoveFile(file);
             }
             files_.RemoveEmptyFolder(own_);
             if (!Others().empty()) {
@@ -253,9 +268,19 @@ class Registration {
             } else {
                 notes += UpdateDatabase();
             }
-            // The lock's file goes once it is let go; one who waited for it takes a new one.
             files_.RemoveFile(home_);
-            files_.RemoveWhenClosed(lock_);
+            // Folders made for the defaults and entries go while the lock is held; our own folder
+            // and those above it once the lock's file is gone. One who waited for the lock finds
+            // its file gone, and makes a new one.
+            const auto aboveOurs = [this](const std::string& folder) {
+                return shared_ == folder || shared_.starts_with(folder + "/");
+            };
+            for (std::size_t left = home.folders.size(); left > 0; --left) {
+                if (!aboveOurs(home.folders[left - 1])) {
+                    files_.RemoveEmptyFolder(home.folders[left - 1]);
+                }
+            }
+            files_.RemoveLockFile(lock_);
         }
         files_.RemoveEmptyFolder(shared_);
         for (std::size_t left = home.folders.size(); left > 0; --left) {
@@ -272,8 +297,23 @@ class Registration {
         std::vector<std::string> links;
     };
 
-    void TakeBack(const Made& made) const noexcept {
+    // What this run made, taken back while it still holds the lock; the defaults too, when a
+    // step after them failed and they are still as it wrote them (or the file it made goes).
+    void TakeBack(const Made& made,
+                  const std::optional<std::pair<std::string, std::string>>& defaultsWritten,
+                  const UniqueHandle& lock) const noexcept {
         try {
+            if (defaultsWritten && lock) {
+                const auto& [mimeapps, before] = *defaultsWritten;
+                const std::string now = files_.Read(mimeapps);
+                if (desktop::WithoutDefaultHandler(now, id_ + ".desktop") != now) {
+                    if (before.empty()) {
+                        files_.RemoveFile(mimeapps);
+                    } else {
+                        files_.Replace(mimeapps, before);
+                    }
+                }
+            }
             for (const auto& link : made.links) {
                 files_.RemoveLink(link);
             }
@@ -282,9 +322,9 @@ class Registration {
             }
             // A first registration in this home that failed leaves no record of it either.
             if (std::find(made.folders.begin(), made.folders.end(), own_) != made.folders.end() &&
-                Others().empty()) {
+                Others().empty() && lock) {
                 files_.RemoveFile(home_);
-                files_.RemoveWhenClosed(lock_);
+                files_.RemoveLockFile(lock_);
             }
             for (std::size_t left = made.folders.size(); left > 0; --left) {
                 files_.RemoveEmptyFolder(made.folders[left - 1]);
@@ -441,7 +481,9 @@ class Registration {
     [[nodiscard]] std::string UpdateDatabase() const {
         const std::string tool = "/usr/bin/update-desktop-database";
         if (files_.KindOf(tool) == Kind::absent) {
-            return {};
+            return "update-desktop-database is not installed: browsers in a sandbox (Flatpak, "
+                   "Snap) will not find the link handler until it is (Debian and Ubuntu: "
+                   "desktop-file-utils)\n";
         }
         if (files_.KindOf(cache_) == Kind::throughLink) {
             return cache_ + " is a symbolic link: run update-desktop-database yourself\n";

@@ -121,20 +121,36 @@ bool LinuxFiles::IsFolder(const std::string& path) const {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
+namespace {
+
+struct SearchCloser {
+    void operator()(HANDLE search) const noexcept { ::FindClose(search); }
+};
+
+} // namespace
+
 std::vector<std::string> LinuxFiles::Names(const std::string& folder) const {
     std::vector<std::string> names;
     WIN32_FIND_DATAW found{};
-    const HANDLE search = ::FindFirstFileW((DosPath(folder) + L"\\*").c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE) {
-        return names;
+    const HANDLE first = ::FindFirstFileW((DosPath(folder) + L"\\*").c_str(), &found);
+    if (first == INVALID_HANDLE_VALUE) {
+        const DWORD error = ::GetLastError();
+        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
+            return names;
+        }
+        throw Failure("cannot list " + folder);
     }
+    const std::unique_ptr<void, SearchCloser> search(first);
     do {
         const std::string name = Utf8(found.cFileName);
         if (name != "." && name != "..") {
             names.push_back(name);
         }
-    } while (::FindNextFileW(search, &found) != FALSE);
-    ::FindClose(search);
+    } while (::FindNextFileW(search.get(), &found) != FALSE);
+    // A list cut short would pass for the last registration's.
+    if (::GetLastError() != ERROR_NO_MORE_FILES) {
+        throw Failure("cannot list " + folder);
+    }
     return names;
 }
 
@@ -246,9 +262,9 @@ void LinuxFiles::RemoveFile(const std::string& path) const {
     }
 }
 
-void LinuxFiles::RemoveWhenClosed(const std::string& path) const {
-    if (KindOf(path) == Kind::itself) {
-        ::DeleteFileW(DosPath(path).c_str());
+void LinuxFiles::RemoveLockFile(const std::string& path) const {
+    if (KindOf(path) == Kind::itself && RunToEnd({"/bin/rm", "-f", "--", path}) != 0) {
+        throw Failure("cannot remove " + path);
     }
 }
 
@@ -290,9 +306,13 @@ int LinuxFiles::RunToEnd(const std::vector<std::string>& arguments) const {
     static unsigned runs = 0;
     std::wstring temp(MAX_PATH + 1, L'\0');
     temp.resize(::GetTempPathW(static_cast<DWORD>(temp.size()), temp.data()));
+    // Process ids come round again in a new Wine server: the time makes the name this run's.
     const std::string status =
         UnixPath(temp + L"quarrion-desktop-" + std::to_wstring(::GetCurrentProcessId()) + L"-" +
-                 std::to_wstring(++runs) + L".status");
+                 std::to_wstring(::GetTickCount64()) + L"-" + std::to_wstring(++runs) + L".status");
+    for (const auto& stale : {status, status + ".new"}) {
+        ::DeleteFileW(DosPath(stale).c_str());
+    }
     // A shell takes the program and its arguments as its own, never as text to read, and writes
     // their status whole once they end.
     std::vector<std::string> line{"/bin/sh", "-c",
@@ -303,7 +323,12 @@ int LinuxFiles::RunToEnd(const std::vector<std::string>& arguments) const {
     WaitFor([&] { return KindOf(status) == Kind::itself; }, "running " + arguments.front(), 6000);
     const std::string said = Read(status);
     ::DeleteFileW(DosPath(status).c_str());
-    return std::atoi(said.c_str());
+    const auto digits = said.substr(0, said.find('\n'));
+    if (digits.empty() || digits.size() > 3 ||
+        digits.find_first_not_of("0123456789") != std::string::npos) {
+        throw Failure("cannot tell how " + arguments.front() + " ended");
+    }
+    return std::stoi(digits);
 }
 
 namespace {
@@ -326,11 +351,15 @@ UniqueHandle LinuxFiles::Lock(const std::string& path) const {
     constexpr DWORD shareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
     // A minute, in tenths of a second: another setup's registration takes a second or two.
     for (int tries = 0; tries < 600; ++tries) {
-        // The last registration removed takes the folder with it once it lets go of the lock.
-        ::CreateDirectoryW(DosPath(FolderOf(path)).c_str(), nullptr);
+        // The last registration removed takes the folder with it once its lock's file is gone.
+        std::vector<std::string> made;
+        CreateFolders(FolderOf(path), made);
         UniqueHandle file(::CreateFileW(DosPath(path).c_str(), GENERIC_READ | GENERIC_WRITE,
                                         shareAll, nullptr, OPEN_ALWAYS, 0, nullptr));
         if (!file) {
+            if (::GetLastError() == ERROR_PATH_NOT_FOUND) {
+                continue; // removed meanwhile: made again
+            }
             throw Failure("cannot open " + path);
         }
         OVERLAPPED whole{};

@@ -65,8 +65,9 @@ class LinuxFiles {
     // Removes a file, or a folder once it is empty, that is not a link (Kind::itself).
     void RemoveFile(const std::string& path) const;
     void RemoveEmptyFolder(const std::string& path) const;
-    // Removes a file this program holds open (a lock), once the last handle to it closes.
-    void RemoveWhenClosed(const std::string& path) const;
+    // Removes the name of a lock's file while the lock is held (Wine would remove it only once
+    // the handle closes, after another could take the lock on it).
+    void RemoveLockFile(const std::string& path) const;
     // Makes the folder and the missing ones above it, adding each one made to `made`, outermost
     // first, even when a later one fails. One made meanwhile by another is not added.
     void CreateFolders(const std::string& path, std::vector<std::string>& made) const;

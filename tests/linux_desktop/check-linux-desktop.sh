@@ -224,13 +224,26 @@ refused "a link to nothing at the entry's path" "$apps/$entry"
 rm "$apps/$entry"
 ln -s "$work/notes.txt" "$apps/$entry"
 refused "a link at the entry's path" "$apps/$entry"
-registrar unregister CurrentUser 'C:\qs-direct' || fail "unregister with a foreign link at the entry's path"
-[ -L "$apps/$entry" ] && [ "$(cat "$work/notes.txt")" = notes ] || fail "the link at the entry's path or its target changed"
+# The same links put in place of a registration's own: its uninstall leaves them and what they
+# lead to.
+registered_with() { # the path to put a link at, what it leads to
+	rm "$1"
+	registrar register CurrentUser 'C:\qs-direct' "$icon" || fail "register: $(cat "$work/said")"
+	rm "$1"
+	ln -s "$2" "$1"
+	registrar unregister CurrentUser 'C:\qs-direct' || fail "unregister with a link at $1: $(cat "$work/said")"
+	[ -L "$1" ] || fail "the uninstall removed the link at $1"
+}
+registered_with "$apps/$entry" "$work/notes.txt"
+[ "$(cat "$work/notes.txt")" = notes ] || fail "the file behind the entry's path changed"
 rm "$apps/$entry"
 mkdir -p "$own"
 ln -s "$work/photo.png" "$own/quarrion-shell.png"
 refused "a link at the icon's path" "$own/quarrion-shell.png"
-registrar unregister CurrentUser 'C:\qs-direct' || fail "unregister with a foreign link at the icon's path"
+rm -r "$own"
+mkdir -p "$own"
+touch "$own/quarrion-shell.png"
+registered_with "$own/quarrion-shell.png" "$work/photo.png"
 [ "$(cat "$work/photo.png")" = photo ] || fail "the photo behind the icon's path changed"
 rm -r "$own"
 ln -s "$work/foreign" "$own"
@@ -397,11 +410,30 @@ wait_for_game "copied"
 [ "$(game_line)" = "$game +connect copy.example.net +pass kept" ] || fail "copied: the game got $(game_line)"
 uninstall users "$entry"
 copy_entry=""
+# The first round starts both while the lock is held (a POSIX lock, as Wine takes it): neither
+# may change the defaults until it is let go.
+mkdir -p "$XDG_DATA_HOME/quarrion-shell"
+python3 -c 'import fcntl, os, sys, time
+with open(sys.argv[1], "a") as lock:
+    fcntl.lockf(lock, fcntl.LOCK_EX, 1, 0, 0)
+    open(sys.argv[2], "w").close()
+    while os.path.exists(sys.argv[2]):
+        time.sleep(0.05)' "$XDG_DATA_HOME/quarrion-shell/lock" "$work/holding" &
+holder=$!
+wait_until 10 test -e "$work/holding" || fail "the test's lock was not taken"
 for round in 1 2 3; do
 	status=0
 	(export WINEPREFIX="$copy" && wine_run "$bin/quarrion_shell_setup.exe" /S /CurrentUser) &
 	copying=$!
-	wine_run "$bin/quarrion_shell_setup.exe" /S /CurrentUser || status=$?
+	(wine_run "$bin/quarrion_shell_setup.exe" /S /CurrentUser) &
+	original=$!
+	if [ $round -eq 1 ]; then
+		sleep 4
+		[ ! -e "$XDG_CONFIG_HOME/mimeapps.list" ] || fail "a setup changed the defaults while the lock was held"
+		rm "$work/holding"
+		wait "$holder"
+	fi
+	wait "$original" || status=$?
 	wait "$copying" || status=$?
 	[ $status -eq 0 ] || fail "two setups at once, round $round: exit $status"
 	copy_entry=$(registered | grep -vx "$entry" | head -n 1)
@@ -410,6 +442,8 @@ for round in 1 2 3; do
 	uninstall users "$entry"
 	(export WINEPREFIX="$copy" && uninstall users "$copy_entry") || exit 1
 done
+# The data folder was the test's own, for its lock: it must be empty now.
+rmdir "$XDG_DATA_HOME" 2>/dev/null || true
 [ -z "$(ls -A "$work/copied/home")" ] && [ ! -e "$XDG_DATA_HOME" ] && [ ! -e "$XDG_CONFIG_HOME" ] ||
 	fail "two setups at once left $(find "$work/copied" -path "$copy" -prune -o -print | head)"
 WINEPREFIX="$copy" wineserver -k 2>/dev/null || true
