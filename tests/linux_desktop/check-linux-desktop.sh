@@ -98,6 +98,19 @@ xvfb=$!
 DISPLAY=:$(head -n 1 <"$work/display")
 export DISPLAY
 
+# Sandboxed browsers (Flatpak, Snap) never run xdg-open: they ask the desktop portal, which finds
+# the handler through the mimeinfo.cache that update-desktop-database writes. A session bus of
+# its own, with the portal and its GTK backend, for one link.
+portal_open() {
+	# D-Bus starts the portal and its backend when the call asks for them.
+	dbus-run-session -- sh -c '
+		gdbus call --session --dest org.freedesktop.portal.Desktop \
+			--object-path /org/freedesktop/portal/desktop \
+			--method org.freedesktop.portal.OpenURI.OpenURI "" "$1" "{}" >/dev/null
+		for i in $(seq 60); do [ -s "$2" ] && break; sleep 0.25; done' sh "$1" "$record" \
+		>>"$work/portal.log" 2>&1
+}
+
 # Each row: how the link is opened, the link, and the options the game must receive. The hostile
 # ones would create a file in some folder if any shell read them.
 cd "$work"
@@ -376,6 +389,17 @@ a home without data or configuration folders
 mode 600, CR LF, no final line end
 folders and the cache linked into dotfiles
 ROWS
+# The desktop portal, in a home with one registration: with two handlers of quarrion:// it asks
+# which, as any desktop would.
+new_home portal
+wine_run "$bin/quarrion_shell_setup.exe" /S /CurrentUser || fail "portal: setup failed"
+rm -f "$record"
+portal_open "quarrion://h{x}/a{b}c"
+wait_for_game "the desktop portal"
+[ "$(game_line)" = "$game +connect h{x} +pass a{b}c" ] || fail "the desktop portal: the game got $(game_line)"
+uninstall users "$entry"
+echo "    the desktop portal (OpenURI, as sandboxed browsers ask it) -> $(game_line)"
+
 # An entry the player adopted into dotfiles and edited: setup run again keeps it, mode and all,
 # and so does the uninstall.
 new_home adopted
