@@ -161,7 +161,8 @@ FunctionEnd
 
 ; Leaves in $ForeignFile the name of the first file in $INSTDIR that is not this program's, or
 ; "": ours are the files quarrion_shell.exe, THIRD-PARTY-NOTICES.txt and uninstall.dat, and an
-; uninstall.exe that carries our company and product names.
+; uninstall.exe whose version block carries our company and our id (earlier builds: the name
+; they were known by), never the display name, which may change.
 ; A game's folder, say, holds its own uninstall.exe, which ours would overwrite and then delete.
 Function FindForeignFile
     StrCpy $0 ""
@@ -183,10 +184,15 @@ Function FindForeignFile
                 Call VersionText
                 Pop $3
                 Push "$INSTDIR\uninstall.exe"
-                Push "ProductName"
+                Push "InternalName"
                 Call VersionText
                 Pop $4
-                ${If} "$3|$4" == "${COMPANY}|${PRODUCT}"
+                Push "$INSTDIR\uninstall.exe"
+                Push "ProductName"
+                Call VersionText
+                Pop $5
+                ${If} "$3|$4" == "${COMPANY}|${ID}"
+                ${OrIf} "$3|$5" == "${COMPANY}|${EARLIER_NAME}"
                     StrCpy $0 ""
                 ${EndIf}
             ${EndIf}

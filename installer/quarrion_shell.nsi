@@ -2,7 +2,8 @@
 ; only, and registers it as the handler of "quarrion://" links, with Default apps and under its
 ; friendly name. Built by CMake, which passes the product's version and names from the one place
 ; they are kept:
-;   makensis -DVERSION=1.0.0.4 -DCOMPANY=... -DPRODUCT=... -DFOLDER=... -DID=...
+;   makensis -DVERSION=1.0.0.4 -DCOMPANY=... -DPRODUCT=... -DFOLDER=... -DID=... -DEARLIER_NAME=...
+;            -DLANGUAGES=<the languages' !insertmacro Language lines>
 ;            -DSHELL_EXE=<program as shipped> -DRECORD_EXE=<quarrion_record.exe>
 ;            -DICON=<icon> -DDESKTOP_EXE=<quarrion_desktop.exe> -DDESKTOP_ICON=<png>
 ;            -DNOTICES=<THIRD-PARTY-NOTICES.txt>
@@ -65,6 +66,8 @@ VIProductVersion "${VERSION}"
 VIFileVersion "${VERSION}"
 VIAddVersionKey /LANG=1033 "ProductName" "${PRODUCT}"
 VIAddVersionKey /LANG=1033 "CompanyName" "${COMPANY}"
+; With the company, what a folder's uninstall.exe is recognised by: never the display name.
+VIAddVersionKey /LANG=1033 "InternalName" "${ID}"
 VIAddVersionKey /LANG=1033 "FileDescription" "${PRODUCT} Setup"
 VIAddVersionKey /LANG=1033 "FileVersion" "${VERSION}"
 VIAddVersionKey /LANG=1033 "ProductVersion" "${VERSION}"
@@ -107,22 +110,13 @@ Var EstimatedSize ; of our files, in KB
 ; The player's Windows display language picks one, with no dialog; English, the first, is for any
 ; other. Each language's own texts of this script are in languages/, NSIS' in its language files.
 ; An uninstaller speaks the language its copy was installed in (the Apps entry's Language).
+!define SCRIPT_DIR "${__FILEDIR__}" ; the macro runs in the generated file, elsewhere
 !macro Language NAME
     !insertmacro MUI_LANGUAGE "${NAME}"
-    !include "${__FILEDIR__}\languages\${NAME}.nsh"
+    !include "${SCRIPT_DIR}\languages\${NAME}.nsh"
 !macroend
-!insertmacro Language "English"
-!insertmacro Language "German"
-!insertmacro Language "French"
-!insertmacro Language "Spanish"
-!insertmacro Language "Italian"
-!insertmacro Language "PortugueseBR"
-!insertmacro Language "Polish"
-!insertmacro Language "Russian"
-!insertmacro Language "Ukrainian"
-!insertmacro Language "Czech"
-!insertmacro Language "SimpChinese"
-!insertmacro Language "Japanese"
+; One line for each language of QUARRION_LANGUAGES in CMakeLists.txt, English first.
+!include "${LANGUAGES}"
 
 !include "${__FILEDIR__}\folders.nsh"
 !include "${__FILEDIR__}\modes.nsh"

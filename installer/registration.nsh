@@ -47,7 +47,8 @@
         "Opens quarrion:// links: starts Quarrion and joins the server the link names."
     !insertmacro ${DO}Text "${CAPABILITIES_KEY}" "ApplicationIcon" '"$INSTDIR\${SHELL_NAME}",0'
     !insertmacro ${DO}Text "${CAPABILITIES_KEY}\URLAssociations" "quarrion" "${PROGID}"
-    !insertmacro ${DO}SharedText "${REGISTERED_APPS_KEY}" "${PRODUCT}" "${CAPABILITIES_KEY}"
+    ; Named by the id, which never changes, so an upgrade finds it whatever the display name.
+    !insertmacro ${DO}SharedText "${REGISTERED_APPS_KEY}" "${ID}" "${CAPABILITIES_KEY}"
 !macroend
 
 ; The Apps entry (Settings, Apps; Programs and Features). EstimatedSize comes in $EstimatedSize.
@@ -101,6 +102,14 @@
 !macro RemoveSharedRemoval KEY NAME
 !macroend
 
+!macro RemoveEarlierRegisteredApplication
+    ReadRegStr $0 SHCTX "${REGISTERED_APPS_KEY}" "${EARLIER_NAME}"
+    ${If} $0 == "${CAPABILITIES_KEY}"
+    ${AndIf} "${EARLIER_NAME}" != "${ID}"
+        DeleteRegValue SHCTX "${REGISTERED_APPS_KEY}" "${EARLIER_NAME}"
+    ${EndIf}
+!macroend
+
 ; Our company's keys, once nothing else is there.
 !macro RemoveCompanyKeys
     DeleteRegKey /ifempty SHCTX "Software\${COMPANY}\${FOLDER}"
@@ -111,6 +120,13 @@
 ; goes in as %1 without quotes: the program takes its argument text as it is and refuses a
 ; quoted link. The shared values come first, so a failure leaves nothing of ours registered.
 Function Register
+    ; The friendly name a build before the record wrote is ours, not another program's to give
+    ; back; a copy with a record has what was there before it in that record.
+    ReadRegStr $0 SHCTX "${APPLICATION_KEY}" "FriendlyAppName"
+    ${If} $0 == "${EARLIER_NAME}"
+    ${AndIfNot} ${FileExists} "$INSTDIR\${RECORD_NAME}"
+        DeleteRegValue SHCTX "${APPLICATION_KEY}" "FriendlyAppName"
+    ${EndIf}
     ClearErrors
     FileOpen $PlanFile "$PLUGINSDIR\plan.txt" w
     !insertmacro DefaultView
@@ -138,13 +154,15 @@ Function Register
     !insertmacro DefaultAppsView
     !insertmacro DefaultAppsRegistration Write
     !insertmacro DefaultView
-    ; Earlier versions wrote Default apps where 64-bit Windows hides it from the shell.
+    ; Earlier builds named their value in the list after their display name, and some wrote
+    ; Default apps where 64-bit Windows hides it from the shell: theirs goes, while it is still
+    ; what they wrote.
+    !insertmacro DefaultAppsView
+    !insertmacro RemoveEarlierRegisteredApplication
+    !insertmacro DefaultView
+    !insertmacro RemoveEarlierRegisteredApplication
     ${If} ${RunningX64}
     ${AndIf} $MultiUser.InstallMode == "AllUsers"
-        ReadRegStr $0 SHCTX "${REGISTERED_APPS_KEY}" "${PRODUCT}"
-        ${If} $0 == "${CAPABILITIES_KEY}"
-            DeleteRegValue SHCTX "${REGISTERED_APPS_KEY}" "${PRODUCT}"
-        ${EndIf}
         DeleteRegKey SHCTX "${CAPABILITIES_KEY}"
         !insertmacro RemoveCompanyKeys
     ${EndIf}

@@ -38,11 +38,16 @@ using named_cases::PrintTo;
 const std::wstring schemeKey = L"Software\\Classes\\quarrion";
 const std::wstring commandKey = schemeKey + L"\\shell\\open\\command";
 const std::wstring uninstallRoot = L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
-const std::wstring uninstallKey = uninstallRoot + L"\\QuarrionShell";
+const std::wstring uninstallKey = uninstallRoot + L"\\" QUARRION_ID;
 const std::wstring registeredApps = L"Software\\RegisteredApplications";
 const std::wstring applicationKey = L"Software\\Classes\\Applications\\quarrion_shell.exe";
-const std::wstring companyKey = L"Software\\Tabrix";
-const std::wstring product = L"Quarrion Shell Interface";
+const std::wstring companyKey = L"Software\\" QUARRION_COMPANY;
+const std::wstring capabilitiesKey = companyKey + L"\\" QUARRION_FOLDER L"\\Capabilities";
+const std::wstring progId = L"" QUARRION_COMPANY L"." QUARRION_ID L".Link";
+// What players see, which may change; and the identities, which never do.
+const std::wstring product = L"" QUARRION_PRODUCT;
+const std::wstring registeredName = L"" QUARRION_ID;
+const std::wstring earlierName = L"" QUARRION_EARLIER_NAME;
 const std::wstring game = L"C:\\Games\\Quarrion\\quarrion.exe";
 
 // Every key the installer may write, in either hive; the ProgID is found through Default apps.
@@ -280,7 +285,7 @@ TEST_P(Installed, WritesNothingForTheOtherMode) {
     for (const auto& key : ourKeys) {
         EXPECT_FALSE(KeyExists(other, key)) << testing::PrintToString(key);
     }
-    EXPECT_EQ(ReadText(DefaultAppsHive(OtherMode(GetParam().mode)), registeredApps, product),
+    EXPECT_EQ(ReadText(DefaultAppsHive(OtherMode(GetParam().mode)), registeredApps, registeredName),
               std::nullopt);
     EXPECT_FALSE(std::filesystem::exists(InstallFolder(OtherMode(GetParam().mode))));
 }
@@ -290,7 +295,7 @@ TEST_P(Installed, ShowsInAddRemovePrograms) {
     const std::wstring uninstaller =
         L"\"" + folder + L"\\uninstall.exe\" " + SwitchOf(GetParam().mode);
     EXPECT_EQ(ReadText(hive(), uninstallKey, L"DisplayName"), product);
-    EXPECT_EQ(ReadText(hive(), uninstallKey, L"Publisher"), L"Tabrix");
+    EXPECT_EQ(ReadText(hive(), uninstallKey, L"Publisher"), L"" QUARRION_COMPANY);
     EXPECT_EQ(ReadText(hive(), uninstallKey, L"DisplayVersion"), L"1.0.0.4");
     EXPECT_EQ(ReadText(hive(), uninstallKey, L"DisplayIcon"), L"\"" + Shell() + L"\",0");
     EXPECT_EQ(ReadText(hive(), uninstallKey, L"InstallLocation"), folder);
@@ -306,19 +311,19 @@ TEST_P(Installed, ShowsInAddRemovePrograms) {
 // names a ProgID that opens links with the program; all of it read as the 64-bit shell reads it.
 TEST_P(Installed, ListsItselfInDefaultApps) {
     const Hive shellView = DefaultAppsHive(GetParam().mode);
-    const auto capabilities = ReadText(shellView, registeredApps, product);
-    ASSERT_EQ(capabilities, L"Software\\Tabrix\\Quarrion Shell\\Capabilities");
+    const auto capabilities = ReadText(shellView, registeredApps, registeredName);
+    ASSERT_EQ(capabilities, capabilitiesKey);
     EXPECT_EQ(ReadText(shellView, *capabilities, L"ApplicationName"), product);
     EXPECT_NE(ReadText(shellView, *capabilities, L"ApplicationDescription").value_or(L""), L"");
     EXPECT_EQ(ReadText(shellView, *capabilities, L"ApplicationIcon"), L"\"" + Shell() + L"\",0");
-    const auto progId = ReadText(shellView, *capabilities + L"\\URLAssociations", L"quarrion");
-    ASSERT_NE(progId.value_or(L""), L"");
-    const std::wstring progIdKey = L"Software\\Classes\\" + *progId;
+    const auto associated = ReadText(shellView, *capabilities + L"\\URLAssociations", L"quarrion");
+    ASSERT_NE(associated.value_or(L""), L"");
+    const std::wstring progIdKey = L"Software\\Classes\\" + *associated;
     EXPECT_EQ(ReadText(shellView, progIdKey + L"\\shell\\open\\command", L""),
               OpenCommandOf(GetParam().mode));
     EXPECT_EQ(ReadText(shellView, progIdKey + L"\\DefaultIcon", L""), L"\"" + Shell() + L"\",0");
     if (UnderWow64() && GetParam().mode == InstallMode::AllUsers) {
-        EXPECT_EQ(ReadText(Hive::Machine, registeredApps, product), std::nullopt)
+        EXPECT_EQ(ReadText(Hive::Machine, registeredApps, registeredName), std::nullopt)
             << "also where the 64-bit shell does not look";
     }
 }
@@ -329,16 +334,16 @@ TEST_P(Installed, AgainMovesAnEarlierDefaultAppsRegistration) {
     if (!UnderWow64() || GetParam().mode != InstallMode::AllUsers) {
         GTEST_SKIP() << "one registry view here";
     }
-    const std::wstring capabilities = L"Software\\Tabrix\\Quarrion Shell\\Capabilities";
     RemoveKey(Hive::NativeMachine, companyKey);
-    SetText(Hive::Machine, registeredApps, product, capabilities);
-    SetText(Hive::Machine, capabilities + L"\\URLAssociations", L"quarrion", L"Tabrix.Old");
+    SetText(Hive::Machine, registeredApps, earlierName, capabilitiesKey);
+    SetText(Hive::Machine, capabilitiesKey + L"\\URLAssociations", L"quarrion",
+            L"" QUARRION_COMPANY L".Old");
     RunSetup(GetParam().switches);
-    EXPECT_EQ(ReadText(Hive::Machine, registeredApps, product), std::nullopt);
+    EXPECT_EQ(ReadText(Hive::Machine, registeredApps, earlierName), std::nullopt);
     EXPECT_FALSE(KeyExists(Hive::Machine, companyKey));
-    EXPECT_EQ(ReadText(Hive::NativeMachine, registeredApps, product), capabilities);
-    EXPECT_EQ(ReadText(Hive::NativeMachine, capabilities + L"\\URLAssociations", L"quarrion"),
-              L"Tabrix.QuarrionShell.Link");
+    EXPECT_EQ(ReadText(Hive::NativeMachine, registeredApps, registeredName), capabilitiesKey);
+    EXPECT_EQ(ReadText(Hive::NativeMachine, capabilitiesKey + L"\\URLAssociations", L"quarrion"),
+              progId);
 }
 
 // What browsers show when they ask before opening a link. Wine's AssocQueryString answers the
@@ -557,11 +562,19 @@ INSTANTIATE_TEST_SUITE_P(
                    L"C:\\Long Folder Name\\QS"}),
     CaseName<TargetCase>);
 
-// Whether any of a wizard's texts holds this part.
-bool Shows(const std::vector<std::wstring>& texts, std::wstring_view part) {
-    return std::any_of(texts.begin(), texts.end(), [part](const std::wstring& text) {
-        return text.find(part) != std::wstring::npos;
-    });
+// Whether any of a wizard's texts holds this part; when none does, the failure says what the
+// pages showed.
+testing::AssertionResult Shows(const std::vector<std::wstring>& texts, std::wstring_view part) {
+    if (std::any_of(texts.begin(), texts.end(), [part](const std::wstring& text) {
+            return text.find(part) != std::wstring::npos;
+        })) {
+        return testing::AssertionSuccess();
+    }
+    auto failure = testing::AssertionFailure() << "no text holds \"" << Utf8(part) << "\"; shown:";
+    for (const auto& text : texts) {
+        failure << "\n  " << Utf8(text);
+    }
+    return failure;
 }
 
 struct FinishCase {
@@ -592,8 +605,9 @@ TEST_P(FinishPage, SaysWhetherLinksCanWorkYet) {
         ClickThroughWizard(L"\"" + ProgramFolder() + L"quarrion_shell_setup.exe\" /CurrentUser" +
                            (folder.empty() ? L"" : L" /D=" + folder));
     ASSERT_TRUE(Shows(texts, L"quarrion:// links now start the game")) << "not the finish page";
-    EXPECT_EQ(Shows(texts, L"Quarrion itself is not installed on this computer yet"),
-              GetParam().noteShown);
+    EXPECT_EQ(
+        static_cast<bool>(Shows(texts, L"Quarrion itself is not installed on this computer yet")),
+        GetParam().noteShown);
     if (folder.empty()) {
         EXPECT_TRUE(std::filesystem::exists(ShellOf(InstallMode::CurrentUser)));
     } else {
@@ -611,47 +625,75 @@ INSTANTIATE_TEST_SUITE_P(Game, FinishPage,
                          CaseName<FinishCase>);
 
 struct LanguageCase {
-    const char* name;
-    LANGID language;          // the display language, which Wine takes from LC_ALL
-    std::wstring modePage;    // MultiUser's page title, from NSIS' language file
-    std::wstring finished;    // the start of our finish page's text
-    std::wstring gameMissing; // our sentence for a player without the game
+    std::string name; // as NSIS names it: its language file's, and ours in installer/languages
+    LANGID language;  // the display language, which Wine takes from LC_ALL
 };
 
+// The languages setup speaks, from the one list in CMakeLists.txt: "Name:LANGID:locale,...".
+std::vector<LanguageCase> Languages() {
+    std::vector<LanguageCase> rows;
+    std::string list = QUARRION_LANGUAGES;
+    for (std::size_t start = 0; start < list.size();) {
+        const auto end = std::min(list.find(',', start), list.size());
+        const std::string item = list.substr(start, end - start);
+        const auto colon = item.find(':');
+        rows.push_back(
+            {item.substr(0, colon),
+             static_cast<LANGID>(std::stoul(item.substr(colon + 1, item.find(':', colon + 1))))});
+        start = end + 1;
+    }
+    return rows;
+}
+
+// A text of a language file, as the page shows it: `key "text"` on one line, with the product's
+// name in place of NSIS' own and up to the first other variable.
+std::wstring LanguageText(const std::wstring& file, const std::string& key) {
+    std::ifstream in{std::filesystem::path(file)};
+    for (std::string line; std::getline(in, line);) {
+        const auto at = line.find(" " + key + " ");
+        const auto open = line.find('"', at);
+        if (at == std::string::npos || open == std::string::npos) {
+            continue;
+        }
+        std::wstring text = Wide(line.substr(open + 1, line.rfind('"') - open - 1));
+        for (const auto* name : {L"$(^NameDA)", L"$(^Name)"}) {
+            for (auto found = text.find(name); found != std::wstring::npos;
+                 found = text.find(name)) {
+                text.replace(found, std::wstring_view(name).size(), product);
+            }
+        }
+        return text.substr(0, text.find(L'$'));
+    }
+    return L"(" + Wide(key) + L" missing from " + file + L")";
+}
+
 // An interactive install in the player's display language: NSIS' pages and our own texts. Each
-// row runs in a process started in its language (tests/installer/CMakeLists.txt); others skip.
+// row runs in a process started in its language (tests/installer/CMakeLists.txt), which passes
+// only when the row ran there; elsewhere it skips.
 class Translated : public testing::TestWithParam<LanguageCase> {};
 
 TEST_P(Translated, PagesSpeakThePlayersLanguage) {
     if (PRIMARYLANGID(::GetUserDefaultUILanguage()) != PRIMARYLANGID(GetParam().language)) {
         GTEST_SKIP() << "runs in its own language";
     }
+    const std::wstring name = Wide(GetParam().name) + L".nsh";
+    const std::wstring ours = L"" QUARRION_LANGUAGE_TEXTS L"\\" + name;
+    const std::wstring nsis = L"" QUARRION_NSIS_LANGUAGE_FILES L"\\" + name;
     RemoveEveryInstall();
     RemoveMachineKey(gameKey);
     const auto texts = ClickThroughWizard(L"\"" + ProgramFolder() + L"quarrion_shell_setup.exe\"");
-    EXPECT_TRUE(Shows(texts, GetParam().modePage));
-    EXPECT_TRUE(Shows(texts, GetParam().finished));
-    EXPECT_TRUE(Shows(texts, GetParam().gameMissing));
+    EXPECT_TRUE(Shows(texts, LanguageText(nsis, "MULTIUSER_TEXT_INSTALLMODE_TITLE")));
+    EXPECT_TRUE(Shows(texts, LanguageText(ours, "FINISH_TEXT")));
+    EXPECT_TRUE(Shows(texts, LanguageText(ours, "GAME_MISSING")));
     EXPECT_EQ(ReadNumber(Hive::Machine, uninstallKey, L"Language"), GetParam().language)
         << "the uninstaller's language";
     RemoveEveryInstall();
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Languages, Translated,
-    testing::Values(
-        LanguageCase{"English", 1033, L"Choose Users",
-                     L"Quarrion Shell Interface is installed: quarrion:// links now start the game",
-                     L"Quarrion itself is not installed on this computer yet"},
-        LanguageCase{"German", 1031, L"Benutzer auswählen",
-                     L"Quarrion Shell Interface ist installiert: quarrion://-Links starten jetzt",
-                     L"Quarrion selbst ist auf diesem Computer noch nicht installiert"},
-        LanguageCase{"Japanese", 1041, L"ユーザーの選択",
-                     L"Quarrion Shell Interface をインストールしました。",
-                     L"このコンピューターには Quarrion 本体がまだインストールされていません。"},
-        LanguageCase{"SimpChinese", 2052, L"选择用户", L"Quarrion Shell Interface 已安装：",
-                     L"此电脑上尚未安装 Quarrion 游戏本身"}),
-    CaseName<LanguageCase>);
+INSTANTIATE_TEST_SUITE_P(Languages, Translated, testing::ValuesIn(Languages()),
+                         [](const testing::TestParamInfo<LanguageCase>& row) {
+                             return row.param.name;
+                         });
 
 struct LinkCase {
     const char* name;
@@ -695,22 +737,21 @@ INSTANTIATE_TEST_SUITE_P(Links, OpenedLink,
 class Uninstall : public Installed {};
 
 TEST_P(Uninstall, RemovesEverythingItInstalled) {
-    const auto progId = ReadText(DefaultAppsHive(GetParam().mode),
-                                 L"Software\\Tabrix\\Quarrion Shell\\Capabilities"
-                                 L"\\URLAssociations",
-                                 L"quarrion");
-    ASSERT_TRUE(progId);
+    const auto registeredProgId = ReadText(DefaultAppsHive(GetParam().mode),
+                                           capabilitiesKey + L"\\URLAssociations", L"quarrion");
+    ASSERT_TRUE(registeredProgId);
     UninstallProduct(GetParam().mode);
     EXPECT_EQ(FilesLeftIn(InstallFolder(GetParam().mode)), L"") << "left behind";
     EXPECT_FALSE(std::filesystem::exists(InstallFolder(GetParam().mode) + L"\\.."))
         << "the company folder";
-    for (const Hive view : {hive(), DefaultAppsHive(GetParam().mode)}) {
+    // Every hive and view: a value written to the wrong one would stay behind there.
+    for (const Hive view : {Hive::Machine, Hive::User, Hive::NativeMachine}) {
         for (const auto& key : ourKeys) {
             EXPECT_FALSE(KeyExists(view, key)) << testing::PrintToString(key);
         }
-        EXPECT_EQ(ReadText(view, registeredApps, product), std::nullopt);
+        EXPECT_EQ(ReadText(view, registeredApps, registeredName), std::nullopt);
     }
-    EXPECT_FALSE(KeyExists(hive(), L"Software\\Classes\\" + *progId));
+    EXPECT_FALSE(KeyExists(hive(), L"Software\\Classes\\" + *registeredProgId));
     EXPECT_EQ(EntriesNamed(hive(), product), 0);
 }
 
@@ -779,7 +820,8 @@ TEST_P(Uninstall, LeftBehindCopyKeepsTheInstalledOnesRegistration) {
     EXPECT_EQ(FilesLeftIn(InstallFolder(GetParam().mode)), L"") << "left behind";
     EXPECT_EQ(ReadText(hive(), uninstallKey, L"InstallLocation"), moved);
     EXPECT_EQ(ReadText(hive(), commandKey, L""), L"\"" + moved + L"\\quarrion_shell.exe\" %1");
-    EXPECT_NE(ReadText(DefaultAppsHive(GetParam().mode), registeredApps, product), std::nullopt);
+    EXPECT_NE(ReadText(DefaultAppsHive(GetParam().mode), registeredApps, registeredName),
+              std::nullopt);
     EXPECT_EQ(ReadText(hive(), applicationKey, L"FriendlyAppName"), product);
     UninstallCopyIn(moved);
     EXPECT_EQ(FilesLeftIn(moved), L"");
@@ -1123,6 +1165,71 @@ INSTANTIATE_TEST_SUITE_P(
                                Tamper::UninstallerCopiedElsewhere, L"", 1605}),
     CaseName<TamperCase>);
 
+// A copy as builds before the record left it: their uninstaller, known by the company and the
+// name they went by; their values, the list of registered applications' named after that name;
+// the handler they took over kept under the company's key; the folders they made in the Apps
+// entry. Setup run over it upgrades it in place, whatever the display name is now, and its
+// uninstall then takes it all away and gives the scheme back.
+class EarlierCopy : public testing::TestWithParam<ModeCase> {
+  protected:
+    void SetUp() override { RemoveEveryInstall(); }
+    void TearDown() override {
+        RemoveKey(HiveOf(GetParam().mode), schemeKey);
+        std::filesystem::remove_all(otherFolder);
+    }
+};
+
+TEST_P(EarlierCopy, IsUpgradedInPlaceAndRemovedWhole) {
+    const InstallMode mode = GetParam().mode;
+    const Hive hive = HiveOf(mode);
+    const std::wstring folder = InstallFolder(mode);
+    const std::wstring company = std::filesystem::path(folder).parent_path().wstring();
+    std::filesystem::create_directories(folder);
+    std::filesystem::copy_file(ProgramFolder() + L"quarrion_shell.exe", ShellOf(mode));
+    std::filesystem::copy_file(ProgramFolder() + L"earlier_uninstaller.exe",
+                               folder + L"\\uninstall.exe");
+    std::ofstream(std::filesystem::path(folder) / "THIRD-PARTY-NOTICES.txt") << "notices\n";
+    const std::wstring theirs = L"\"C:\\Other\\other.exe\" \"%1\"";
+    InstallStandInGame(L"C:\\Other\\other.exe");
+    const std::wstring kept = companyKey + L"\\" QUARRION_FOLDER L"\\PreviousHandler";
+    SetText(hive, kept, L"Command", theirs);
+    SetText(hive, kept, L"Name", L"URL:Other Protocol");
+    SetText(hive, kept, L"Icon", L"");
+    SetText(hive, schemeKey, L"", L"URL:Quarrion Protocol");
+    SetText(hive, schemeKey, L"URL Protocol", L"");
+    SetText(hive, commandKey, L"", OpenCommandOf(mode));
+    SetText(hive, applicationKey, L"FriendlyAppName", earlierName);
+    SetText(DefaultAppsHive(mode), registeredApps, earlierName, capabilitiesKey);
+    SetText(DefaultAppsHive(mode), capabilitiesKey, L"ApplicationName", earlierName);
+    SetText(hive, uninstallKey, L"DisplayName", earlierName);
+    SetText(hive, uninstallKey, L"InstallLocation", folder);
+    SetText(hive, uninstallKey, L"CreatedFolders", folder + L"|" + company + L"|");
+
+    RunSetup(GetParam().switches);
+    EXPECT_EQ(EntriesNamed(hive, product), 1);
+    EXPECT_EQ(ReadText(hive, uninstallKey, L"InstallLocation"), folder);
+    EXPECT_EQ(ReadText(DefaultAppsHive(mode), registeredApps, registeredName), capabilitiesKey);
+    if (earlierName != registeredName) {
+        EXPECT_EQ(ReadText(DefaultAppsHive(mode), registeredApps, earlierName), std::nullopt);
+    }
+    EXPECT_EQ(ReadText(hive, commandKey, L""), OpenCommandOf(mode));
+
+    UninstallProduct(mode);
+    EXPECT_EQ(ReadText(hive, commandKey, L""), theirs) << "the handler it had taken over";
+    EXPECT_EQ(ReadText(hive, schemeKey, L""), L"URL:Other Protocol");
+    EXPECT_FALSE(std::filesystem::exists(company)) << "the folders it made";
+    for (const auto& key : {uninstallKey, companyKey, applicationKey}) {
+        EXPECT_FALSE(KeyExists(hive, key)) << testing::PrintToString(key);
+    }
+    EXPECT_EQ(ReadText(DefaultAppsHive(mode), registeredApps, earlierName), std::nullopt);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Modes, EarlierCopy,
+    testing::Values(ModeCase{"AllUsers", InstallMode::AllUsers, L"/S /AllUsers"},
+                    ModeCase{"CurrentUser", InstallMode::CurrentUser, L"/S /CurrentUser"}),
+    CaseName<ModeCase>);
+
 // Both installed: the user's own registration applies to them. Removing either leaves the other
 // whole, and links keep working through it.
 class SideBySide : public testing::TestWithParam<ModeCase> {
@@ -1147,7 +1254,7 @@ TEST_P(SideBySide, RemovingOneSparesTheOther) {
     EXPECT_TRUE(std::filesystem::exists(ShellOf(kept)));
     EXPECT_EQ(ReadText(HiveOf(kept), commandKey, L""), OpenCommandOf(kept));
     EXPECT_EQ(ReadText(HiveOf(kept), uninstallKey, L"InstallLocation"), InstallFolder(kept));
-    EXPECT_NE(ReadText(DefaultAppsHive(kept), registeredApps, product), std::nullopt);
+    EXPECT_NE(ReadText(DefaultAppsHive(kept), registeredApps, registeredName), std::nullopt);
     EXPECT_EQ(ReadText(HiveOf(kept), applicationKey, L"FriendlyAppName"), product);
     if (DispatchSees(kept)) {
         EXPECT_EQ(HandlerOfLinks(), ShellOf(kept));

@@ -13,7 +13,8 @@ std::wstring InstallFolder(InstallMode mode) {
     const bool everyone = mode == InstallMode::AllUsers;
     ::SHGetFolderPathW(nullptr, everyone ? CSIDL_PROGRAM_FILES : CSIDL_LOCAL_APPDATA, nullptr,
                        SHGFP_TYPE_CURRENT, root);
-    return std::wstring(root) + (everyone ? L"" : L"\\Programs") + L"\\Tabrix\\Quarrion Shell";
+    return std::wstring(root) + (everyone ? L"" : L"\\Programs") +
+           L"\\" QUARRION_COMPANY L"\\" QUARRION_FOLDER;
 }
 
 void RunSetup(const std::wstring& switches) {

@@ -49,10 +49,10 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(EntryText, IsAHiddenHandlerOfTheScheme) {
     const std::vector<std::string> command{"env", "/a b/wine"};
     const std::string text =
-        desktop::EntryText({"Quarrion Shell Interface", "In C:\\x", "/i/q.png", command});
+        desktop::EntryText({"A Link Handler", "In C:\\x", "/i/q.png", command});
     EXPECT_EQ(text, "[Desktop Entry]\n"
                     "Type=Application\n"
-                    "Name=Quarrion Shell Interface\n"
+                    "Name=A Link Handler\n"
                     "Comment=In C:\\\\x\n"
                     "Icon=/i/q.png\n"
                     "Exec=env \"/a b/wine\" %u\n"
