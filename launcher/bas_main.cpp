@@ -5,6 +5,7 @@
 #include "launch_failure.hpp"
 #include "link.hpp"
 #include "../windows/process.hpp"
+#include "../windows/text.hpp"
 
 #include <cwchar>
 #include <optional>
@@ -49,25 +50,16 @@ void StartGame(std::wstring& commandLine, const std::optional<std::wstring>& pro
 
 // A game that reads its command line in the ANSI code page (WinMain's lpCmdLine, an ANSI main)
 // gets it converted with best fit, and reads it back as these units.
-std::wstring InCodePage(std::wstring_view text) {
-    if (text.empty()) {
-        return {};
-    }
-    const int units = static_cast<int>(text.size());
-    const int bytes =
-        ::WideCharToMultiByte(CP_ACP, 0, text.data(), units, nullptr, 0, nullptr, nullptr);
-    std::string converted(static_cast<std::size_t>(bytes), '\0');
-    if (bytes == 0 || ::WideCharToMultiByte(CP_ACP, 0, text.data(), units, converted.data(), bytes,
-                                            nullptr, nullptr) != bytes) {
+std::wstring InAnsiCodePage(std::wstring_view text) {
+    const auto converted = InCodePage(text, CP_ACP);
+    if (!converted) {
         throw LaunchFailure("the link has no form in the code page");
     }
-    const int readUnits = ::MultiByteToWideChar(CP_ACP, 0, converted.data(), bytes, nullptr, 0);
-    std::wstring read(static_cast<std::size_t>(readUnits), L'\0');
-    if (readUnits == 0 || ::MultiByteToWideChar(CP_ACP, 0, converted.data(), bytes, read.data(),
-                                                readUnits) != readUnits) {
+    auto read = FromCodePage(*converted, CP_ACP);
+    if (!read) {
         throw LaunchFailure("the link's code page form cannot be read back");
     }
-    return read;
+    return *read;
 }
 
 int ReportLaunchFailure(const std::wstring& server, const std::wstring& password) noexcept {
@@ -101,7 +93,7 @@ int basMain::Main(const wchar_t* argumentText) {
         if (!IsFullPath(installPath)) {
             throw LaunchFailure("a relative install path would be searched for");
         }
-        RequireSafeFields(link, LineReaders{IsBatchProgram(installPath), InCodePage});
+        RequireSafeFields(link, LineReaders{IsBatchProgram(installPath), InAnsiCodePage});
         const std::optional<std::wstring> program = ExactGameProgram(installPath);
         const std::optional<std::wstring> folder = GameFolder(installPath);
         std::wstring commandLine = BuildGameCommand(ProgramOnCommandLine(installPath), link);

@@ -4,31 +4,47 @@
 
 #include <windows.h>
 
+#include <optional>
 #include <string>
 #include <string_view>
 
-inline std::string Utf8(std::wstring_view text) {
+// The text in a code page, and back; nothing when a conversion fails. A text with no form in
+// the code page gets its best-fit units, as the API gives them.
+inline std::optional<std::string> InCodePage(std::wstring_view text, UINT codePage) {
     if (text.empty()) {
-        return {};
+        return std::string();
     }
     const int units = static_cast<int>(text.size());
     const int bytes =
-        ::WideCharToMultiByte(CP_UTF8, 0, text.data(), units, nullptr, 0, nullptr, nullptr);
+        ::WideCharToMultiByte(codePage, 0, text.data(), units, nullptr, 0, nullptr, nullptr);
     std::string converted(static_cast<std::size_t>(bytes), '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, text.data(), units, converted.data(), bytes, nullptr,
-                          nullptr);
+    if (bytes == 0 || ::WideCharToMultiByte(codePage, 0, text.data(), units, converted.data(),
+                                            bytes, nullptr, nullptr) != bytes) {
+        return std::nullopt;
+    }
     return converted;
 }
 
-inline std::wstring Wide(std::string_view text) {
+inline std::optional<std::wstring> FromCodePage(std::string_view text, UINT codePage) {
     if (text.empty()) {
-        return {};
+        return std::wstring();
     }
     const int bytes = static_cast<int>(text.size());
-    const int units = ::MultiByteToWideChar(CP_UTF8, 0, text.data(), bytes, nullptr, 0);
+    const int units = ::MultiByteToWideChar(codePage, 0, text.data(), bytes, nullptr, 0);
     std::wstring converted(static_cast<std::size_t>(units), L'\0');
-    ::MultiByteToWideChar(CP_UTF8, 0, text.data(), bytes, converted.data(), units);
+    if (units == 0 ||
+        ::MultiByteToWideChar(codePage, 0, text.data(), bytes, converted.data(), units) != units) {
+        return std::nullopt;
+    }
     return converted;
+}
+
+inline std::string Utf8(std::wstring_view text) {
+    return InCodePage(text, CP_UTF8).value_or(std::string());
+}
+
+inline std::wstring Wide(std::string_view text) {
+    return FromCodePage(text, CP_UTF8).value_or(std::wstring());
 }
 
 // The variable's value; empty when it is not set.
