@@ -13,7 +13,7 @@ WINDOWS_BUILD := build/windows-x86
 WINE_PREFIX := $(CURDIR)/$(WINDOWS_BUILD)/wineprefix
 WINE_RUN := tests/wine/wine-run.sh "$(WINE_PREFIX)"
 
-.PHONY: all deps native windows fuzz-build fuzz bench-build bench bench-click analysis test demo \
+.PHONY: all deps native windows fuzz-build fuzz fuzz-run bench-build bench bench-click analysis test demo \
 	demo-linux dist verify-dist clean format format-check
 
 all: native windows
@@ -35,7 +35,9 @@ fuzz-build: deps
 	cmake --preset fuzz
 	cmake --build --preset fuzz
 
-fuzz: fuzz-build
+fuzz: fuzz-build fuzz-run
+
+fuzz-run:
 	mkdir -p build/fuzz/corpus
 	@echo "fuzzing the link logic for $(FUZZ_SECONDS) s (log: build/fuzz/last-run.log)"
 	@status=0; build/fuzz/bin/link_fuzzer -max_total_time=$(FUZZ_SECONDS) -max_len=8192 \
@@ -66,15 +68,21 @@ format-check:
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.hpp')
 
-# The release check builds two clean clones of the commit and signs one with a throwaway CA; the
-# Linux desktop check opens links from Linux programs (xdg-open, GIO, Firefox under Xvfb).
-# The Wine servers of both prefixes are stopped at the end whatever the outcome, so nothing is
-# left running.
-test: native windows fuzz analysis
+# The fuzzer runs beside the static analysis, the two prefixes' tests side by side, and the
+# release check, which builds two clean clones and signs one with a throwaway CA in the 32-bit
+# prefix, beside the Linux desktop check, which opens links from Linux programs (xdg-open, GIO,
+# the desktop portal, Firefox under Xvfb) in the 64-bit one: each pair on its own core. The Wine
+# servers of both prefixes are stopped at the end whatever the outcome, so nothing is left
+# running.
+test: native windows fuzz-build bench-build
+	@status=0; $(MAKE) --no-print-directory fuzz-run >build/fuzz-run.log 2>&1 & fuzzing=$$!; \
+	tools/static-analysis.sh || status=$$?; \
+	wait $$fuzzing || status=$$?; cat build/fuzz-run.log; exit $$status
 	ctest --preset native
 	status=0; ctest --preset windows-x86 || status=$$?; \
-	tests/release/check-release.sh "$(WINE_PREFIX)" || status=$$?; \
+	tests/release/check-release.sh "$(WINE_PREFIX)" >build/check-release.log 2>&1 & releasing=$$!; \
 	tests/linux_desktop/check-linux-desktop.sh "$(WINE_PREFIX)-win64" "$(WINDOWS_BUILD)/bin" || status=$$?; \
+	wait $$releasing || status=$$?; cat build/check-release.log; \
 	WINEPREFIX="$(WINE_PREFIX)" wineserver -k 2>/dev/null || true; \
 	WINEPREFIX="$(WINE_PREFIX)-win64" wineserver -k 2>/dev/null || true; exit $$status
 
