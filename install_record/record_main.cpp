@@ -43,6 +43,10 @@ const std::wstring appsEntryKey =
     L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" QUARRION_ID;
 const std::wstring schemeKey = L"Software\\Classes\\quarrion";
 const std::wstring commandKey = schemeKey + L"\\shell\\open\\command";
+// The only places setup shares with other programs, so the only ones a record may name.
+const std::wstring sharedPlaces[] = {schemeKey,
+                                     L"Software\\Classes\\Applications\\quarrion_shell.exe",
+                                     L"Software\\RegisteredApplications"};
 
 HKEY HiveOf(const std::wstring& mode) {
     if (mode == L"AllUsers") {
@@ -82,7 +86,27 @@ std::optional<Record> RecordIn(const std::wstring& folder) {
     if (!bytes) {
         return std::nullopt;
     }
-    return record::ParseRecord(Wide(*bytes));
+    auto found = record::ParseRecord(Wide(*bytes));
+    // An edited record that names another place would have us remove or write there.
+    const auto inside = [](const std::wstring& key) {
+        return std::any_of(std::begin(sharedPlaces), std::end(sharedPlaces),
+                           [&key](const std::wstring& place) {
+                               return key == place || key.starts_with(place + L"\\");
+                           });
+    };
+    const auto onTheWay = [](const std::wstring& key) {
+        return std::any_of(
+            std::begin(sharedPlaces), std::end(sharedPlaces),
+            [&key](const std::wstring& place) { return place.starts_with(key + L"\\"); });
+    };
+    if (!std::all_of(found.values.begin(), found.values.end(),
+                     [&](const ValueChange& value) { return inside(value.key); }) ||
+        !std::all_of(found.keys.begin(), found.keys.end(), [&](const record::CreatedKey& key) {
+            return inside(key.key) || onTheWay(key.key);
+        })) {
+        throw Failure("the record names a registry key outside the places setup shares");
+    }
+    return found;
 }
 
 std::wstring InstallLocation(const std::wstring& mode) {

@@ -351,9 +351,19 @@ class Registration {
         return others;
     }
 
+    // What the registrations made in this home; of the folders, only those on the way to ours,
+    // whatever an edited record says.
     [[nodiscard]] desktop::HomeRecord HomeRecord() const {
-        return files_.KindOf(home_) == Kind::itself ? desktop::ParseHomeRecord(files_.Read(home_))
-                                                    : desktop::HomeRecord{};
+        auto home = files_.KindOf(home_) == Kind::itself
+                        ? desktop::ParseHomeRecord(files_.Read(home_))
+                        : desktop::HomeRecord{};
+        const std::array ours{&own_, &entry_, &mimeapps_};
+        std::erase_if(home.folders, [&ours](const std::string& folder) {
+            return std::none_of(ours.begin(), ours.end(), [&folder](const std::string* path) {
+                return *path == folder || path->starts_with(folder + "/");
+            });
+        });
+        return home;
     }
 
     [[nodiscard]] std::map<std::string, std::string> Written() const {

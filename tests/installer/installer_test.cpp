@@ -1055,6 +1055,7 @@ enum class Tamper {
     InstallLocationRespelt,     // the Apps entry names the folder in another spelling
     OtherEntryNamesThisCopy,    // the other mode's Apps entry names this copy's folder
     RecordClaimsAFolder,        // the record says the install made a folder that was there
+    RecordClaimsAValue,         // the record says the install set another program's value
     NoticesChanged,             // the player edited THIRD-PARTY-NOTICES.txt
     UninstallerCopiedElsewhere, // to a folder of another program's, run there
 };
@@ -1110,6 +1111,11 @@ TEST_P(Tampered, RemovesOnlyWhatIsProvablyItsOwn) {
         std::ofstream(std::filesystem::path(folder) / "uninstall.dat", std::ios::app)
             << "folder\t\\\\?\\C:\\Before\\Empty\tC:\\Before\\Empty\n";
         break;
+    case Tamper::RecordClaimsAValue:
+        SetText(hive, L"Software\\QuarrionTestsOther", L"x", L"v");
+        std::ofstream(std::filesystem::path(folder) / "uninstall.dat", std::ios::app)
+            << "value\t\tSoftware\\QuarrionTestsOther\tx\t1:76000000\t-\n";
+        break;
     case Tamper::NoticesChanged:
         std::ofstream(std::filesystem::path(folder) / "THIRD-PARTY-NOTICES.txt", std::ios::app)
             << "a player's note\n";
@@ -1135,6 +1141,12 @@ TEST_P(Tampered, RemovesOnlyWhatIsProvablyItsOwn) {
     if (row.exitCode != 0) {
         EXPECT_EQ(ReadText(hive, commandKey, L""), OpenCommandOf(row.mode)) << "changed anyway";
         EXPECT_TRUE(std::filesystem::exists(ShellOf(row.mode)));
+        if (row.tamper == Tamper::RecordClaimsAValue) {
+            EXPECT_EQ(ReadText(hive, L"Software\\QuarrionTestsOther", L"x"), L"v");
+            RemoveKey(hive, L"Software\\QuarrionTestsOther");
+            std::filesystem::remove(std::filesystem::path(folder) / "uninstall.dat");
+            RunSetup(L"/S " + SwitchOf(row.mode)); // a record again, for the tear-down
+        }
         return;
     }
     EXPECT_FALSE(KeyExists(hive, schemeKey));
@@ -1159,6 +1171,8 @@ INSTANTIATE_TEST_SUITE_P(
                                Tamper::OtherEntryNamesThisCopy, L"", 0},
                     TamperCase{"RecordClaimsAFolderThatWasThere", InstallMode::AllUsers,
                                Tamper::RecordClaimsAFolder, L"", 0},
+                    TamperCase{"RecordClaimsAnotherProgramsValue", InstallMode::CurrentUser,
+                               Tamper::RecordClaimsAValue, L"", 1605},
                     TamperCase{"NoticesChangedByThePlayer", InstallMode::CurrentUser,
                                Tamper::NoticesChanged, L"", 0},
                     TamperCase{"UninstallerCopiedToAnotherProgramsFolder", InstallMode::AllUsers,
