@@ -488,14 +488,16 @@ done
 player=4242
 chmod 711 "$work"
 mkdir -p "$work/player/home"
+# The checkout may be in a folder only root can read: the player gets copies of what it runs.
+cp "$root/tests/wine/prefix.sh" "$bin/quarrion_shell_setup.exe" "$work/player/"
 chown -R "$player:$player" "$work/player"
 as_player() {
 	setpriv --reuid=$player --regid=$player --clear-groups env USER=player HOME="$work/player/home" \
 		XDG_DATA_HOME="$work/player/home/.local/share" XDG_CONFIG_HOME="$work/player/home/.config" \
 		WINEPREFIX="$work/player/prefix" WINEDEBUG=-all "$@" </dev/null >>"$work/player/wine.log" 2>&1
 }
-as_player "$root/tests/wine/prefix.sh" "$work/player/prefix" || fail "as a player: no prefix"
-as_player wine "$bin/quarrion_shell_setup.exe" /S /CurrentUser || fail "as a player: setup failed"
+as_player "$work/player/prefix.sh" "$work/player/prefix" || fail "as a player: no prefix"
+as_player wine "$work/player/quarrion_shell_setup.exe" /S /CurrentUser || fail "as a player: setup failed"
 theirs=$(find "$work/player/prefix/drive_c/users" -path "*/Tabrix/Quarrion Shell" -type d | head -n 1)
 mine=$(cd "$work/player/home/.local/share/applications" && echo quarrion-shell-*.desktop)
 [ -n "$theirs" ] && [ -f "$work/player/home/.local/share/applications/$mine" ] || fail "as a player: not installed"
