@@ -71,9 +71,9 @@ format:
 # The fuzzer runs beside the static analysis, the two prefixes' tests side by side, and the
 # release check, which builds two clean clones and signs one with a throwaway CA in the 32-bit
 # prefix, beside the Linux desktop check, which opens links from Linux programs (xdg-open, GIO,
-# the desktop portal, Firefox under Xvfb) in the 64-bit one: each pair on its own core. The Wine
-# servers of both prefixes are stopped at the end whatever the outcome, so nothing is left
-# running.
+# the desktop portal, KDE, Firefox and Chromium under Xvfb) in the 64-bit one and measures the
+# table of characters in docs/links.md: each pair on its own core. The Wine servers of both
+# prefixes are stopped at the end whatever the outcome, so nothing is left running.
 test: native windows fuzz-build bench-build
 	@status=0; $(MAKE) --no-print-directory fuzz-run >build/fuzz-run.log 2>&1 & fuzzing=$$!; \
 	tools/static-analysis.sh || status=$$?; \
@@ -93,7 +93,8 @@ demo: windows
 	$(WINE_RUN) $(WINDOWS_BUILD)/bin/demo.exe
 
 # A Linux player's path, in throwaway HOME and XDG folders: setup run under Wine registers
-# quarrion:// with the Linux desktop, then xdg-open, GIO and Firefox (under Xvfb) open links.
+# quarrion:// with the Linux desktop, then xdg-open, GIO, KDE, the portal, Firefox and Chromium
+# (under Xvfb) open links, and every printable character must arrive as docs/links.md shows.
 demo-linux: windows
 	tests/linux_desktop/check-linux-desktop.sh "$(WINE_PREFIX)-win64" "$(WINDOWS_BUILD)/bin"
 

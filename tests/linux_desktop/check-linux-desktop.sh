@@ -3,8 +3,10 @@
 # A player who runs the game under Wine opens quarrion:// links in Linux programs. In a throwaway
 # HOME and XDG folders (never the real ones), with the private prefix reached through a path that
 # holds a blank, setup runs silently and registers with the Linux desktop; then xdg-open without
-# a desktop environment, GIO and Firefox under Xvfb each open a link, and the stand-in game must
-# get exactly the link's fields, while hostile links run nothing on the Linux side; the uninstall,
+# a desktop environment, GIO, KDE's opener, Firefox and Chromium under Xvfb each open a link, and
+# the stand-in game must get exactly the link's fields, while hostile links run nothing on the
+# Linux side; every printable character goes through every road, and docs/links.md must show what
+# arrived; the uninstall,
 # under the prefix's real path, takes it all back and leaves mimeapps.list, a dotfile manager's
 # link to the player's own copy, as it was. Then what is in the player's way (links, read-only
 # and full files, unusual folder names) must be refused, or work, without touching their files.
@@ -111,6 +113,93 @@ portal_open() {
 		>>"$work/portal.log" 2>&1
 }
 
+# Every printable character, in the server and in the password, through every road a link takes
+# to the game. What a Linux road hands the handler is recorded by a copy of our entry that runs a
+# recorder instead of Wine, in a home of its own; what the program makes of each text handed over,
+# and what Windows' link dispatch does, is measured under Wine. docs/links.md must show the same.
+every_character() (
+	table="$root/tests/linux_desktop/link_table.py"
+	chars="$work/chars"
+	python3 "$table" links >"$chars.links"
+	count=$(wc -l <"$chars.links")
+	ours="$XDG_DATA_HOME/applications/$entry"
+	export HOME="$chars/home" XDG_DATA_HOME="$chars/data" XDG_CONFIG_HOME="$chars/config"
+	mkdir -p "$HOME" "$XDG_DATA_HOME/applications" "$XDG_CONFIG_HOME"
+	printf '#!/bin/sh\nshift $(($# - 1))\nprintf "%%s\\n" "$1" >>"%s"\n' "$chars.handed" >"$chars.recorder"
+	chmod +x "$chars.recorder"
+	sed "s|^Exec=env \([^ ]*\) [^ ]* |Exec=env \1 $chars.recorder |" "$ours" \
+		>"$XDG_DATA_HOME/applications/recorder.desktop"
+	grep -q "^Exec=env [^ ]* $chars.recorder " "$XDG_DATA_HOME/applications/recorder.desktop" ||
+		fail "characters: our entry's command is no longer env WINEPREFIX=… wine …"
+	xdg-mime default recorder.desktop x-scheme-handler/quarrion
+	update-desktop-database "$XDG_DATA_HOME/applications"
+	# Road NAME opens the links with COMMAND...; then until every link has arrived, or none has
+	# for QUIET tenths of a second since the first did (or for 30 seconds before it).
+	# Usage: road NAME QUIET COMMAND...
+	arrived() { cat "$chars.handed" 2>/dev/null | wc -l; }
+	road() {
+		name=$1 enough=$2
+		shift 2
+		rm -f "$chars.handed"
+		"$@" || fail "characters: $name"
+		waited=0 quiet=0
+		while [ "$(arrived)" -lt "$count" ] && [ $waited -lt 300 ]; do
+			seen=$(arrived)
+			sleep 0.1
+			waited=$((waited + 1))
+			[ "$(arrived)" = "$seen" ] && quiet=$((quiet + 1)) || quiet=0
+			[ "$seen" -eq 0 ] || [ $quiet -lt "$enough" ] || break
+		done
+		mv "$chars.handed" "$chars.handed-$name" 2>/dev/null || : >"$chars.handed-$name"
+	}
+	each() { xargs -d '\n' -n 1 -P 4 "$@" <"$chars.links" >>"$work/open.log" 2>&1; }
+	road xdg-open 10 each xdg-open
+	road GIO 10 each gio open
+	# In a Plasma 5 session xdg-open hands links to KDE's own opener.
+	road KDE 10 each env XDG_CURRENT_DESKTOP=KDE KDE_SESSION_VERSION=5 xdg-open
+	python3 "$table" links --gvariant >"$chars.gvariant"
+	portal() {
+		dbus-run-session -- sh -c 'while read -r link; do
+			gdbus call --session --dest org.freedesktop.portal.Desktop \
+				--object-path /org/freedesktop/portal/desktop \
+				--method org.freedesktop.portal.OpenURI.OpenURI "" "$link" "{}" >/dev/null
+		done
+		# The portal ends with the session: until the last link is handed on.
+		for i in $(seq 40); do [ "$(wc -l <"$1")" -lt "$2" ] || break; sleep 0.25; done' \
+			sh "$chars.handed" "$count" <"$chars.gvariant" >>"$work/portal.log" 2>&1
+	}
+	road portal 10 portal
+	# Firefox opens each link in a frame of one page, as it would a click on it.
+	firefox() {
+		mkdir "$chars.firefox"
+		sed 's/^user_pref("browser.shell/user_pref("dom.block_external_protocol_in_iframes", false);\n&/' \
+			"$profile/user.js" >"$chars.firefox/user.js"
+		python3 -c 'import html, sys; print("<!DOCTYPE html>" + "".join(
+			f"<iframe src=\"{html.escape(l.strip())}\"></iframe>" for l in sys.stdin))' \
+			<"$chars.links" >"$chars.html"
+		firefox-esr --no-remote --new-instance --profile "$chars.firefox" "file://$chars.html" \
+			>>"$work/firefox.log" 2>&1 &
+		echo $! >"$chars.firefox.pid"
+	}
+	# Firefox can pause for seconds between two links.
+	road Firefox 50 firefox
+	kill "$(cat "$chars.firefox.pid")" 2>/dev/null || true
+	chromium() { python3 "$root/tests/linux_desktop/chromium_clicks.py" "$chars.chromium" "$chars.handed" <"$chars.links"; }
+	road Chromium 10 chromium
+	QUARRION_GAME="$game" wine "$bin/link_outcomes.exe" open <"$chars.links" >"$chars.windows" 2>>"$work/wine.log"
+	cat "$chars".handed-* | sort -u >"$chars.texts"
+	QUARRION_GAME="$game" wine "$bin/link_outcomes.exe" run <"$chars.texts" >"$chars.ran" 2>>"$work/wine.log"
+	paste "$chars.texts" "$chars.ran" >"$chars.program"
+	measured="$bin/../links-measured.md"
+	python3 "$table" table "$chars.program" Windows=outcomes:"$chars.windows" \
+		Firefox="$chars.handed-Firefox" Chromium="$chars.handed-Chromium" \
+		xdg-open="$chars.handed-xdg-open" GIO="$chars.handed-GIO" portal="$chars.handed-portal" \
+		KDE="$chars.handed-KDE" >"$measured"
+	python3 "$table" check "$root/docs/links.md" "$measured" ||
+		fail "docs/links.md no longer shows what arrives; if the change is right: tests/linux_desktop/link_table.py write docs/links.md $measured"
+	echo "    every printable character through 7 roads: as docs/links.md shows ($(seconds "$start") s)"
+)
+
 # Each row: how the link is opened, the link, and the options the game must receive. The hostile
 # ones would create a file in some folder if any shell read them.
 cd "$work"
@@ -126,6 +215,7 @@ gio open|quarrion://play.example.net:27960| +connect play.example.net:27960
 xdg-open|quarrion://h/$(cd&&touch${IFS}pwned)| +connect h +pass $(cd&&touch${IFS}pwned)
 gio open|quarrion://h/'`cd&&touch${IFS}pwned`'| +connect h +pass '`cd&&touch${IFS}pwned`'
 gio open|quarrion://h:1/p| +connect h:1 +pass p
+env XDG_CURRENT_DESKTOP=KDE KDE_SESSION_VERSION=5 xdg-open|quarrion://kde.example.net:27960/pass-w0rd_9.x~| +connect kde.example.net:27960 +pass pass-w0rd_9.x~
 ROWS
 cd "$root"
 never_ran() {
@@ -133,7 +223,7 @@ never_ran() {
 	[ ! -e "$work/planted-ran" ] || fail "a link ran the program planted at ./quarrion:/h:1/p"
 }
 never_ran
-echo "check-linux-desktop: xdg-open and GIO start the game with the link's fields, and hostile links run nothing ($(seconds "$start") s)"
+echo "check-linux-desktop: xdg-open, GIO and KDE's opener start the game with the link's fields, and hostile links run nothing ($(seconds "$start") s)"
 
 # Firefox, as a player clicks a link on a server list: a throwaway profile lets the scheme open
 # without asking, and the link covers the whole page.
@@ -170,7 +260,15 @@ wait "$firefox" 2>/dev/null || true
 wait_for_game "Firefox"
 [ "$(game_line)" = "$game +connect 192.0.2.7:27960 +pass hunter2" ] || fail "Firefox: the game got $(game_line)"
 echo "    Firefox, a click on quarrion://192.0.2.7:27960/hunter2 -> $(game_line)"
-echo "check-linux-desktop: a click in Firefox starts the game with the link's fields ($(seconds "$start") s)"
+# Chromium, the same click; its engine is also Chrome's, Edge's and that of Electron programs.
+rm -f "$record"
+echo "quarrion://192.0.2.8:27960/hunter3" | python3 "$root/tests/linux_desktop/chromium_clicks.py" "$work/chromium" "$record" ||
+	fail "Chromium did not show the page"
+wait_for_game "Chromium"
+[ "$(game_line)" = "$game +connect 192.0.2.8:27960 +pass hunter3" ] || fail "Chromium: the game got $(game_line)"
+echo "    Chromium, a click on quarrion://192.0.2.8:27960/hunter3 -> $(game_line)"
+echo "check-linux-desktop: a click in Firefox or Chromium starts the game with the link's fields ($(seconds "$start") s)"
+every_character
 
 # As from Apps: an uninstaller hands over to a copy of itself and returns; the copy removes the
 # folder. From here on the prefix is reached by its real path: one prefix, one registration.
@@ -522,3 +620,4 @@ echo "check-linux-desktop: a ~/.config that cannot be written fails the uninstal
 rm -f "$record"
 wine_run reg delete 'HKLM\Software\Dunmarch\Quarrion' /f /reg:32 || true
 echo "check-linux-desktop: each uninstall removed its entry and only its default, and kept the rest ($(seconds "$start") s)"
+
