@@ -34,6 +34,8 @@ mkdir -p "$HOME" "$XDG_CONFIG_HOME" "$XDG_RUNTIME_DIR" "$work/My Games"
 chmod 700 "$XDG_RUNTIME_DIR"
 # No desktop environment: xdg-open then reads the entry itself, as on a bare window manager.
 unset XDG_CURRENT_DESKTOP DESKTOP_SESSION GNOME_DESKTOP_SESSION_ID KDE_FULL_SESSION BROWSER MOZ_HEADLESS
+# Nor the session bus of whoever runs the check: each opener finds none, or one of our own.
+unset DBUS_SESSION_BUS_ADDRESS
 ln -s "$real_prefix" "$work/My Games/quarrion"
 export WINEPREFIX="$work/My Games/quarrion" WINEDEBUG=-all
 unset WINEARCH
@@ -120,81 +122,94 @@ portal_open() {
 every_character() (
 	table="$root/tests/linux_desktop/link_table.py"
 	chars="$work/chars"
-	python3 "$table" links >"$chars.links"
-	count=$(wc -l <"$chars.links")
 	ours="$XDG_DATA_HOME/applications/$entry"
 	export HOME="$chars/home" XDG_DATA_HOME="$chars/data" XDG_CONFIG_HOME="$chars/config"
 	mkdir -p "$HOME" "$XDG_DATA_HOME/applications" "$XDG_CONFIG_HOME"
-	printf '#!/bin/sh\nshift $(($# - 1))\nprintf "%%s\\n" "$1" >>"%s"\n' "$chars.handed" >"$chars.recorder"
+	cd "$work"
+	# Our command hands Wine the program and the link: anything else is written down as a split.
+	printf '#!/bin/sh\nshift\n[ $# -eq 1 ] && line=$1 || line="split $*"\nprintf "%%s\\n" "$line" >>"%s"\n' \
+		"$chars.handed" >"$chars.recorder"
 	chmod +x "$chars.recorder"
 	sed "s|^Exec=env \([^ ]*\) [^ ]* |Exec=env \1 $chars.recorder |" "$ours" \
 		>"$XDG_DATA_HOME/applications/recorder.desktop"
-	grep -q "^Exec=env [^ ]* $chars.recorder " "$XDG_DATA_HOME/applications/recorder.desktop" ||
-		fail "characters: our entry's command is no longer env WINEPREFIX=… wine …"
+	grep -q "^Exec=env [^ ]* $chars.recorder [^ ]* %u$" "$XDG_DATA_HOME/applications/recorder.desktop" ||
+		fail "characters: our entry's command is no longer env WINEPREFIX=… wine program %u"
 	xdg-mime default recorder.desktop x-scheme-handler/quarrion
 	update-desktop-database "$XDG_DATA_HOME/applications"
-	# Road NAME opens the links with COMMAND...; then until every link has arrived, or none has
-	# for QUIET tenths of a second since the first did (or for 30 seconds before it).
+	kbuildsycoca5 >>"$work/open.log" 2>&1 # KDE's cache of entries, before its openers run at once
+	# Road NAME opens its links with COMMAND...; then until every link has arrived, or none has for
+	# QUIET tenths of a second since the first did (at most 30 s before the first, and 60 after).
 	# Usage: road NAME QUIET COMMAND...
 	arrived() { cat "$chars.handed" 2>/dev/null | wc -l; }
 	road() {
 		name=$1 enough=$2
 		shift 2
+		python3 "$table" links "$name" >"$chars.links"
+		python3 "$table" links "$name" --gvariant >"$chars.gvariant"
+		count=$(wc -l <"$chars.links")
 		rm -f "$chars.handed"
-		"$@" || fail "characters: $name"
-		waited=0 quiet=0
-		while [ "$(arrived)" -lt "$count" ] && [ $waited -lt 300 ]; do
+		"$@" || fail "characters: $name could not open the links (logs: open.log, portal.log, firefox.log)"
+		before=0 after=0 quiet=0
+		while [ "$(arrived)" -lt "$count" ] && [ $before -lt 300 ] && [ $after -lt 600 ]; do
 			seen=$(arrived)
 			sleep 0.1
-			waited=$((waited + 1))
+			[ "$seen" -eq 0 ] && before=$((before + 1)) || after=$((after + 1))
 			[ "$(arrived)" = "$seen" ] && quiet=$((quiet + 1)) || quiet=0
 			[ "$seen" -eq 0 ] || [ $quiet -lt "$enough" ] || break
 		done
 		mv "$chars.handed" "$chars.handed-$name" 2>/dev/null || : >"$chars.handed-$name"
+		cp "$chars.links" "$chars.links-$name"
 	}
 	each() { xargs -d '\n' -n 1 -P 4 "$@" <"$chars.links" >>"$work/open.log" 2>&1; }
 	road xdg-open 10 each xdg-open
 	road GIO 10 each gio open
 	# In a Plasma 5 session xdg-open hands links to KDE's own opener.
 	road KDE 10 each env XDG_CURRENT_DESKTOP=KDE KDE_SESSION_VERSION=5 xdg-open
-	python3 "$table" links --gvariant >"$chars.gvariant"
 	portal() {
 		dbus-run-session -- sh -c 'while read -r link; do
 			gdbus call --session --dest org.freedesktop.portal.Desktop \
 				--object-path /org/freedesktop/portal/desktop \
-				--method org.freedesktop.portal.OpenURI.OpenURI "" "$link" "{}" >/dev/null
+				--method org.freedesktop.portal.OpenURI.OpenURI "" "$link" "{}" >/dev/null || exit 1
 		done
 		# The portal ends with the session: until the last link is handed on.
-		for i in $(seq 40); do [ "$(wc -l <"$1")" -lt "$2" ] || break; sleep 0.25; done' \
+		for i in $(seq 40); do [ "$(cat "$1" 2>/dev/null | wc -l)" -lt "$2" ] || break; sleep 0.25; done' \
 			sh "$chars.handed" "$count" <"$chars.gvariant" >>"$work/portal.log" 2>&1
 	}
 	road portal 10 portal
 	# Firefox opens each link in a frame of one page, as it would a click on it.
+	mkdir "$chars.firefox"
+	sed 's/^user_pref("browser.shell/user_pref("dom.block_external_protocol_in_iframes", false);\n&/' \
+		"$profile/user.js" >"$chars.firefox/user.js"
+	grep -q block_external_protocol_in_iframes "$chars.firefox/user.js" || fail "characters: no Firefox profile"
 	firefox() {
-		mkdir "$chars.firefox"
-		sed 's/^user_pref("browser.shell/user_pref("dom.block_external_protocol_in_iframes", false);\n&/' \
-			"$profile/user.js" >"$chars.firefox/user.js"
 		python3 -c 'import html, sys; print("<!DOCTYPE html>" + "".join(
 			f"<iframe src=\"{html.escape(l.strip())}\"></iframe>" for l in sys.stdin))' \
-			<"$chars.links" >"$chars.html"
-		firefox-esr --no-remote --new-instance --profile "$chars.firefox" "file://$chars.html" \
-			>>"$work/firefox.log" 2>&1 &
-		echo $! >"$chars.firefox.pid"
+			<"$chars.links" >"$chars.html" &&
+			{ firefox-esr --no-remote --new-instance --profile "$chars.firefox" "file://$chars.html" \
+				>>"$work/firefox.log" 2>&1 & } &&
+			echo $! >"$chars.firefox.pid"
 	}
 	# Firefox can pause for seconds between two links.
 	road Firefox 50 firefox
 	kill "$(cat "$chars.firefox.pid")" 2>/dev/null || true
+	while kill -0 "$(cat "$chars.firefox.pid")" 2>/dev/null; do sleep 0.1; done
 	chromium() { python3 "$root/tests/linux_desktop/chromium_clicks.py" "$chars.chromium" "$chars.handed" <"$chars.links"; }
 	road Chromium 10 chromium
-	QUARRION_GAME="$game" wine "$bin/link_outcomes.exe" open <"$chars.links" >"$chars.windows" 2>>"$work/wine.log"
-	cat "$chars".handed-* | sort -u >"$chars.texts"
-	QUARRION_GAME="$game" wine "$bin/link_outcomes.exe" run <"$chars.texts" >"$chars.ran" 2>>"$work/wine.log"
+	# Under Wine: Windows' link dispatch, then the program on every text a Linux road handed on.
+	python3 "$table" links Windows >"$chars.links-Windows"
+	cat "$chars".handed-* | python3 "$table" neutral | sort -u >"$chars.texts"
+	for step in "open links-Windows windows" "run texts ran"; do
+		set -- $step
+		QUARRION_GAME="$game" wine "$bin/link_outcomes.exe" "$1" <"$chars.$2" >"$chars.$3" 2>>"$work/wine.log" ||
+			fail "characters: link_outcomes $1 failed: $(tail -n 5 "$work/wine.log")"
+		[ "$(wc -l <"$chars.$3")" -eq "$(wc -l <"$chars.$2")" ] || fail "characters: link_outcomes $1 stopped early"
+	done
 	paste "$chars.texts" "$chars.ran" >"$chars.program"
 	measured="$bin/../links-measured.md"
 	python3 "$table" table "$chars.program" Windows=outcomes:"$chars.windows" \
 		Firefox="$chars.handed-Firefox" Chromium="$chars.handed-Chromium" \
 		xdg-open="$chars.handed-xdg-open" GIO="$chars.handed-GIO" portal="$chars.handed-portal" \
-		KDE="$chars.handed-KDE" >"$measured"
+		KDE="$chars.handed-KDE" >"$measured" || fail "characters: the measurement went wrong"
 	python3 "$table" check "$root/docs/links.md" "$measured" ||
 		fail "docs/links.md no longer shows what arrives; if the change is right: tests/linux_desktop/link_table.py write docs/links.md $measured"
 	echo "    every printable character through 7 roads: as docs/links.md shows ($(seconds "$start") s)"
@@ -269,6 +284,7 @@ wait_for_game "Chromium"
 echo "    Chromium, a click on quarrion://192.0.2.8:27960/hunter3 -> $(game_line)"
 echo "check-linux-desktop: a click in Firefox or Chromium starts the game with the link's fields ($(seconds "$start") s)"
 every_character
+never_ran
 
 # As from Apps: an uninstaller hands over to a copy of itself and returns; the copy removes the
 # folder. From here on the prefix is reached by its real path: one prefix, one registration.
@@ -620,4 +636,3 @@ echo "check-linux-desktop: a ~/.config that cannot be written fails the uninstal
 rm -f "$record"
 wine_run reg delete 'HKLM\Software\Dunmarch\Quarrion' /f /reg:32 || true
 echo "check-linux-desktop: each uninstall removed its entry and only its default, and kept the rest ($(seconds "$start") s)"
-

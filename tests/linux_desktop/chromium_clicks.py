@@ -9,6 +9,7 @@ without its sandbox; the page is our own. The clicks are real mouse input,
 sent through the DevTools protocol over a pipe: Chromium lets a page open an outside program only
 after input, once per click.
 """
+import fcntl
 import http.server
 import json
 import os
@@ -41,6 +42,11 @@ class DevTools:
     def __init__(self, profile, url):
         to_browser, self.writer = os.pipe()
         self.reader, from_browser = os.pipe()
+        # Out of the way of 3 and 4, where Chromium takes them.
+        moved = [fcntl.fcntl(fd, fcntl.F_DUPFD, 10) for fd in (to_browser, from_browser)]
+        os.close(to_browser)
+        os.close(from_browser)
+        to_browser, from_browser = moved
 
         def descriptors():
             os.dup2(to_browser, 3)
@@ -48,7 +54,7 @@ class DevTools:
 
         self.browser = subprocess.Popen(
             ["chromium", "--no-sandbox", "--remote-debugging-pipe", f"--user-data-dir={profile}",
-             "--no-first-run", "--no-default-browser-check", "--disable-gpu", "--window-size=800,600", url],
+             "--no-first-run", "--no-default-browser-check", "--disable-gpu", "--password-store=basic", "--window-size=800,600", url],
             preexec_fn=descriptors, close_fds=False, stdin=subprocess.DEVNULL,
             stdout=open(f"{profile}.log", "w"), stderr=subprocess.STDOUT)
         os.close(to_browser)
@@ -78,9 +84,9 @@ class DevTools:
 
 
 def settle(path):
-    """Until the file has not grown for two seconds, or for at most 30."""
-    size, since, deadline = -1, time.time(), time.time() + 30
-    while time.time() < min(since + 2, deadline):
+    """Until the file has grown and then not for two seconds; at most 30 s before it first grows."""
+    size, since, deadline = 0, time.time(), time.time() + 30
+    while (size == 0 and time.time() < deadline) or (size and time.time() < since + 2):
         now = os.path.getsize(path) if os.path.exists(path) else 0
         if now != size:
             size, since = now, time.time()
@@ -105,8 +111,14 @@ def main(profile, handed):
                 raise RuntimeError("Chromium did not show the page")
             time.sleep(0.2)
         browser.session = browser.call("Target.attachToTarget", targetId=pages[0]["targetId"], flatten=True)["sessionId"]
-        while not browser.call("Runtime.evaluate", expression="!!document.getElementById('join')")["result"]["value"]:
+        ready = "document.readyState == 'complete'"
+        while not browser.call("Runtime.evaluate", expression=ready)["result"]["value"]:
+            if time.time() > deadline:
+                raise RuntimeError("Chromium did not load the page")
             time.sleep(0.1)
+        # Input before the page's first frames is dropped.
+        browser.call("Runtime.evaluate", awaitPromise=True, expression="new Promise(done => "
+                     "requestAnimationFrame(() => requestAnimationFrame(done)))")
         for link in sys.stdin.read().splitlines():
             browser.call("Runtime.evaluate", expression=f"document.getElementById('join').href = {json.dumps(link)}")
             for kind in ("mousePressed", "mouseReleased"):

@@ -2,16 +2,18 @@
 """Every printable ASCII character, in the server and in the password, through every road by which
 a link reaches the game; the table of what arrives, as docs/links.md shows it.
 
-  link_table.py links [--gvariant]         the sample links, a line each [as GVariant strings]
+  link_table.py links ROAD [--gvariant]    the sample links for ROAD, a line each [as GVariant]
+  link_table.py neutral < HANDED           the texts handed on, without their roads' letters
   link_table.py table OUTCOMES ROAD=FILE…  the measured table (Markdown) on standard output
   link_table.py check DOC MEASURED         fails, with the difference, unless DOC holds MEASURED
   link_table.py write DOC MEASURED         puts MEASURED into DOC
 
-Each sample link carries an id (q, two digits, s or p) in the field under test, so an arrival is
-found whatever a road did to the rest. A ROAD's FILE holds either what the road handed to the
-desktop entry, a link a line in any order (the program's outcome for each is then looked up in
-OUTCOMES, made by link_outcomes run), or, when named "outcomes:FILE", the outcome of each sample
-in order (link_outcomes open).
+Each sample link carries an id (q, two digits, s or p, and the road's first letter) in the field
+under test, so an arrival is found whatever a road did to the rest, and one that came late from
+another road is caught. A ROAD's FILE holds either what the road handed to the desktop entry, a
+link a line in any order (the program's outcome for each is then looked up in OUTCOMES, made by
+link_outcomes run), or, when named "outcomes:FILE", the outcome of each sample in order
+(link_outcomes open). A measurement that went wrong fails; it is never a row of the table.
 """
 import difflib
 import re
@@ -26,7 +28,7 @@ OTHERS = [chr(code) for code in range(0x21, 0x7F) if not chr(code).isalnum()]
 AT_THE_START = "-@"
 
 
-def samples():
+def samples(road):
     """(label, field under test, its text), the text holding the sample's id."""
     rows = [(f"{group[0]}–{group[-1]}", f"{{id}}{group}1") for group in GROUPS]
     # A port after ":", one no browser refuses as a port of another service.
@@ -35,7 +37,7 @@ def samples():
     rows.append(("%41", "{id}%411"))
     for number, (label, text) in enumerate(rows):
         for field in ("server", "password"):
-            yield label, field, text.replace("{id}", f"q{number:02d}{field[0]}")
+            yield label, field, text.replace("{id}", f"q{number:02d}{field[0]}{road[0].lower()}")
 
 
 def link(field, text):
@@ -43,18 +45,19 @@ def link(field, text):
 
 
 def sample_id(text):
-    found = re.search(r"q\d\d[sp]", text)
+    found = re.search(r"q\d\d[sp][a-z]", text)
     return found.group(0) if found else None
 
 
 def cell(field, text, outcome):
     """What the game got, against what the link meant."""
+    text, outcome = neutral(text), neutral(outcome)
     if outcome in ("refused", "nothing"):
         return outcome
     meant = {"server": text, "password": "p"} if field == "server" else {"server": "h", "password": text}
     got = re.fullmatch(r"game \+connect (.*?)(?: \+pass (.*))?", outcome)
     if not got:
-        return f"game got {shown(outcome[5:])}"
+        raise SystemExit(f"not an outcome: {outcome!r} for {text!r}")
     arrived = {"server": got.group(1), "password": got.group(2)}
     if arrived == meant:
         return "✓"
@@ -73,22 +76,47 @@ def as_sent(text):
     return shown(text.replace(sample_id(text), "a"))
 
 
+def neutral(handed):
+    """The text without its road: the program's outcome is the same for every road's copy."""
+    return re.sub(r"(q\d\d[sp])[a-z]", r"\1a", handed, count=1)
+
+
+def arrivals(title, lines, program):
+    """The program's outcome for each sample id that the road handed on."""
+    outcomes = {}
+    for handed in lines:
+        found = sample_id(handed)
+        if handed.startswith("split "):
+            raise SystemExit(f"{title} split a link into arguments: {handed[6:]!r}")
+        if not found or found[-1] != title[0].lower() or found in outcomes:
+            raise SystemExit(f"{title}: handed on {handed!r}, which is not one of its samples, or twice")
+        outcomes[found] = program[neutral(handed)]
+    if not outcomes:
+        raise SystemExit(f"{title} handed on no link at all")
+    return outcomes
+
+
 def table(outcomes_file, roads):
     program = dict(line.rstrip("\n").split("\t", 1) for line in open(outcomes_file, encoding="utf-8"))
-    sent = list(samples())
     columns = {}
     for road in roads:
         title, source = road.split("=", 1)
+        sent = list(samples(title))
         lines = [line.rstrip("\n") for line in open(source.removeprefix("outcomes:"), encoding="utf-8")]
         if source.startswith("outcomes:"):
+            if len(lines) != len(sent):
+                raise SystemExit(f"{title}: {len(lines)} outcomes for {len(sent)} links")
             outcomes = dict(zip((sample_id(text) for _, _, text in sent), lines))
         else:
-            outcomes = {sample_id(handed): program[handed] for handed in lines if sample_id(handed)}
+            outcomes = arrivals(title, lines, program)
+        for found, outcome in outcomes.items():
+            if not outcome or outcome.startswith("error"):
+                raise SystemExit(f"{title}, sample {found}: the measurement failed: {outcome}")
         columns[title] = {
             (label, field): cell(field, text, outcomes.get(sample_id(text), "nothing"))
             for label, field, text in sent
         }
-    rows = {label: as_sent(text) for label, _, text in sent}
+    rows = {label: as_sent(text) for label, _, text in samples("any")}
     same = [label for label in rows if all(column[(label, f)] == "✓" for column in columns.values() for f in ("server", "password"))]
     out = [BEGIN, "", "| Sent | " + " | ".join(columns) + " |", "|---" * (len(columns) + 1) + "|"]
     for label, text in rows.items():
@@ -112,12 +140,15 @@ def section(doc):
 
 
 def main(argv):
-    if argv[:1] == ["links"]:
-        for _, field, text in samples():
+    if argv[:1] == ["links"] and len(argv) in (2, 3):
+        for _, field, text in samples(argv[1]):
             sample = link(field, text)
-            if argv[1:] == ["--gvariant"]:  # as gdbus call reads a string argument
+            if argv[2:] == ["--gvariant"]:  # as gdbus call reads a string argument
                 sample = "'" + sample.replace("\\", "\\\\").replace("'", "\\'") + "'"
             print(sample)
+    elif argv == ["neutral"]:
+        for handed in sys.stdin.read().splitlines():
+            print(neutral(handed))
     elif argv[:1] == ["table"] and len(argv) >= 3:
         sys.stdout.write(table(argv[1], argv[2:]))
     elif argv[:1] in (["check"], ["write"]) and len(argv) == 3:

@@ -3,7 +3,8 @@
 //   run   the line is the argument text quarrion_shell.exe is started with, as a Linux desktop
 //         entry's %u reaches it.
 // An outcome is "game <the game's command line after its own path>", "refused" (the program
-// showed its report) or "nothing" (no program, or no game, was started).
+// showed its report), "nothing" (no program, or no game, was started) or "error <what>" when
+// the measurement itself went wrong.
 
 #include "shell_run.hpp"
 #include "text.hpp"
@@ -21,8 +22,11 @@ std::string Outcome(const ShellRun& run, std::wstring_view game) {
     if (run.box) {
         return "refused";
     }
-    if (!run.game || !run.game->commandLine.starts_with(game)) {
+    if (!run.game) {
         return "nothing";
+    }
+    if (!run.game->commandLine.starts_with(game)) {
+        return "error another program started: " + Utf8(run.game->commandLine);
     }
     return "game" + Utf8(std::wstring_view(run.game->commandLine).substr(game.size()));
 }
@@ -31,11 +35,11 @@ std::string Outcome(const ShellRun& run, std::wstring_view game) {
 
 int wmain(int argc, wchar_t** argv) {
     const std::wstring_view mode = argc == 2 ? argv[1] : L"";
-    if (mode != L"open" && mode != L"run") {
-        std::cerr << "usage: link_outcomes open|run < texts > outcomes\n";
+    const std::wstring game = Environment(L"QUARRION_GAME");
+    if ((mode != L"open" && mode != L"run") || game.empty()) {
+        std::cerr << "usage: QUARRION_GAME=<path> link_outcomes open|run < texts > outcomes\n";
         return 2;
     }
-    const std::wstring game = Environment(L"QUARRION_GAME");
     std::string line;
     while (std::getline(std::cin, line)) {
         const std::wstring text = Wide(line);
@@ -43,8 +47,10 @@ int wmain(int argc, wchar_t** argv) {
         try {
             outcome =
                 Outcome(mode == L"open" ? OpenLink(text) : RunShell(text, L"C:\\windows"), game);
-        } catch (const std::runtime_error&) {
-            outcome = "nothing"; // the platform started no program for it
+        } catch (const NothingStarted&) {
+            outcome = "nothing";
+        } catch (const std::runtime_error& error) {
+            outcome = std::string("error ") + error.what();
         }
         std::cout << outcome << '\n' << std::flush;
     }

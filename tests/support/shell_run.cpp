@@ -194,7 +194,7 @@ ShellRun OpenLink(const std::wstring& link) {
     open.lpFile = link.c_str();
     open.nShow = SW_SHOWNORMAL;
     if (::ShellExecuteExW(&open) == FALSE || open.hProcess == nullptr) {
-        throw std::runtime_error("the platform did not start a program for the link");
+        throw NothingStarted();
     }
     const UniqueHandle shellProcess(open.hProcess);
     return Watch(shellProcess.get(), probe);

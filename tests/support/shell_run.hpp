@@ -1,6 +1,7 @@
 #pragma once
 
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -39,6 +40,11 @@ ShellRun RunShell(const std::optional<std::wstring>& argumentText,
 
 // The same for a whole command line that starts the program, such as a registration's command.
 ShellRun RunCommand(std::wstring commandLine, const std::wstring& workingFolder);
+
+// Thrown by OpenLink when the platform started no program for the link.
+struct NothingStarted : std::runtime_error {
+    NothingStarted() : std::runtime_error("the platform did not start a program for the link") {}
+};
 
 // Opens the link through the platform's link dispatch, as a click in a browser does, and watches
 // the program the scheme's registration started.
