@@ -116,9 +116,8 @@ def main(profile, handed):
             if time.time() > deadline:
                 raise RuntimeError("Chromium did not load the page")
             time.sleep(0.1)
-        # Input before the page's first frames is dropped.
-        browser.call("Runtime.evaluate", awaitPromise=True, expression="new Promise(done => "
-                     "requestAnimationFrame(() => requestAnimationFrame(done)))")
+        # Input in the first moments after the page loads can be dropped.
+        time.sleep(1)
         for link in sys.stdin.read().splitlines():
             browser.call("Runtime.evaluate", expression=f"document.getElementById('join').href = {json.dumps(link)}")
             for kind in ("mousePressed", "mouseReleased"):
