@@ -1090,6 +1090,9 @@ TEST_P(Tampered, RemovesOnlyWhatIsProvablyItsOwn) {
     const std::wstring folder = InstallFolder(row.mode);
     std::wstring uninstallIn = folder;
     std::filesystem::create_directories(beforeFolder + L"\\Empty");
+    const auto appendTo = [&folder](const char* name, const char* text) {
+        std::ofstream(std::filesystem::path(folder) / name, std::ios::app) << text;
+    };
     switch (row.tamper) {
     case Tamper::InstallLocationRespelt: {
         std::wstring spelling = row.respelling;
@@ -1108,17 +1111,14 @@ TEST_P(Tampered, RemovesOnlyWhatIsProvablyItsOwn) {
         SetText(HiveOf(OtherMode(row.mode)), uninstallKey, L"InstallLocation", folder);
         break;
     case Tamper::RecordClaimsAFolder:
-        std::ofstream(std::filesystem::path(folder) / "uninstall.dat", std::ios::app)
-            << "folder\t\\\\?\\C:\\Before\\Empty\tC:\\Before\\Empty\n";
+        appendTo("uninstall.dat", "folder\t\\\\?\\C:\\Before\\Empty\tC:\\Before\\Empty\n");
         break;
     case Tamper::RecordClaimsAValue:
         SetText(hive, L"Software\\QuarrionTestsOther", L"x", L"v");
-        std::ofstream(std::filesystem::path(folder) / "uninstall.dat", std::ios::app)
-            << "value\t\tSoftware\\QuarrionTestsOther\tx\t1:76000000\t-\n";
+        appendTo("uninstall.dat", "value\t\tSoftware\\QuarrionTestsOther\tx\t1:76000000\t-\n");
         break;
     case Tamper::NoticesChanged:
-        std::ofstream(std::filesystem::path(folder) / "THIRD-PARTY-NOTICES.txt", std::ios::app)
-            << "a player's note\n";
+        appendTo("THIRD-PARTY-NOTICES.txt", "a player's note\n");
         break;
     case Tamper::UninstallerCopiedElsewhere:
         uninstallIn = beforeFolder + L"\\Tools";

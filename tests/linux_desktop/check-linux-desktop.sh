@@ -145,7 +145,6 @@ every_character() (
 		name=$1 enough=$2
 		shift 2
 		python3 "$table" links "$name" >"$chars.links"
-		python3 "$table" links "$name" --gvariant >"$chars.gvariant"
 		count=$(wc -l <"$chars.links")
 		rm -f "$chars.handed"
 		"$@" || fail "characters: $name could not open the links (logs: open.log, portal.log, firefox.log)"
@@ -166,6 +165,7 @@ every_character() (
 	# In a Plasma 5 session xdg-open hands links to KDE's own opener.
 	road KDE 10 each env XDG_CURRENT_DESKTOP=KDE KDE_SESSION_VERSION=5 xdg-open
 	portal() {
+		python3 "$table" links portal --gvariant >"$chars.gvariant"
 		dbus-run-session -- sh -c 'while read -r link; do
 			gdbus call --session --dest org.freedesktop.portal.Desktop \
 				--object-path /org/freedesktop/portal/desktop \
