@@ -80,6 +80,21 @@ ValueState ParseState(std::wstring_view text) {
     return state;
 }
 
+// A DWORD in decimal, as NSIS writes one; nothing else.
+std::uint32_t ParseNumber(std::wstring_view text) {
+    std::uint64_t number = 0;
+    for (const wchar_t unit : text) {
+        if (unit < L'0' || unit > L'9' || number > 0xFFFFFFFFu) {
+            throw Failure("a number in setup's plan is not readable");
+        }
+        number = number * 10 + static_cast<std::uint64_t>(unit - L'0');
+    }
+    if (text.empty() || number > 0xFFFFFFFFu) {
+        throw Failure("a number in setup's plan is not readable");
+    }
+    return static_cast<std::uint32_t>(number);
+}
+
 std::wstring Join(std::initializer_list<std::wstring_view> fields) {
     std::wstring line;
     for (const auto field : fields) {
@@ -89,6 +104,15 @@ std::wstring Join(std::initializer_list<std::wstring_view> fields) {
 }
 
 } // namespace
+
+ValueState NumberValue(std::uint32_t number) {
+    constexpr std::uint32_t regDword = 4;
+    ValueState state{true, regDword, {}};
+    for (int shift = 0; shift < 32; shift += 8) {
+        state.data.push_back(static_cast<std::uint8_t>(number >> shift & 0xFF));
+    }
+    return state;
+}
 
 ValueState TextValue(std::wstring_view text) {
     constexpr std::uint32_t regSz = 1;
@@ -104,6 +128,12 @@ ValueState TextValue(std::wstring_view text) {
 
 std::wstring FormatRecord(const Record& record) {
     std::wstring text = std::wstring(header) + L"\n" + Join({L"mode", record.mode});
+    if (!record.copy.path.empty()) {
+        text += Join({L"copy", record.copy.identity, record.copy.path});
+    }
+    if (!record.removal.empty()) {
+        text += Join({L"removal", record.removal});
+    }
     for (const auto& folder : record.folders) {
         text += Join({L"folder", folder.identity, folder.path});
     }
@@ -116,11 +146,18 @@ std::wstring FormatRecord(const Record& record) {
     for (const auto& value : record.values) {
         text += Join({L"value", value.view, value.key, value.name, FormatState(value.ours),
                       FormatState(value.previous)});
+        for (const auto& also : value.alsoOurs) {
+            text += Join({L"ours", value.view, value.key, value.name, FormatState(also)});
+        }
     }
     return text;
 }
 
 Record ParseRecord(std::wstring_view text) {
+    // Written back by an editor that marks UTF-8, it is still the record.
+    if (text.starts_with(L'\xFEFF')) {
+        text.remove_prefix(1);
+    }
     const auto lines = Lines(text);
     if (lines.empty() || lines.front() != header) {
         throw Failure("not a record of this program's install");
@@ -137,6 +174,15 @@ Record ParseRecord(std::wstring_view text) {
         if (kind == L"mode") {
             expect(2);
             record.mode = fields[1];
+        } else if (kind == L"copy") {
+            expect(3);
+            record.copy = {std::wstring(fields[2]), std::wstring(fields[1])};
+        } else if (kind == L"removal") {
+            expect(2);
+            if (fields[1] != L"give-back" && fields[1] != L"drop" && fields[1] != L"keep") {
+                throw Failure("the record names an unknown way to end the registration");
+            }
+            record.removal = fields[1];
         } else if (kind == L"folder") {
             expect(3);
             record.folders.push_back({std::wstring(fields[2]), std::wstring(fields[1])});
@@ -152,9 +198,19 @@ Record ParseRecord(std::wstring_view text) {
             record.keys.push_back({std::wstring(fields[1]), std::wstring(fields[2])});
         } else if (kind == L"value") {
             expect(6);
-            record.values.push_back({std::wstring(fields[1]), std::wstring(fields[2]),
-                                     std::wstring(fields[3]), ParseState(fields[4]),
-                                     ParseState(fields[5])});
+            record.values.push_back({std::wstring(fields[1]),
+                                     std::wstring(fields[2]),
+                                     std::wstring(fields[3]),
+                                     ParseState(fields[4]),
+                                     ParseState(fields[5]),
+                                     {}});
+        } else if (kind == L"ours") {
+            expect(5);
+            if (record.values.empty() || record.values.back().view != fields[1] ||
+                record.values.back().key != fields[2] || record.values.back().name != fields[3]) {
+                throw Failure("an earlier state of ours in the record follows no value of its own");
+            }
+            record.values.back().alsoOurs.push_back(ParseState(fields[4]));
         } else {
             throw Failure("the record holds a line this program does not know");
         }
@@ -172,18 +228,20 @@ std::vector<ValueChange> ParsePlan(std::wstring_view text) {
             line.remove_prefix(1);
         }
         const auto fields = Split(line, L'\t');
+        const auto change = [&fields](ValueState ours) {
+            return ValueChange{std::wstring(fields[1]),
+                               std::wstring(fields[2]),
+                               std::wstring(fields[3]),
+                               std::move(ours),
+                               {},
+                               {}};
+        };
         if (fields.size() == 5 && fields[0] == L"set") {
-            plan.push_back({std::wstring(fields[1]),
-                            std::wstring(fields[2]),
-                            std::wstring(fields[3]),
-                            TextValue(fields[4]),
-                            {}});
+            plan.push_back(change(TextValue(fields[4])));
+        } else if (fields.size() == 5 && fields[0] == L"number") {
+            plan.push_back(change(NumberValue(ParseNumber(fields[4]))));
         } else if (fields.size() == 4 && fields[0] == L"remove") {
-            plan.push_back({std::wstring(fields[1]),
-                            std::wstring(fields[2]),
-                            std::wstring(fields[3]),
-                            {},
-                            {}});
+            plan.push_back(change({}));
         } else {
             throw Failure("a line of setup's plan is not readable");
         }

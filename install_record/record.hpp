@@ -1,8 +1,9 @@
 #pragma once
 
-// What an install changed, kept beside the program so that its uninstall removes or gives back
-// only what is still as the install left it: the record's text, the plan of registry values that
-// setup hands over, and how a registered command names its program. No platform calls.
+// What an install changed, so that its uninstall removes or gives back only what is still as the
+// install left it: the record's text (the folder's, beside the program, and the registration's,
+// in the mode's hive), the plan of registry values that setup hands over, and how a registered
+// command names its program. No platform calls.
 
 #include <cstdint>
 #include <stdexcept>
@@ -32,6 +33,9 @@ struct ValueChange {
     std::wstring name;
     ValueState ours;
     ValueState previous;
+    // While an install that changes `ours` is unfinished: what was ours before it, which the
+    // value may still hold.
+    std::vector<ValueState> alsoOurs;
 };
 
 struct CreatedKey {
@@ -46,13 +50,19 @@ struct CreatedFolder {
     std::wstring identity;
 };
 
+// A file may have two lines while an upgrade replaces it: the old bytes and the new are ours.
 struct FileHash {
     std::wstring name; // in the install folder
     std::wstring sha256;
 };
 
+// The folder's record holds the mode, the folders and the files; the registration's holds the
+// mode, the copy it registers, the keys and the values (a record of an earlier build holds both
+// in the folder's).
 struct Record {
     std::wstring mode;                  // L"AllUsers" or L"CurrentUser"
+    CreatedFolder copy;                 // the folder of the copy the registration is for
+    std::wstring removal;               // what an unfinished uninstall decided for the scheme
     std::vector<CreatedFolder> folders; // innermost first
     std::vector<FileHash> files;
     std::vector<CreatedKey> keys;    // outermost first
@@ -63,12 +73,13 @@ std::wstring FormatRecord(const Record& record);
 // Throws Failure for a text that is not a record of this format.
 Record ParseRecord(std::wstring_view text);
 
-// setup's plan, one value per line: "set", view, key, name and text, or "remove", view, key and
-// name, separated by tabs.
+// setup's plan, one value per line, fields separated by tabs: "set", view, key, name and text;
+// "number", view, key, name and a decimal number (REG_DWORD); or "remove", view, key and name.
 std::vector<ValueChange> ParsePlan(std::wstring_view text);
 
-// A REG_SZ value's state for this text.
+// A REG_SZ value's state for this text, and a REG_DWORD's for this number.
 ValueState TextValue(std::wstring_view text);
+ValueState NumberValue(std::uint32_t number);
 
 // The programs process creation may start for a registered command, in the order it tries them:
 // a quoted one, or each blank-cut beginning of an unquoted line.

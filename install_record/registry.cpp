@@ -87,6 +87,22 @@ bool Registry::Exists(const std::wstring& view, const std::wstring& key) const {
     return status == ERROR_SUCCESS;
 }
 
+bool Registry::IsLink(const std::wstring& view, const std::wstring& key) const {
+    UniqueKey opened;
+    const auto status = ::RegOpenKeyExW(hive_, key.c_str(), REG_OPTION_OPEN_LINK,
+                                        KEY_QUERY_VALUE | ViewFlag(view), opened.put());
+    if (status == ERROR_FILE_NOT_FOUND) {
+        return false;
+    }
+    if (status != ERROR_SUCCESS) {
+        throw Failure("cannot open " + Utf8(key));
+    }
+    DWORD type = 0;
+    const auto query =
+        ::RegQueryValueExW(opened.get(), L"SymbolicLinkValue", nullptr, &type, nullptr, nullptr);
+    return (query == ERROR_SUCCESS || query == ERROR_MORE_DATA) && type == REG_LINK;
+}
+
 namespace {
 
 // How many subkeys and values the key holds; none when it is absent.
@@ -111,10 +127,9 @@ bool Registry::HoldsOnly(const std::wstring& view, const std::wstring& key,
            Read(view, key, name).present;
 }
 
-void Registry::RemoveIfEmpty(const std::wstring& view, const std::wstring& key) const {
-    if (Exists(view, key) && Counts(hive_, view, key) == std::pair<DWORD, DWORD>{0, 0}) {
-        ::RegDeleteKeyExW(hive_, key.c_str(), ViewFlag(view), 0);
-    }
+bool Registry::RemoveIfEmpty(const std::wstring& view, const std::wstring& key) const {
+    return Exists(view, key) && Counts(hive_, view, key) == std::pair<DWORD, DWORD>{0, 0} &&
+           ::RegDeleteKeyExW(hive_, key.c_str(), ViewFlag(view), 0) == ERROR_SUCCESS;
 }
 
 void Registry::RemoveTree(const std::wstring& view, const std::wstring& key) const {

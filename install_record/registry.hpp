@@ -22,11 +22,15 @@ class Registry {
     void Write(const std::wstring& view, const std::wstring& key, const std::wstring& name,
                const ValueState& state) const;
     [[nodiscard]] bool Exists(const std::wstring& view, const std::wstring& key) const;
+    // Whether the key is a registry link: what is written or removed through it lands in the
+    // key it leads to, another program's.
+    [[nodiscard]] bool IsLink(const std::wstring& view, const std::wstring& key) const;
     // Whether the key holds this one value and nothing else.
     [[nodiscard]] bool HoldsOnly(const std::wstring& view, const std::wstring& key,
                                  const std::wstring& name) const;
-    // Removes the key when it holds no value and no subkey.
-    void RemoveIfEmpty(const std::wstring& view, const std::wstring& key) const;
+    // Removes the key when it holds no value and no subkey; whether it did. Neither ever follows a
+    // link: callers check the keys on the way.
+    bool RemoveIfEmpty(const std::wstring& view, const std::wstring& key) const;
     void RemoveTree(const std::wstring& view, const std::wstring& key) const;
 
   private:

@@ -11,6 +11,8 @@
 !define EXIT_OTHER_MODE 183 ; ERROR_ALREADY_EXISTS: the folder holds the other mode's copy
 ; The uninstaller's folder holds no record of an install of ours: it removes nothing.
 !define EXIT_NOT_A_COPY 1605 ; ERROR_UNKNOWN_PRODUCT
+; A record of what the install changed that setup cannot read: it changes nothing.
+!define EXIT_BAD_RECORD 1610 ; ERROR_BAD_CONFIGURATION
 ; Under Wine, installed (or removed) for Windows programs, but not for the Linux desktop's.
 !define EXIT_NO_LINUX_HANDLER 1155 ; ERROR_NO_ASSOCIATION
 
@@ -219,12 +221,34 @@ FunctionEnd
 
 ; Leaves in $0 0 when setup may write our files in $INSTDIR as they are; 183 when the folder is
 ; the other mode's copy, whatever spelling reaches it (a subst drive, a link, 8.3 names); 145,
-; with the name in $ForeignFile, when the folder or one of our files in it is a link elsewhere.
+; with the name in $ForeignFile, when the folder or one of our files in it is a link elsewhere,
+; or a registry key setup writes in is a link; 1610, with the reason in $ForeignFile, when a
+; record of what the install changed cannot be read.
 Function CheckFolderIdentity
     Call ExtractRecordKeeper
-    nsExec::ExecToStack '"$PLUGINSDIR\quarrion_record.exe" check $MultiUser.InstallMode "$INSTDIR" ${OUR_FILES}'
+    Call WritePlan
+    nsExec::ExecToStack '"$PLUGINSDIR\quarrion_record.exe" may-install $MultiUser.InstallMode "$INSTDIR" "$PLUGINSDIR\plan.txt" ${OUR_FILES}'
     Pop $0
     Pop $ForeignFile
+FunctionEnd
+
+; Stops setup for what may-install, prepare-folder or register answered in $0 and $1.
+Function FailForRecordKeeper
+    StrCpy $ForeignFile $1
+    StrCpy $FileName "${RECORD_NAME}"
+    ${If} $0 == ${EXIT_NOT_OURS}
+        StrCpy $2 $ForeignFile 9
+        ${If} $2 == "Software\"
+            !insertmacro FailInstall ${EXIT_NOT_OURS} "$(KEY_LINKED)"
+        ${EndIf}
+        !insertmacro FailInstall ${EXIT_NOT_OURS} "$(NOT_OURS)"
+    ${ElseIf} $0 == ${EXIT_OTHER_MODE}
+        !insertmacro FailInstall ${EXIT_OTHER_MODE} "$(OTHER_MODE_HERE)"
+    ${ElseIf} $0 == ${EXIT_BAD_RECORD}
+        !insertmacro FailInstall ${EXIT_BAD_RECORD} "$(BAD_RECORD)"
+    ${EndIf}
+    DetailPrint $1
+    !insertmacro FailInstall ${EXIT_CANNOT_WRITE} "$(CANNOT_WRITE)"
 FunctionEnd
 
 ; The directory page keeps a player on it until the folder is one setup may use.
@@ -233,7 +257,7 @@ Function CheckChosenFolder
     Call FindForeignFile
     ${If} $ForeignFile == ""
         Call CheckFolderIdentity
-        ${IfThen} $0 == ${EXIT_NOT_OURS} ${|} StrCpy $0 "" ${|}
+        ${IfThen} $0 != ${EXIT_NOT_OURS} ${|} StrCpy $ForeignFile "" ${|}
     ${EndIf}
     ${If} $ForeignFile != ""
         MessageBox MB_OK|MB_ICONEXCLAMATION "$(NOT_OURS)" /SD IDOK
@@ -241,6 +265,9 @@ Function CheckChosenFolder
     ${EndIf}
     ${If} $0 == ${EXIT_OTHER_MODE}
         MessageBox MB_OK|MB_ICONEXCLAMATION "$(OTHER_MODE_HERE)" /SD IDOK
+        Abort
+    ${ElseIf} $0 == ${EXIT_BAD_RECORD}
+        MessageBox MB_OK|MB_ICONEXCLAMATION "$(BAD_RECORD)" /SD IDOK
         Abort
     ${EndIf}
 FunctionEnd
@@ -259,34 +286,19 @@ FunctionEnd
     ${EndIf}
 !macroend
 
-; Writes one file of ours, as COMMAND does, and stops setup when it cannot.
-!macro WriteOurFile NAME COMMAND
-    StrCpy $FileName "${NAME}"
+; Runs quarrion_record.exe on our files (install-files or remove-files) until none is in use,
+; and stops setup or the uninstall with FAIL_TEXT when one stays so.
+; Otherwise FAIL is called with the status in $0 and the reason in $1.
+!macro OurFiles ARGUMENTS FAIL_TEXT FAIL
     StrCpy $Attempts 0
     ${Do}
-        ClearErrors
-        ${COMMAND}
-        ${IfNot} ${Errors}
-            ${ExitDo}
-        ${EndIf}
-        ${IfNot} ${FileExists} "$INSTDIR\${NAME}"
-            !insertmacro FailInstall ${EXIT_CANNOT_WRITE} "$(CANNOT_WRITE)"
-        ${EndIf}
-        !insertmacro WaitWhileInUse "$(IN_USE_FAIL)"
-    ${Loop}
-!macroend
-
-; Removes one file of ours, and stops the uninstall, before anything else is removed, when it
-; cannot: a copy left registered can be removed again once the program is closed.
-!macro RemoveOurFile NAME
-    StrCpy $FileName "${NAME}"
-    StrCpy $Attempts 0
-    ${DoWhile} ${FileExists} "$INSTDIR\${NAME}"
-        Delete "$INSTDIR\${NAME}"
-        ${IfNot} ${FileExists} "$INSTDIR\${NAME}"
-            ${ExitDo}
-        ${EndIf}
-        !insertmacro WaitWhileInUse "$(UN_IN_USE_FAIL)"
+        nsExec::ExecToStack '"$PLUGINSDIR\quarrion_record.exe" ${ARGUMENTS}'
+        Pop $0
+        Pop $1
+        ${IfThen} $0 == 0 ${|} ${ExitDo} ${|}
+        ${IfThen} $0 != ${EXIT_IN_USE} ${|} Call ${FAIL} ${|}
+        StrCpy $FileName $1
+        !insertmacro WaitWhileInUse "${FAIL_TEXT}"
     ${Loop}
 !macroend
 
@@ -319,22 +331,19 @@ FunctionEnd
 ; Every file of ours still as installed, the uninstaller itself last (RemoveRecordAndFolders). A
 ; file changed since, or a link at its name, is not ours to remove and stays.
 Function un.RemoveOurFiles
-    StrCpy $R1 $OurFiles
-    ${Do}
-        ${WordFind} $R1 "|" "+1" $R2
-        ${IfThen} $R2 == $R1 ${|} ${ExitDo} ${|}
-        ${If} $R2 != "uninstall.exe"
-            !insertmacro RemoveOurFile $R2
-        ${EndIf}
-        StrLen $R3 $R2
-        IntOp $R3 $R3 + 1
-        StrCpy $R1 $R1 "" $R3
-    ${Loop}
+    !insertmacro OurFiles 'remove-files "$INSTDIR" "${SHELL_NAME}" "${NOTICES_NAME}"' \
+        "$(UN_IN_USE_FAIL)" un.FailToRemove
 FunctionEnd
 
-; Before anything is registered: the folder checked (as on the folder page) and made, with the
-; folders this install makes kept for the record, so that its uninstall removes those and no
-; other; an upgrade in place keeps the record of the install that made them.
+Function un.FailToRemove
+    DetailPrint $1
+    SetErrorLevel ${EXIT_CANNOT_WRITE}
+    Abort
+FunctionEnd
+
+; Before anything is registered: the folder checked (as on the folder page), then made, and
+; its record written before our files go in: the folders it makes, which its uninstall removes
+; and no other, and the files' new bytes beside those they replace.
 Function PrepareInstallFolder
     Call NormalizeInstallFolder
     Call FindForeignFile
@@ -342,58 +351,29 @@ Function PrepareInstallFolder
         !insertmacro FailInstall ${EXIT_NOT_OURS} "$(NOT_OURS)"
     ${EndIf}
     Call CheckFolderIdentity
-    ${If} $0 == ${EXIT_NOT_OURS}
-        !insertmacro FailInstall ${EXIT_NOT_OURS} "$(NOT_OURS)"
-    ${ElseIf} $0 == ${EXIT_OTHER_MODE}
-        !insertmacro FailInstall ${EXIT_OTHER_MODE} "$(OTHER_MODE_HERE)"
-    ${ElseIf} $0 != 0
-        !insertmacro FailInstall ${EXIT_CANNOT_WRITE} "$(CANNOT_CREATE)"
-    ${EndIf}
-    StrCpy $CreatedFolders ""
-    StrCpy $0 $INSTDIR
-    ${DoUntil} ${FileExists} "$0\*.*"
-        StrCpy $CreatedFolders "$CreatedFolders$0|"
-        ${GetParent} $0 $0
-        ${IfThen} $0 == "" ${|} ${ExitDo} ${|}
-    ${Loop}
-    ; An earlier version's copy here kept the folders it made in its Apps entry.
-    ${IfNot} ${FileExists} "$INSTDIR\${RECORD_NAME}"
-        ReadRegStr $0 SHCTX "${UNINSTALL_KEY}" "InstallLocation"
-        ${If} $0 == $INSTDIR
-        ${AndIf} $CreatedFolders == ""
-            ReadRegStr $CreatedFolders SHCTX "${UNINSTALL_KEY}" "CreatedFolders"
-        ${EndIf}
-    ${EndIf}
-    ClearErrors
-    CreateDirectory "$INSTDIR"
-    ${If} ${Errors}
-    ${OrIfNot} ${FileExists} "$INSTDIR\*.*"
-        !insertmacro FailInstall ${EXIT_CANNOT_WRITE} "$(CANNOT_CREATE)"
-    ${EndIf}
+    StrCpy $1 $ForeignFile
+    ${IfThen} $0 != 0 ${|} Call FailForRecordKeeper ${|}
+    ; Our files wait in the temp folder until the record knows their bytes.
+    SetOutPath "$PLUGINSDIR\new"
+    File "/oname=$PLUGINSDIR\new\${SHELL_NAME}" "${SHELL_EXE}"
+    WriteUninstaller "$PLUGINSDIR\new\uninstall.exe"
+    File "/oname=$PLUGINSDIR\new\${NOTICES_NAME}" "${NOTICES}"
 FunctionEnd
 
-; Our files, before anything is registered.
+; The folder made and recorded, then our files, before anything is registered; the uninstaller
+; last, so that the one in the folder always knows the files beside it.
 Function WriteProgramFiles
-    SetOutPath "$INSTDIR"
-    ; A file that cannot be written sets the error flag instead of asking, silently or not.
-    SetOverwrite try
-    !insertmacro WriteOurFile "${SHELL_NAME}" 'File "/oname=${SHELL_NAME}" "${SHELL_EXE}"'
-    !insertmacro WriteOurFile "uninstall.exe" 'WriteUninstaller "$INSTDIR\uninstall.exe"'
-    !insertmacro WriteOurFile "${NOTICES_NAME}" 'File "/oname=${NOTICES_NAME}" "${NOTICES}"'
-    SetOverwrite on
+    !insertmacro OurFiles \
+        'install-files $MultiUser.InstallMode "$INSTDIR" "$PLUGINSDIR\new" ${OUR_FILES}' \
+        "$(IN_USE_FAIL)" FailForRecordKeeper
 FunctionEnd
 
 ; Last: the uninstaller, when it is as installed and not the one running (run in place, _?=),
 ; then the record and, once empty, the folders the install made.
 Function un.RemoveRecordAndFolders
-    ClearErrors
-    ${WordFind} "|$OurFiles" "|uninstall.exe|" "E+1{" $0
-    ${IfNot} ${Errors}
-        Delete "$INSTDIR\uninstall.exe"
-    ${EndIf}
     ; A folder that is the uninstaller's own working folder cannot be removed.
     SetOutPath "$TEMP"
-    nsExec::ExecToStack '"$PLUGINSDIR\quarrion_record.exe" finish "$INSTDIR"'
+    nsExec::ExecToStack '"$PLUGINSDIR\quarrion_record.exe" remove-record "$INSTDIR"'
     Pop $0
     Pop $0
 FunctionEnd

@@ -1,5 +1,20 @@
 ; The two modes, as MultiUser.nsh gives them, and which installed copy an uninstaller is.
 
+; One setup or uninstaller changes the machine at a time, of either mode: two at once would each
+; act on what the other is changing. The lock is the process's until it ends, however it ends.
+; Leaves in $0 1 when another held it first.
+!macro OneAtATime
+    System::Call 'kernel32::CreateMutexW(p 0, i 0, w "Global\${COMPANY}.${ID}.Setup") p .r1'
+    StrCpy $0 0
+    ${If} $1 P<> 0
+        System::Call 'kernel32::WaitForSingleObject(p r1, i 0) i .r2'
+        ${If} $2 = 258 ; WAIT_TIMEOUT
+            StrCpy $0 1
+            System::Call 'kernel32::WaitForSingleObject(p r1, i -1) i .r2'
+        ${EndIf}
+    ${EndIf}
+!macroend
+
 ; Ends setup when a mode needs an administrator that this account is not.
 !macro DefineQuitForAdministrator UN
     Function ${UN}QuitForAdministrator
@@ -35,12 +50,22 @@
 ; copy left behind by an install into another folder removes its files and no keys. A folder
 ; without a record of our install is not ours: nothing is removed.
 Function un.onInit
+    !insertmacro OneAtATime
+    StrCpy $R0 $0
     Call un.NormalizeInstallFolder
     StrCpy $OwnFolder $INSTDIR
     Call un.ExtractRecordKeeper
-    nsExec::ExecToStack '"$PLUGINSDIR\quarrion_record.exe" inspect "$INSTDIR" ${OUR_FILES}'
+    Call un.WritePlan
+    nsExec::ExecToStack '"$PLUGINSDIR\quarrion_record.exe" which-copy "$INSTDIR" "$PLUGINSDIR\plan.txt" ${OUR_FILES}'
     Pop $0
     Pop $1
+    ; Another uninstall of this copy, run at the same time, has just removed it all.
+    ${If} $0 == ${EXIT_NOT_A_COPY}
+    ${AndIf} $R0 == 1
+    ${AndIfNot} ${FileExists} "$INSTDIR\${RECORD_NAME}"
+        SetErrorLevel 0
+        Quit
+    ${EndIf}
     ${If} $0 != 0
         MessageBox MB_OK|MB_ICONSTOP "$(NOT_A_COPY)" /SD IDOK
         SetErrorLevel ${EXIT_NOT_A_COPY}

@@ -29,8 +29,8 @@ SetCompressor /SOLID lzma
 !define NOTICES_NAME "THIRD-PARTY-NOTICES.txt"
 ; What the install changed, beside the program, for its uninstall (quarrion_record.exe).
 !define RECORD_NAME "uninstall.dat"
-; The files the record keeps the SHA-256 of, as quarrion_record.exe takes them.
-!define OUR_FILES '"${SHELL_NAME}" uninstall.exe "${NOTICES_NAME}"'
+; The files the record keeps the SHA-256 of, in the order setup writes them: the uninstaller last.
+!define OUR_FILES '"${SHELL_NAME}" "${NOTICES_NAME}" uninstall.exe'
 !define SCHEME_KEY "Software\Classes\quarrion"
 !define PROGID "${COMPANY}.${ID}.Link"
 !define PROGID_KEY "Software\Classes\${PROGID}"
@@ -85,7 +85,6 @@ Var OwnFolder ; the uninstaller's own folder, for the messages
 Var RequestedFolder ; the folder /D= gave, which the directory page shows
 Var GivenFolder ; what /D= gave, for the messages
 Var ForeignFile ; a file in the folder that is not ours, for the messages
-Var CreatedFolders ; the folders this copy's install made, innermost first, each ending in |
 Var EstimatedSize ; of our files, in KB
 
 !define MUI_ICON "${ICON}"
@@ -143,6 +142,7 @@ Function NoteMissingGame
 FunctionEnd
 
 Section "Install"
+    !insertmacro OneAtATime
     Call PrepareInstallFolder
     Call WriteProgramFiles
     Call Register

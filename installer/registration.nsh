@@ -78,6 +78,9 @@
 !macro PlanSharedText KEY NAME VALUE
     FileWriteUTF16LE $PlanFile `set$\t$PlanView$\t${KEY}$\t${NAME}$\t${VALUE}$\r$\n`
 !macroend
+!macro PlanSharedNumber KEY NAME VALUE
+    FileWriteUTF16LE $PlanFile `number$\t$PlanView$\t${KEY}$\t${NAME}$\t${VALUE}$\r$\n`
+!macroend
 !macro PlanSharedRemoval KEY NAME
     FileWriteUTF16LE $PlanFile `remove$\t$PlanView$\t${KEY}$\t${NAME}$\r$\n`
 !macroend
@@ -89,6 +92,8 @@
 !macroend
 !macro WriteSharedText KEY NAME VALUE
 !macroend
+!macro WriteSharedNumber KEY NAME VALUE
+!macroend
 !macro WriteSharedRemoval KEY NAME
 !macroend
 !macro RemoveText KEY NAME VALUE
@@ -98,6 +103,8 @@
     !insertmacro RemoveText "${KEY}" "${NAME}" "${VALUE}"
 !macroend
 !macro RemoveSharedText KEY NAME VALUE
+!macroend
+!macro RemoveSharedNumber KEY NAME VALUE
 !macroend
 !macro RemoveSharedRemoval KEY NAME
 !macroend
@@ -116,6 +123,28 @@
     DeleteRegKey /ifempty SHCTX "Software\${COMPANY}"
 !macroend
 
+; The plan, $PLUGINSDIR\plan.txt: setup's of what it sets, the uninstaller's of what a record may
+; name (a record naming any other value is not ours to act on).
+!macro DefineWritePlan UN
+    Function ${UN}WritePlan
+        ClearErrors
+        FileOpen $PlanFile "$PLUGINSDIR\plan.txt" w
+        !insertmacro DefaultView
+        !insertmacro SchemeRegistration Plan
+        !insertmacro ClassesRegistration Plan
+        !insertmacro DefaultAppsView
+        !insertmacro DefaultAppsRegistration Plan
+        !insertmacro DefaultView
+        FileClose $PlanFile
+        ${If} ${Errors}
+            StrCpy $FileName "${RECORD_NAME}"
+            !insertmacro FailInstall ${EXIT_CANNOT_WRITE} "$(CANNOT_WRITE)"
+        ${EndIf}
+    FunctionEnd
+!macroend
+!insertmacro DefineWritePlan ""
+!insertmacro DefineWritePlan "un."
+
 ; Every key goes to the hive of the mode (SHCTX): HKLM for everyone, HKCU for one user. The link
 ; goes in as %1 without quotes: the program takes its argument text as it is and refuses a
 ; quoted link. The shared values come first, so a failure leaves nothing of ours registered.
@@ -127,27 +156,11 @@ Function Register
     ${AndIfNot} ${FileExists} "$INSTDIR\${RECORD_NAME}"
         DeleteRegValue SHCTX "${APPLICATION_KEY}" "FriendlyAppName"
     ${EndIf}
-    ClearErrors
-    FileOpen $PlanFile "$PLUGINSDIR\plan.txt" w
-    !insertmacro DefaultView
-    !insertmacro SchemeRegistration Plan
-    !insertmacro ClassesRegistration Plan
-    !insertmacro DefaultAppsView
-    !insertmacro DefaultAppsRegistration Plan
-    !insertmacro DefaultView
-    FileClose $PlanFile
-    ${If} ${Errors}
-        StrCpy $FileName "${RECORD_NAME}"
-        !insertmacro FailInstall ${EXIT_CANNOT_WRITE} "$(CANNOT_WRITE)"
-    ${EndIf}
-    nsExec::ExecToStack '"$PLUGINSDIR\quarrion_record.exe" take $MultiUser.InstallMode "$INSTDIR" "$PLUGINSDIR\plan.txt" "$CreatedFolders" ${OUR_FILES}'
+    Call WritePlan
+    nsExec::ExecToStack '"$PLUGINSDIR\quarrion_record.exe" register $MultiUser.InstallMode "$INSTDIR" "$PLUGINSDIR\plan.txt"'
     Pop $0
     Pop $1
-    ${If} $0 != 0
-        DetailPrint $1
-        StrCpy $FileName "${RECORD_NAME}"
-        !insertmacro FailInstall ${EXIT_CANNOT_WRITE} "$(CANNOT_WRITE)"
-    ${EndIf}
+    ${IfThen} $0 != 0 ${|} Call FailForRecordKeeper ${|}
     ; Earlier versions kept the handler they took over here; the record has it now.
     DeleteRegKey SHCTX "Software\${COMPANY}\${FOLDER}\PreviousHandler"
     !insertmacro ClassesRegistration Write
@@ -175,6 +188,11 @@ Function Register
     IntOp $0 $0 + 1023
     IntOp $EstimatedSize $0 / 1024
     !insertmacro AppsEntry Write
+    ; All is in place: the record keeps only the files' new bytes.
+    nsExec::ExecToStack '"$PLUGINSDIR\quarrion_record.exe" conclude-install "$INSTDIR"'
+    Pop $0
+    Pop $1
+    ${IfThen} $0 != 0 ${|} Call FailForRecordKeeper ${|}
     ; Tell Explorer and browsers that an association changed (SHCNE_ASSOCCHANGED).
     System::Call 'shell32::SHChangeNotify(i 0x08000000, i 0, p 0, p 0)'
 FunctionEnd
@@ -182,7 +200,7 @@ FunctionEnd
 ; The shared values given back from the record, then our own keys removed. When a value cannot
 ; be given back, the Apps entry and the record stay, so the uninstall can be run again.
 Function un.Unregister
-    nsExec::ExecToStack '"$PLUGINSDIR\quarrion_record.exe" give-back "$INSTDIR"'
+    nsExec::ExecToStack '"$PLUGINSDIR\quarrion_record.exe" unregister "$INSTDIR" "$PLUGINSDIR\plan.txt"'
     Pop $0
     Pop $1
     ${If} $0 != 0

@@ -41,24 +41,42 @@ TEST(Record, ReadsBackWhatItWrote) {
     const ValueState longText = record::TextValue(std::wstring(5000, L'x'));
     const ValueState expandable{true, 2, {0x25, 0, 0x41, 0, 0x25, 0, 0, 0}};
     const ValueState binaryEmpty{true, 3, {}};
-    const record::Record written{
-        L"CurrentUser",
-        {{L"C:\\Games\\Q S", L"\\\\?\\C:\\Games\\Q S"}, {L"C:\\Games", L"\\\\?\\C:\\Games"}},
-        {{L"quarrion_shell.exe", std::wstring(64, L'a')}},
-        {{L"", L"Software\\Classes\\quarrion"}, {L"64", L"Software\\RegisteredApplications"}},
-        {{L"", L"Software\\Classes\\quarrion", L"URL Protocol", record::TextValue(L""), {}},
-         {L"", L"Software\\Classes\\quarrion\\shell\\open\\command", L"", longText, expandable},
-         {L"64",
-          L"Software\\Classes\\quarrion\\shell\\open\\command",
-          L"DelegateExecute",
-          {},
-          binaryEmpty}}};
-    const auto read = record::ParseRecord(record::FormatRecord(written));
+    record::Record written;
+    written.mode = L"CurrentUser";
+    written.copy = {L"C:\\Games\\Q S", L"\\\\?\\C:\\Games\\Q S"};
+    written.removal = L"give-back";
+    written.folders = {{L"C:\\Games\\Q S", L"\\\\?\\C:\\Games\\Q S"},
+                       {L"C:\\Games", L"\\\\?\\C:\\Games"}};
+    // An upgrade under way: the old bytes and the new.
+    written.files = {{L"quarrion_shell.exe", std::wstring(64, L'a')},
+                     {L"quarrion_shell.exe", std::wstring(64, L'b')}};
+    written.keys = {{L"", L"Software\\Classes\\quarrion"},
+                    {L"64", L"Software\\RegisteredApplications"}};
+    written.values = {
+        {L"", L"Software\\Classes\\quarrion", L"URL Protocol", record::TextValue(L""), {}, {}},
+        {L"",
+         L"Software\\Classes\\quarrion\\shell\\open\\command",
+         L"",
+         longText,
+         expandable,
+         {record::TextValue(L"before a move"), record::NumberValue(7)}},
+        {L"64",
+         L"Software\\Classes\\quarrion\\shell\\open\\command",
+         L"DelegateExecute",
+         {},
+         binaryEmpty,
+         {}}};
+    // An editor that marks UTF-8 may have written it back.
+    const auto read = record::ParseRecord(L"\xFEFF" + record::FormatRecord(written));
     EXPECT_EQ(read.mode, written.mode);
+    EXPECT_EQ(read.copy.path, written.copy.path);
+    EXPECT_EQ(read.copy.identity, written.copy.identity);
+    EXPECT_EQ(read.removal, written.removal);
     ASSERT_EQ(read.folders.size(), 2u);
     EXPECT_EQ(read.folders[1].path, L"C:\\Games");
     EXPECT_EQ(read.folders[1].identity, L"\\\\?\\C:\\Games");
-    EXPECT_EQ(read.files.at(0).sha256, written.files[0].sha256);
+    ASSERT_EQ(read.files.size(), 2u);
+    EXPECT_EQ(read.files[1].sha256, written.files[1].sha256);
     EXPECT_EQ(read.keys, written.keys);
     ASSERT_EQ(read.values.size(), written.values.size());
     for (std::size_t at = 0; at < read.values.size(); ++at) {
@@ -66,6 +84,7 @@ TEST(Record, ReadsBackWhatItWrote) {
         EXPECT_EQ(read.values[at].name, written.values[at].name);
         EXPECT_EQ(read.values[at].ours, written.values[at].ours) << at;
         EXPECT_EQ(read.values[at].previous, written.values[at].previous) << at;
+        EXPECT_EQ(read.values[at].alsoOurs, written.values[at].alsoOurs) << at;
     }
 }
 
@@ -91,22 +110,33 @@ INSTANTIATE_TEST_SUITE_P(
         DamagedCase{"FieldMissing", L"quarrion-record\t1\nmode\tAllUsers\nfile\tq\n"},
         DamagedCase{"OddHex", L"quarrion-record\t1\nmode\tAllUsers\nvalue\t\tk\tn\t1:abc\t-\n"},
         DamagedCase{"NotHex", L"quarrion-record\t1\nmode\tAllUsers\nvalue\t\tk\tn\t1:zz\t-\n"},
-        DamagedCase{"NoType", L"quarrion-record\t1\nmode\tAllUsers\nvalue\t\tk\tn\t:00\t-\n"}),
+        DamagedCase{"NoType", L"quarrion-record\t1\nmode\tAllUsers\nvalue\t\tk\tn\t:00\t-\n"},
+        DamagedCase{"OursOfNoValue", L"quarrion-record\t1\nmode\tAllUsers\nours\t\tk\tn\t1:00\n"},
+        DamagedCase{"OursOfAnotherValue", L"quarrion-record\t1\nmode\tAllUsers\n"
+                                          L"value\t\tk\tn\t-\t-\nours\t\tk\tm\t1:00\n"},
+        DamagedCase{"UnknownRemoval", L"quarrion-record\t1\nmode\tAllUsers\nremoval\tall\n"}),
     CaseName<DamagedCase>);
 
 TEST(Plan, SetsAndRemovesAsSetupWroteThem) {
     const auto plan = record::ParsePlan(L"\xFEFFset\t\tSoftware\\Classes\\quarrion\t\tURL:Q\r\n"
                                         L"set\t64\tSoftware\\R\tQ S I\t\r\n"
                                         L"remove\t\tSoftware\\Classes\\quarrion\\shell\\open\\"
-                                        L"command\tDelegateExecute\r\n");
-    ASSERT_EQ(plan.size(), 3u);
+                                        L"command\tDelegateExecute\r\n"
+                                        L"number\t\tSoftware\\Classes\\quarrion\tEditFlags\t2\r\n");
+    ASSERT_EQ(plan.size(), 4u);
     EXPECT_EQ(plan[0].ours, record::TextValue(L"URL:Q"));
     EXPECT_EQ(plan[1].view, L"64");
     EXPECT_EQ(plan[1].name, L"Q S I");
     EXPECT_EQ(plan[1].ours, record::TextValue(L""));
     EXPECT_FALSE(plan[2].ours.present);
     EXPECT_EQ(plan[2].name, L"DelegateExecute");
-    EXPECT_THROW(record::ParsePlan(L"set\tk\tn\n"), Failure);
+    const ValueState editFlags{true, 4, {2, 0, 0, 0}};
+    EXPECT_EQ(plan[3].ours, editFlags);
+    for (const wchar_t* line :
+         {L"set\tk\tn\n", L"number\t\tk\tn\t-1\n", L"number\t\tk\tn\t4294967296\n",
+          L"number\t\tk\tn\t\n", L"number\t\tk\tn\t0x2\n"}) {
+        EXPECT_THROW(record::ParsePlan(line), Failure) << testing::PrintToString(line);
+    }
 }
 
 } // namespace

@@ -1,0 +1,22 @@
+#pragma once
+
+// What copies of this program left in the registry: a scheme that starts one, known by its
+// version block, and the handler builds before the record kept under our company's key.
+
+#include "record.hpp"
+#include "registry.hpp"
+
+#include <optional>
+#include <string>
+
+namespace record {
+
+// Whether the command starts a copy of this program, by the identity its version block carries.
+bool StartsACopyOfOurs(const std::wstring& command);
+
+// What a scheme value held before an earlier version of this program took the scheme over: that
+// version kept the other program's command, name and icon under our company's key.
+std::optional<ValueState> KeptByAnEarlierVersion(const Registry& registry,
+                                                 const ValueChange& change);
+
+} // namespace record

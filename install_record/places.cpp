@@ -1,0 +1,71 @@
+#include "places.hpp"
+
+#include "registry.hpp"
+#include "../windows/text.hpp"
+
+#include <algorithm>
+#include <iterator>
+
+namespace record {
+
+namespace {
+
+const std::wstring sharedPlaces[] = {schemeKey,
+                                     L"Software\\Classes\\Applications\\quarrion_shell.exe",
+                                     L"Software\\RegisteredApplications"};
+
+bool Within(const std::wstring& key, const std::wstring& place) {
+    return key == place || key.starts_with(place + L"\\");
+}
+
+} // namespace
+
+HKEY HiveOf(const std::wstring& mode) {
+    if (mode == L"AllUsers") {
+        return HKEY_LOCAL_MACHINE;
+    }
+    if (mode == L"CurrentUser") {
+        return HKEY_CURRENT_USER;
+    }
+    throw Failure("unknown install mode " + Utf8(mode));
+}
+
+std::wstring OtherMode(const std::wstring& mode) {
+    return mode == L"AllUsers" ? L"CurrentUser" : L"AllUsers";
+}
+
+std::wstring TextOf(const ValueState& state) {
+    if (!state.present || (state.type != REG_SZ && state.type != REG_EXPAND_SZ)) {
+        return {};
+    }
+    std::wstring text(state.data.size() / 2, L'\0');
+    std::copy_n(state.data.begin(), text.size() * 2, reinterpret_cast<std::uint8_t*>(text.data()));
+    return text.substr(0, text.find(L'\0'));
+}
+
+std::wstring PathIn(const std::wstring& folder, const std::wstring& name) {
+    std::wstring path = folder;
+    path.append(L"\\").append(name);
+    return path;
+}
+
+bool InScheme(const std::wstring& key) {
+    return Within(key, schemeKey);
+}
+
+bool InSharedPlace(const std::wstring& key) {
+    return std::any_of(std::begin(sharedPlaces), std::end(sharedPlaces),
+                       [&key](const std::wstring& place) { return Within(key, place); });
+}
+
+bool OnTheWayToASharedPlace(const std::wstring& key) {
+    return std::any_of(
+        std::begin(sharedPlaces), std::end(sharedPlaces),
+        [&key](const std::wstring& place) { return place.starts_with(key + L"\\"); });
+}
+
+std::wstring InstallLocation(const std::wstring& mode) {
+    return TextOf(Registry(HiveOf(mode)).Read(L"", appsEntryKey, L"InstallLocation"));
+}
+
+} // namespace record

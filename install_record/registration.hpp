@@ -1,0 +1,43 @@
+#pragma once
+
+// The registration of a mode: the values setup sets in places it shares with other programs,
+// what each held before, and the copy they start. Its record is kept in the mode's hive, not in
+// an install folder, so that a move, a move back or a lost Apps entry never loses what another
+// program had. It is written before each change it describes, so a run stopped at any point is
+// finished, or given back, by the next.
+
+#include "record.hpp"
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace record {
+
+// Setup's plan of shared values, as setup and its uninstaller write it (UTF-16).
+std::vector<ValueChange> ReadPlan(const std::wstring& planFile);
+
+// Refuses (1610) a record naming a value the plan does not set, or a key on the way to none.
+void CheckNamesOnly(const Record& found, const std::vector<ValueChange>& plan);
+
+// Refuses (145) a registry link at a key the plan writes in, or on the way to one there.
+void RefuseLinks(const std::wstring& mode, const std::vector<ValueChange>& plan);
+
+// The mode's registration; nothing when there is none. Refuses (1610) one it cannot read.
+std::optional<Record> RegistrationOf(const std::wstring& mode,
+                                     const std::vector<ValueChange>& plan);
+
+bool RegistersCopyIn(const Record& registration, const std::wstring& folder);
+
+// Sets the plan's values for the copy in `folder`, keeping what each held before us; `earlier`
+// is an earlier build's record of a folder, which held the registration itself.
+void Register(const std::wstring& mode, const std::wstring& folder,
+              const std::vector<ValueChange>& plan, const std::optional<Record>& earlier);
+
+// Gives back what the registration of the copy in `folder` took over, while it is still ours;
+// `earlier` is an earlier build's record of the folder, which held the registration itself.
+// Throws Failure when a value cannot be given back; the record then stays, to run again.
+void Unregister(const std::wstring& folder, const Record& earlier,
+                const std::vector<ValueChange>& plan);
+
+} // namespace record
