@@ -223,8 +223,8 @@ bool PlaceFile(const std::wstring& folder, const std::wstring& staging, const st
 
 } // namespace
 
-int InstallFiles(const std::wstring& mode, const std::wstring& folder,
-                 const std::wstring& staging, const std::vector<std::wstring>& files) {
+int InstallFiles(const std::wstring& mode, const std::wstring& folder, const std::wstring& staging,
+                 const std::vector<std::wstring>& files) {
     PrepareFolder(mode, folder, staging, files);
     for (const auto& name : files) {
         if (!PlaceFile(folder, staging, name)) {
@@ -241,8 +241,9 @@ void ConcludeInstall(const std::wstring& folder) {
     }
     std::vector<FileHash> files;
     for (const auto& file : taken->files) {
-        const bool named = std::any_of(files.begin(), files.end(),
-                                       [&file](const auto& kept) { return kept.name == file.name; });
+        const bool named = std::any_of(files.begin(), files.end(), [&file](const auto& kept) {
+            return kept.name == file.name;
+        });
         if (!named) {
             const auto now = Sha256Of(PathIn(folder, file.name));
             files.push_back({file.name, StillOurs(folder, *taken, file.name) ? now : file.sha256});
@@ -270,9 +271,8 @@ std::string WhichCopy(const std::wstring& folder, const std::vector<ValueChange>
     }
     // The registration knows its copy, however the Apps entry fares; without one, an earlier
     // build's copy is the one its Apps entry names.
-    const bool registered = registration
-                                ? RegistersCopyIn(*registration, folder)
-                                : SameIdentity(folder, InstallLocation(found->mode));
+    const bool registered = registration ? RegistersCopyIn(*registration, folder)
+                                         : SameIdentity(folder, InstallLocation(found->mode));
     std::string answer = Utf8(found->mode) + (registered ? "|registered|" : "|left|");
     for (const auto& name : files) {
         if (StillOurs(folder, *found, name)) {

@@ -25,8 +25,8 @@ void MayInstall(const std::wstring& mode, const std::wstring& folder,
 // Makes the folder and writes its record, which knows the bytes of the files waiting in
 // `staging` as ours from now on as well as those they replace; then puts them in place, in
 // order. 32, with the name on standard output, while one is in use: run it again.
-int InstallFiles(const std::wstring& mode, const std::wstring& folder,
-                 const std::wstring& staging, const std::vector<std::wstring>& files);
+int InstallFiles(const std::wstring& mode, const std::wstring& folder, const std::wstring& staging,
+                 const std::vector<std::wstring>& files);
 
 // Once all is installed: the record keeps only the files' new bytes, and leaves the registration
 // to the mode's record.

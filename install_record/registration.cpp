@@ -30,8 +30,8 @@ std::wstring Named(const ValueChange& value) {
 
 // Whether the value holds what the registration set: now, or before an unfinished install.
 bool IsOurs(const ValueChange& value, const ValueState& current) {
-    return current == value.ours || std::find(value.alsoOurs.begin(), value.alsoOurs.end(),
-                                              current) != value.alsoOurs.end();
+    return current == value.ours ||
+           std::find(value.alsoOurs.begin(), value.alsoOurs.end(), current) != value.alsoOurs.end();
 }
 
 bool ThroughALink(const Registry& registry, const std::wstring& view, const std::wstring& key) {
@@ -66,8 +66,8 @@ enum class Before {
     AsFound,
 };
 
-Before Classify(const ValueChange& change, const ValueChange* remembered,
-                const ValueState& current, bool schemeStillOurs, bool schemeOfAnEarlierBuild) {
+Before Classify(const ValueChange& change, const ValueChange* remembered, const ValueState& current,
+                bool schemeStillOurs, bool schemeOfAnEarlierBuild) {
     const bool inScheme = InScheme(change.key);
     if (remembered != nullptr && (IsOurs(*remembered, current) || (inScheme && schemeStillOurs))) {
         return Before::Remembered;
@@ -104,8 +104,9 @@ std::optional<std::wstring> PreviousCommand(const Registry& registry, const Reco
 // over since (or a key of it leads elsewhere).
 std::wstring Decide(const Registry& registry, const Record& registration) {
     const bool linked =
-        std::any_of(registration.values.begin(), registration.values.end(),
-                    [&](const auto& value) { return ThroughALink(registry, value.view, value.key); }) ||
+        std::any_of(
+            registration.values.begin(), registration.values.end(),
+            [&](const auto& value) { return ThroughALink(registry, value.view, value.key); }) ||
         std::any_of(registration.keys.begin(), registration.keys.end(),
                     [&](const auto& key) { return ThroughALink(registry, key.view, key.key); });
     const ValueChange* command = Find(registration.values, commandLike);
@@ -146,8 +147,8 @@ void CheckNamesOnly(const Record& found, const std::vector<ValueChange>& plan) {
                    (change.key == key.key || change.key.starts_with(key.key + L"\\"));
         });
         if (!onTheWay) {
-            throw Refusal(exitBadRecord,
-                          "the record names the key " + Utf8(key.key) + ", which setup does not make");
+            throw Refusal(exitBadRecord, "the record names the key " + Utf8(key.key) +
+                                             ", which setup does not make");
         }
     }
 }
@@ -299,8 +300,8 @@ void Unregister(const std::wstring& folder, const Record& earlier,
             return; // nothing shared was taken over for this copy
         }
         // An earlier build's copy: its folder's record held the registration.
-        registration = Record{earlier.mode, {folder, Identity(folder)}, {}, {}, {},
-                              earlier.keys, earlier.values};
+        registration = Record{earlier.mode,  {folder, Identity(folder)}, {}, {}, {}, earlier.keys,
+                              earlier.values};
         Save(registry, *registration, L"unregister:taken from the folder");
     }
     if (!RegistersCopyIn(*registration, folder)) {
@@ -319,8 +320,7 @@ void Unregister(const std::wstring& folder, const Record& earlier,
     std::string failed;
     for (auto value = registration->values.rbegin(); value != registration->values.rend();
          ++value) {
-        if ((InScheme(value->key) && !scheme) ||
-            ThroughALink(registry, value->view, value->key)) {
+        if ((InScheme(value->key) && !scheme) || ThroughALink(registry, value->view, value->key)) {
             continue;
         }
         try {

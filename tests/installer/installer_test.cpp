@@ -12,12 +12,15 @@
 #include "text.hpp"
 
 #include <windows.h>
+#include <sddl.h>
 #include <shlwapi.h>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <array>
+#include <deque>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -922,6 +925,10 @@ struct RegistryWrite {
     DWORD type = REG_SZ;
 };
 
+// What a crash row's build stops dead in (the crash tests' setup and its uninstaller): setup
+// in a fresh place, over the copy installed, moving it to the row's folder, or the uninstall.
+enum class Journey { None, Install, Upgrade, Move, Uninstall };
+
 struct ForeignCase {
     const char* name;
     InstallMode mode;
@@ -931,10 +938,29 @@ struct ForeignCase {
     bool twice = false;                // installed again in place before the uninstall
     std::wstring folder;               // given with /D=; empty: the mode's own
     std::vector<std::wstring> folders; // there before; one ending in "*" holds a file
+    std::vector<std::wstring> then{}; // installed into next with /D=, in order ("": the mode's own)
+    Journey stopped = Journey::None;  // stopped dead first, then run again
+    std::wstring step{};              // after which it stopped
 };
 
 const std::wstring otherFolder = L"C:\\Other";
 const std::wstring beforeFolder = L"C:\\Before";
+
+// Runs `run` with the crash tests' build set to stop dead after `step`; whether it got there.
+template <class Run> bool StoppedAfter(const std::wstring& step, Run run) {
+    wchar_t temp[MAX_PATH + 1] = {};
+    ::GetTempPathW(MAX_PATH + 1, temp);
+    const std::filesystem::path mark = std::wstring(temp) + L"quarrion-crash-step.txt";
+    std::filesystem::remove(mark);
+    ::SetEnvironmentVariableW(L"QUARRION_CRASH_AFTER", step.c_str());
+    ::SetEnvironmentVariableW(L"QUARRION_CRASH_MARK", mark.c_str());
+    const std::unique_ptr<void, void (*)(void*)> unset(
+        nullptr, [](void*) { ::SetEnvironmentVariableW(L"QUARRION_CRASH_AFTER", nullptr); });
+    run();
+    std::ifstream in(mark, std::ios::binary);
+    const std::string reached{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    return reached == Utf8(step);
+}
 
 // Whatever another program had, an install and its uninstall leave it exactly so: every value
 // (type and bytes), key and file, in both hives and both views.
@@ -977,11 +1003,42 @@ TEST_P(Differential, InstallAndUninstallLeaveOthersAsTheyWere) {
     const std::vector<std::wstring> roots{
         otherFolder, beforeFolder, std::filesystem::path(InstallFolder(row.mode)).parent_path()};
     const auto before = Snapshot(roots);
+    const std::wstring switches = L"/S " + SwitchOf(row.mode);
+    const auto into = [&switches](const std::wstring& given) {
+        return switches + (given.empty() ? L"" : L" /D=" + given);
+    };
 
-    for (int run = 0; run < (row.twice ? 2 : 1); ++run) {
-        RunSetup(L"/S " + SwitchOf(row.mode) + (row.folder.empty() ? L"" : L" /D=" + row.folder));
+    // Each copy is uninstalled in the order it was first installed.
+    std::vector<std::wstring> copies;
+    if (row.stopped != Journey::None) {
+        if (row.stopped != Journey::Install) {
+            ASSERT_EQ(RunCrashingSetup(switches), 0u);
+            copies.push_back(InstallFolder(row.mode));
+        }
+        const bool reached = StoppedAfter(row.step, [&] {
+            if (row.stopped == Journey::Uninstall) {
+                UninstallStatus(folder);
+            } else {
+                RunCrashingSetup(into(row.folder));
+            }
+        });
+        ASSERT_TRUE(reached) << "never got to " << Utf8(row.step);
     }
-    EXPECT_EQ(ReadText(hive, commandKey, L""), L"\"" + folder + L"\\quarrion_shell.exe\" %1");
+    if (row.stopped == Journey::Uninstall) {
+        UninstallCopyIn(folder); // again, to the end
+        EXPECT_EQ(Snapshot(roots), before);
+        return;
+    }
+    for (int run = 0; run < (row.twice ? 2 : 1); ++run) {
+        RunSetup(into(row.folder));
+    }
+    copies.push_back(folder);
+    for (const auto& next : row.then) {
+        copies.push_back(next.empty() ? InstallFolder(row.mode) : next);
+        RunSetup(into(copies.back()));
+    }
+    const std::wstring last = copies.back();
+    EXPECT_EQ(ReadText(hive, commandKey, L""), L"\"" + last + L"\\quarrion_shell.exe\" %1");
     if (row.opensOurs && DispatchSees(row.mode)) {
         EXPECT_EQ(HandlerOfLinks(), folder + L"\\quarrion_shell.exe");
         InstallStandInGame(game);
@@ -991,9 +1048,22 @@ TEST_P(Differential, InstallAndUninstallLeaveOthersAsTheyWere) {
         ASSERT_TRUE(run.game) << "the link did not reach our program";
         EXPECT_EQ(run.game->commandLine, game + L" +connect h +pass p");
     }
-    UninstallCopyIn(folder);
+    std::set<std::wstring> removed;
+    for (const auto& copy : copies) {
+        if (removed.insert(copy).second) {
+            UninstallCopyIn(copy);
+        }
+    }
     EXPECT_EQ(Snapshot(roots), before);
 }
+
+// Another program's handler of the scheme, in place for the moves and the crash rows.
+const std::vector<RegistryWrite> otherHandler{
+    {schemeKey, L"", L"URL:Other Protocol"},
+    {schemeKey, L"URL Protocol", L""},
+    {commandKey, L"", L"\"C:\\Other\\other.exe\" \"%1\""}};
+const std::wstring otherProgram = L"C:\\Other\\other.exe";
+const std::wstring movedFolder = beforeFolder + L"\\Moved";
 
 // Another program's handler of the scheme, or Applications key, and the program it starts.
 ForeignCase Handler(const char* name, InstallMode mode, std::vector<RegistryWrite> before,
@@ -1047,8 +1117,115 @@ INSTANTIATE_TEST_SUITE_P(
         Folders("ParentHoldingAFile", InstallMode::CurrentUser, L"C:\\Before\\Full\\Quarrion Shell",
                 {L"C:\\Before\\Full*"}),
         Folders("EmptyFolderThatWasThere", InstallMode::AllUsers, L"C:\\Before\\Target",
-                {L"C:\\Before\\Target"})),
+                {L"C:\\Before\\Target"}),
+        // Moved away and back, then both copies uninstalled: the registration, not a folder,
+        // remembers what the other program had.
+        ForeignCase{"MovedAwayAndBack",
+                    InstallMode::CurrentUser,
+                    otherHandler,
+                    otherProgram,
+                    false,
+                    false,
+                    L"",
+                    {},
+                    {movedFolder, L""}}),
     CaseName<ForeignCase>);
+
+struct CrashStep {
+    const char* name;
+    std::wstring step; // "{}" is the folder the journey installs into
+    bool makesFolders = false;
+};
+
+// The rows of the crash table: each step of setup and of the uninstall after which the machine
+// is changed, stopped dead there, in every journey and mode. `whole`: all of them (make
+// crash-table); otherwise the part make test runs, one row of each journey.
+std::vector<ForeignCase> CrashRows(bool whole) {
+    const std::wstring value = L"register:value ";
+    const std::wstring givenBack = L"unregister:value ";
+    const std::vector<CrashStep> setup{
+        {"FoldersNoted", L"install-files:ahead", true},
+        {"FolderMade", L"install-files:made {}", true},
+        {"FolderRecorded", L"install-files:record"},
+        {"FoldersForgotten", L"install-files:done", true},
+        {"ProgramPlaced", L"install-files:quarrion_shell.exe"},
+        {"NoticesPlaced", L"install-files:THIRD-PARTY-NOTICES.txt"},
+        {"UninstallerPlaced", L"install-files:uninstall.exe"},
+        {"RegistrationNoted", L"register:ahead"},
+        {"NameSet", value + schemeKey + L"|"},
+        {"UrlProtocolSet", value + schemeKey + L"|URL Protocol"},
+        {"IconSet", value + schemeKey + L"\\DefaultIcon|"},
+        {"VerbSet", value + schemeKey + L"\\shell|"},
+        {"CommandSet", value + commandKey + L"|"},
+        {"DelegateExecuteRemoved", value + commandKey + L"|DelegateExecute"},
+        {"FriendlyNameSet", value + applicationKey + L"|FriendlyAppName"},
+        {"DefaultAppsListed", value + registeredApps + L"|" + registeredName},
+        {"Registered", L"register:done"},
+        {"AppsEntryWritten", L"conclude-install:start"},
+        {"Concluded", L"conclude-install:record"}};
+    const std::vector<CrashStep> uninstall{
+        {"ProgramRemoved", L"remove-files:quarrion_shell.exe"},
+        {"NoticesRemoved", L"remove-files:THIRD-PARTY-NOTICES.txt"},
+        {"Decided", L"unregister:decided"},
+        {"DefaultAppsUnlisted", givenBack + registeredApps + L"|" + registeredName},
+        {"FriendlyNameGivenBack", givenBack + applicationKey + L"|FriendlyAppName"},
+        {"CommandGivenBack", givenBack + commandKey + L"|"},
+        {"IconGivenBack", givenBack + schemeKey + L"\\DefaultIcon|"},
+        {"NameGivenBack", givenBack + schemeKey + L"|"},
+        {"IconKeyRemoved", L"unregister:key " + schemeKey + L"\\DefaultIcon"},
+        {"Unregistered", L"unregister:done"},
+        {"UninstallerRemoved", L"remove-files:uninstall.exe"},
+        {"RecordRemoved", L"remove-record:record"},
+        {"FolderRemoved", L"remove-record:folder {}"}};
+    const std::set<std::string> sample{
+        "InstallAllUsersCommandSet", "UpgradeCurrentUserProgramPlaced",
+        "MoveCurrentUserRegistrationNoted", "UninstallAllUsersIconKeyRemoved"};
+    const std::pair<Journey, const char*> journeys[]{{Journey::Install, "Install"},
+                                                     {Journey::Upgrade, "Upgrade"},
+                                                     {Journey::Move, "Move"},
+                                                     {Journey::Uninstall, "Uninstall"}};
+    static std::deque<std::string> names; // the rows keep pointers to their names
+    std::vector<ForeignCase> rows;
+    for (const auto& [journey, journeyName] : journeys) {
+        for (const InstallMode mode : modes) {
+            const std::wstring folder =
+                journey == Journey::Move ? movedFolder : InstallFolder(mode);
+            for (const auto& [stepName, step, makesFolders] :
+                 journey == Journey::Uninstall ? uninstall : setup) {
+                std::string name = std::string(journeyName) +
+                                   (mode == InstallMode::AllUsers ? "AllUsers" : "CurrentUser") +
+                                   stepName;
+                if ((journey == Journey::Upgrade && makesFolders) ||
+                    (!whole && !sample.contains(name))) {
+                    continue;
+                }
+                std::wstring at = step;
+                if (const auto braces = at.find(L"{}"); braces != std::wstring::npos) {
+                    at.replace(braces, 2, folder);
+                }
+                names.push_back(std::move(name));
+                rows.push_back({names.back().c_str(),
+                                mode,
+                                otherHandler,
+                                otherProgram,
+                                false,
+                                false,
+                                journey == Journey::Move ? movedFolder : L"",
+                                {},
+                                {},
+                                journey,
+                                at});
+            }
+        }
+    }
+    return rows;
+}
+
+// make test runs a fixed part; make crash-table all of it.
+INSTANTIATE_TEST_SUITE_P(Crash, Differential, testing::ValuesIn(CrashRows(false)),
+                         CaseName<ForeignCase>);
+INSTANTIATE_TEST_SUITE_P(CrashTable, Differential, testing::ValuesIn(CrashRows(true)),
+                         CaseName<ForeignCase>);
 
 // What a test does to an installed copy, or to a folder, before its uninstaller runs.
 enum class Tamper {
@@ -1058,7 +1235,72 @@ enum class Tamper {
     RecordClaimsAValue,         // the record says the install set another program's value
     NoticesChanged,             // the player edited THIRD-PARTY-NOTICES.txt
     UninstallerCopiedElsewhere, // to a folder of another program's, run there
+    AppsEntryLost,              // setup stopped before it wrote the Apps entry, or it was removed
+    InstallLocationGone,        // the Apps entry names a drive that is gone (a subst drive)
+    RecordMarkedUtf8,           // an editor wrote the record back with a byte-order mark
+    RegistrationClaimsAValue,   // the registration's record names another program's value
+    SchemeLinkedElsewhere,      // the scheme's key is a registry link to another program's key
 };
+
+// The registry's own name of a key, as a link names its target.
+std::wstring NativeNameOf(Hive hive, const std::wstring& key) {
+    if (hive != Hive::User) {
+        return L"\\Registry\\Machine\\" + key;
+    }
+    HANDLE token = nullptr;
+    ::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token);
+    const UniqueHandle owned(token);
+    std::vector<std::uint8_t> user(256);
+    DWORD size = 0;
+    wchar_t* sid = nullptr;
+    if (!::GetTokenInformation(token, TokenUser, user.data(), static_cast<DWORD>(user.size()),
+                               &size) ||
+        !::ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid, &sid)) {
+        throw std::runtime_error("cannot name the user's hive");
+    }
+    std::wstring name = std::wstring(L"\\Registry\\User\\") + sid + L"\\" + key;
+    ::LocalFree(sid);
+    return name;
+}
+
+// A registry link at `key` to `target`, as any program with the hive's rights can make one, and
+// the link itself removed again (deleting its name would delete the target).
+void MakeRegistryLink(Hive hive, const std::wstring& key, const std::wstring& target) {
+    HKEY link = nullptr;
+    const auto root = hive == Hive::User ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE;
+    const std::wstring to = NativeNameOf(hive, target);
+    if (::RegCreateKeyExW(root, key.c_str(), 0, nullptr, REG_OPTION_CREATE_LINK,
+                          KEY_ALL_ACCESS | KEY_CREATE_LINK, nullptr, &link,
+                          nullptr) != ERROR_SUCCESS) {
+        throw std::runtime_error("cannot make a registry link");
+    }
+    ::RegSetValueExW(link, L"SymbolicLinkValue", 0, REG_LINK,
+                     reinterpret_cast<const BYTE*>(to.data()),
+                     static_cast<DWORD>(to.size() * sizeof(wchar_t)));
+    ::RegCloseKey(link);
+}
+void RemoveRegistryLink(Hive hive, const std::wstring& key) {
+    HKEY link = nullptr;
+    const auto root = hive == Hive::User ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE;
+    if (::RegOpenKeyExW(root, key.c_str(), REG_OPTION_OPEN_LINK, DELETE, &link) == ERROR_SUCCESS) {
+        using DeleteKey = LONG(__stdcall*)(HANDLE);
+        const auto deleteKey = reinterpret_cast<DeleteKey>(reinterpret_cast<void*>(
+            ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "NtDeleteKey")));
+        deleteKey(link);
+        ::RegCloseKey(link);
+    }
+}
+
+// A REG_SZ value's bytes as a record writes them.
+std::wstring RecordedText(const std::wstring& text) {
+    std::wstring hex = L"1:";
+    for (const wchar_t unit : text + L'\0') {
+        wchar_t bytes[5] = {};
+        std::swprintf(bytes, 5, L"%02x%02x", unit & 0xFF, unit >> 8);
+        hex += bytes;
+    }
+    return hex;
+}
 
 struct TamperCase {
     const char* name;
@@ -1090,6 +1332,10 @@ TEST_P(Tampered, RemovesOnlyWhatIsProvablyItsOwn) {
     const std::wstring folder = InstallFolder(row.mode);
     std::wstring uninstallIn = folder;
     std::filesystem::create_directories(beforeFolder + L"\\Empty");
+    const std::wstring ownKey = companyKey + L"\\" QUARRION_FOLDER;
+    const std::wstring registration = ReadText(hive, ownKey, L"Registration").value_or(L"");
+    const std::wstring linkedKey = L"Software\\Classes\\QuarrionTestsLinked";
+    std::map<std::wstring, std::wstring> linkedBefore;
     const auto appendTo = [&folder](const char* name, const char* text) {
         std::ofstream(std::filesystem::path(folder) / name, std::ios::app) << text;
     };
@@ -1120,6 +1366,32 @@ TEST_P(Tampered, RemovesOnlyWhatIsProvablyItsOwn) {
     case Tamper::NoticesChanged:
         appendTo("THIRD-PARTY-NOTICES.txt", "a player's note\n");
         break;
+    case Tamper::AppsEntryLost:
+        RemoveKey(hive, uninstallKey);
+        break;
+    case Tamper::InstallLocationGone:
+        SetText(hive, uninstallKey, L"InstallLocation", L"Q:\\Quarrion Shell");
+        break;
+    case Tamper::RecordMarkedUtf8: {
+        const std::string text = Bytes(folder + L"\\uninstall.dat");
+        std::ofstream(std::filesystem::path(folder) / "uninstall.dat", std::ios::binary)
+            << "\xEF\xBB\xBF" << text;
+        break;
+    }
+    case Tamper::RegistrationClaimsAValue:
+        SetText(DefaultAppsHive(row.mode), registeredApps, L"QuarrionTestsOther", L"Other");
+        SetText(hive, ownKey, L"Registration",
+                registration + L"value\t" + (UnderWow64() && hive == Hive::Machine ? L"64" : L"") +
+                    L"\t" + registeredApps + L"\tQuarrionTestsOther\t" + RecordedText(L"Other") +
+                    L"\t-\n");
+        break;
+    case Tamper::SchemeLinkedElsewhere:
+        SetText(hive, linkedKey, L"", L"URL:Linked Protocol");
+        SetText(hive, linkedKey + L"\\shell\\open\\command", L"", L"\"C:\\Other\\o.exe\" \"%1\"");
+        AddTree(hive, linkedKey, linkedBefore);
+        RemoveKey(hive, schemeKey);
+        MakeRegistryLink(hive, schemeKey, linkedKey);
+        break;
     case Tamper::UninstallerCopiedElsewhere:
         uninstallIn = beforeFolder + L"\\Tools";
         InstallStandInGame(uninstallIn + L"\\uninstall.exe");
@@ -1147,6 +1419,28 @@ TEST_P(Tampered, RemovesOnlyWhatIsProvablyItsOwn) {
             std::filesystem::remove(std::filesystem::path(folder) / "uninstall.dat");
             RunSetup(L"/S " + SwitchOf(row.mode)); // a record again, for the tear-down
         }
+        if (row.tamper == Tamper::RegistrationClaimsAValue) {
+            EXPECT_EQ(ReadText(DefaultAppsHive(row.mode), registeredApps, L"QuarrionTestsOther"),
+                      L"Other");
+            ::RegDeleteKeyValueW(DefaultAppsHive(row.mode) == Hive::User ? HKEY_CURRENT_USER
+                                                                         : HKEY_LOCAL_MACHINE,
+                                 registeredApps.c_str(), L"QuarrionTestsOther");
+            SetText(hive, ownKey, L"Registration", registration);
+        }
+        return;
+    }
+    if (row.tamper == Tamper::SchemeLinkedElsewhere) {
+        std::map<std::wstring, std::wstring> linkedAfter;
+        AddTree(hive, linkedKey, linkedAfter);
+        EXPECT_EQ(linkedAfter, linkedBefore) << "changed through the link";
+        EXPECT_EQ(RunAndWait(L"\"" + ProgramFolder() + L"quarrion_shell_setup.exe\" /S " +
+                             SwitchOf(row.mode)),
+                  145u)
+            << "setup writes through a link";
+        EXPECT_EQ(ReadText(hive, commandKey, L""), L"\"C:\\Other\\o.exe\" \"%1\"");
+        RemoveRegistryLink(hive, schemeKey);
+        RemoveKey(hive, linkedKey);
+        EXPECT_FALSE(KeyExists(hive, uninstallKey));
         return;
     }
     EXPECT_FALSE(KeyExists(hive, schemeKey));
@@ -1159,24 +1453,33 @@ TEST_P(Tampered, RemovesOnlyWhatIsProvablyItsOwn) {
 
 INSTANTIATE_TEST_SUITE_P(
     Records, Tampered,
-    testing::Values(TamperCase{"SeparatorAtTheEnd", InstallMode::AllUsers,
-                               Tamper::InstallLocationRespelt, L"{}\\", 0},
-                    TamperCase{"DotAtTheEnd", InstallMode::CurrentUser,
-                               Tamper::InstallLocationRespelt, L"{}\\.", 0},
-                    TamperCase{"DotDot", InstallMode::AllUsers, Tamper::InstallLocationRespelt,
-                               L"{}\\x\\..", 0},
-                    TamperCase{"ShortNames", InstallMode::CurrentUser,
-                               Tamper::InstallLocationRespelt, L"{8.3}", 0},
-                    TamperCase{"UserEntryNamesTheMachineCopy", InstallMode::AllUsers,
-                               Tamper::OtherEntryNamesThisCopy, L"", 0},
-                    TamperCase{"RecordClaimsAFolderThatWasThere", InstallMode::AllUsers,
-                               Tamper::RecordClaimsAFolder, L"", 0},
-                    TamperCase{"RecordClaimsAnotherProgramsValue", InstallMode::CurrentUser,
-                               Tamper::RecordClaimsAValue, L"", 1605},
-                    TamperCase{"NoticesChangedByThePlayer", InstallMode::CurrentUser,
-                               Tamper::NoticesChanged, L"", 0},
-                    TamperCase{"UninstallerCopiedToAnotherProgramsFolder", InstallMode::AllUsers,
-                               Tamper::UninstallerCopiedElsewhere, L"", 1605}),
+    testing::Values(
+        TamperCase{"SeparatorAtTheEnd", InstallMode::AllUsers, Tamper::InstallLocationRespelt,
+                   L"{}\\", 0},
+        TamperCase{"DotAtTheEnd", InstallMode::CurrentUser, Tamper::InstallLocationRespelt,
+                   L"{}\\.", 0},
+        TamperCase{"DotDot", InstallMode::AllUsers, Tamper::InstallLocationRespelt, L"{}\\x\\..",
+                   0},
+        TamperCase{"ShortNames", InstallMode::CurrentUser, Tamper::InstallLocationRespelt, L"{8.3}",
+                   0},
+        TamperCase{"UserEntryNamesTheMachineCopy", InstallMode::AllUsers,
+                   Tamper::OtherEntryNamesThisCopy, L"", 0},
+        TamperCase{"RecordClaimsAFolderThatWasThere", InstallMode::AllUsers,
+                   Tamper::RecordClaimsAFolder, L"", 0},
+        TamperCase{"RecordClaimsAnotherProgramsValue", InstallMode::CurrentUser,
+                   Tamper::RecordClaimsAValue, L"", 1605},
+        TamperCase{"NoticesChangedByThePlayer", InstallMode::CurrentUser, Tamper::NoticesChanged,
+                   L"", 0},
+        TamperCase{"UninstallerCopiedToAnotherProgramsFolder", InstallMode::AllUsers,
+                   Tamper::UninstallerCopiedElsewhere, L"", 1605},
+        TamperCase{"AppsEntryLost", InstallMode::AllUsers, Tamper::AppsEntryLost, L"", 0},
+        TamperCase{"InstallLocationOnADriveGone", InstallMode::CurrentUser,
+                   Tamper::InstallLocationGone, L"", 0},
+        TamperCase{"RecordMarkedUtf8", InstallMode::AllUsers, Tamper::RecordMarkedUtf8, L"", 0},
+        TamperCase{"RegistrationClaimsAnotherProgramsValue", InstallMode::AllUsers,
+                   Tamper::RegistrationClaimsAValue, L"", 1605},
+        TamperCase{"SchemeLinkedToAnotherProgramsKey", InstallMode::CurrentUser,
+                   Tamper::SchemeLinkedElsewhere, L"", 0}),
     CaseName<TamperCase>);
 
 // A copy as builds before the record left it: their uninstaller, known by the company and the
@@ -1218,6 +1521,18 @@ TEST_P(EarlierCopy, IsUpgradedInPlaceAndRemovedWhole) {
     SetText(hive, uninstallKey, L"DisplayName", earlierName);
     SetText(hive, uninstallKey, L"InstallLocation", folder);
     SetText(hive, uninstallKey, L"CreatedFolders", folder + L"|" + company + L"|");
+    if (mode == InstallMode::CurrentUser) {
+        // An upgrade that fails (the program in use) leaves that build's uninstaller in place,
+        // which knows its copy as it is.
+        const std::string earlierUninstaller = Bytes(folder + L"\\uninstall.exe");
+        const UniqueHandle inUse(::CreateFileW(ShellOf(mode).c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                               nullptr, OPEN_EXISTING, 0, nullptr));
+        EXPECT_EQ(RunAndWait(L"\"" + ProgramFolder() + L"quarrion_shell_setup.exe\" " +
+                             GetParam().switches),
+                  32u);
+        EXPECT_EQ(Bytes(folder + L"\\uninstall.exe"), earlierUninstaller);
+        EXPECT_EQ(ReadText(hive, commandKey, L""), OpenCommandOf(mode));
+    }
 
     RunSetup(GetParam().switches);
     EXPECT_EQ(EntriesNamed(hive, product), 1);

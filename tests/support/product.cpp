@@ -26,6 +26,11 @@ void RunSetup(const std::wstring& switches) {
     }
 }
 
+unsigned long RunCrashingSetup(const std::wstring& switches) {
+    RequirePrivatePrefix();
+    return RunAndWait(L"\"" + ProgramFolder() + L"quarrion_shell_setup_crashing.exe\" " + switches);
+}
+
 void InstallProduct(InstallMode mode) {
     RunSetup(L"/S " + SwitchOf(mode));
 }

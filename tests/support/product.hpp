@@ -28,6 +28,9 @@ std::wstring InstallFolder(InstallMode mode = InstallMode::AllUsers);
 // fails. InstallProduct gives /S and the mode's own switch.
 void RunSetup(const std::wstring& switches);
 void InstallProduct(InstallMode mode = InstallMode::AllUsers);
+// The crash tests' build of setup, whose record keeper stops dead after the step
+// QUARRION_CRASH_AFTER names; its exit status.
+unsigned long RunCrashingSetup(const std::wstring& switches);
 // Runs a copy of the mode's uninstaller from the temp folder, as it would copy itself, but waits
 // for it. It is given no mode: it must find its own.
 void UninstallProduct(InstallMode mode = InstallMode::AllUsers);
