@@ -10,6 +10,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <ranges>
 
 namespace record {
 
@@ -57,6 +58,27 @@ bool OnTheWayTo(const std::wstring& folder, const std::wstring& path) {
             (path.back() == L'\\' || folder[path.size()] == L'\\'));
 }
 
+// Notes the folders a run is about to make or remove, and forgets them once a record holds them
+// or they are gone, with our company's keys when nothing else is left there.
+void NoteFolders(const Registry& registry, const std::vector<std::wstring>& paths,
+                 const std::wstring& step) {
+    std::wstring lines;
+    for (const auto& path : paths) {
+        lines += path + L"\n";
+    }
+    registry.Write(L"", ownKey, foldersBeingMade, TextValue(lines));
+    Changed(step);
+}
+void ForgetFolders(const Registry& registry, const std::wstring& step) {
+    if (registry.Read(L"", ownKey, foldersBeingMade).present) {
+        registry.Write(L"", ownKey, foldersBeingMade, {});
+        for (const auto& key : std::views::reverse(KeysOnThePath(ownKey))) {
+            registry.RemoveIfEmpty(L"", key);
+        }
+        Changed(step);
+    }
+}
+
 bool StillOurs(const std::wstring& folder, const Record& taken, const std::wstring& name) {
     if (IsLinkIn(folder, name)) {
         return false;
@@ -99,23 +121,18 @@ std::vector<CreatedFolder> MakeFolders(const Registry& registry, const std::wstr
         made = SplitAt(kept, L'|');
     }
     if (!missing.empty()) {
-        std::wstring lines;
-        for (const auto& path : made) {
-            lines += path + L"\n";
+        NoteFolders(registry, made, L"install-files:ahead");
+    }
+    for (const auto& path : std::views::reverse(missing)) {
+        if (!::CreateDirectoryW(path.c_str(), nullptr) && !IsFolder(path)) {
+            throw Failure("cannot make " + Utf8(path));
         }
-        registry.Write(L"", ownKey, foldersBeingMade, TextValue(lines));
-        Changed(L"install-files:ahead");
+        Changed(L"install-files:made " + path);
     }
-    for (auto path = missing.rbegin(); path != missing.rend(); ++path) {
-        if (!::CreateDirectoryW(path->c_str(), nullptr) && !IsFolder(*path)) {
-            throw Failure("cannot make " + Utf8(*path));
-        }
-        Changed(L"install-files:made " + *path);
-    }
-    std::vector<CreatedFolder> folders;
-    for (const auto& path : made) {
-        folders.push_back({path, Identity(path)});
-    }
+    std::vector<CreatedFolder> folders(made.size());
+    std::transform(made.begin(), made.end(), folders.begin(), [](const auto& path) {
+        return CreatedFolder{path, Identity(path)};
+    });
     return folders;
 }
 
@@ -165,10 +182,11 @@ void MayInstall(const std::wstring& mode, const std::wstring& folder,
     std::vector<std::wstring> names = files;
     names.push_back(recordName);
     // A hard link too: writing our file would change the file of the other name.
-    for (const auto& name : names) {
-        if (IsLinkIn(folder, name) || HasOtherNames(PathIn(folder, name))) {
-            throw Refusal(exitNotOurs, Utf8(name));
-        }
+    const auto linked = std::find_if(names.begin(), names.end(), [&folder](const auto& name) {
+        return IsLinkIn(folder, name) || HasOtherNames(PathIn(folder, name));
+    });
+    if (linked != names.end()) {
+        throw Refusal(exitNotOurs, Utf8(*linked));
     }
     RefuseLinks(mode, plan);
 }
@@ -201,10 +219,7 @@ void PrepareFolder(const std::wstring& mode, const std::wstring& folder,
         }
     }
     WriteRecord(folder, next, L"install-files:record");
-    if (registry.Read(L"", ownKey, foldersBeingMade).present) {
-        registry.Write(L"", ownKey, foldersBeingMade, {});
-        Changed(L"install-files:done");
-    }
+    ForgetFolders(registry, L"install-files:done");
 }
 
 bool PlaceFile(const std::wstring& folder, const std::wstring& staging, const std::wstring& name) {
@@ -226,10 +241,11 @@ bool PlaceFile(const std::wstring& folder, const std::wstring& staging, const st
 int InstallFiles(const std::wstring& mode, const std::wstring& folder, const std::wstring& staging,
                  const std::vector<std::wstring>& files) {
     PrepareFolder(mode, folder, staging, files);
-    for (const auto& name : files) {
-        if (!PlaceFile(folder, staging, name)) {
-            throw Refusal(exitInUse, Utf8(name));
-        }
+    const auto inUse = std::find_if(files.begin(), files.end(), [&](const auto& name) {
+        return !PlaceFile(folder, staging, name);
+    });
+    if (inUse != files.end()) {
+        throw Refusal(exitInUse, Utf8(*inUse));
     }
     return 0;
 }
@@ -301,6 +317,14 @@ void RemoveRecord(const std::wstring& folder) {
         return;
     }
     const auto own = Identity(folder);
+    // Noted first: setup run again after a stop here knows them as its own.
+    const Registry registry(HiveOf(taken->mode));
+    std::vector<std::wstring> paths(taken->folders.size());
+    std::transform(taken->folders.begin(), taken->folders.end(), paths.begin(),
+                   [](const auto& made) { return made.path; });
+    if (!paths.empty()) {
+        NoteFolders(registry, paths, L"remove-record:ahead");
+    }
     try {
         RemoveFiles(folder, {L"uninstall.exe"});
     } catch (const Refusal&) {
@@ -316,6 +340,7 @@ void RemoveRecord(const std::wstring& folder) {
             Changed(L"remove-record:folder " + made.path);
         }
     }
+    ForgetFolders(registry, L"remove-record:done");
 }
 
 } // namespace record

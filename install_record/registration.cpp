@@ -9,6 +9,7 @@
 #include "../windows/text.hpp"
 
 #include <algorithm>
+#include <ranges>
 
 namespace record {
 
@@ -135,11 +136,13 @@ std::vector<ValueChange> ReadPlan(const std::wstring& planFile) {
 }
 
 void CheckNamesOnly(const Record& found, const std::vector<ValueChange>& plan) {
-    for (const auto& value : found.values) {
-        if (Find(plan, value) == nullptr || !InSharedPlace(value.key)) {
-            throw Refusal(exitBadRecord,
-                          "the record names " + Utf8(Named(value)) + ", which setup does not set");
-        }
+    const auto stranger =
+        std::find_if(found.values.begin(), found.values.end(), [&plan](const auto& value) {
+            return Find(plan, value) == nullptr || !InSharedPlace(value.key);
+        });
+    if (stranger != found.values.end()) {
+        throw Refusal(exitBadRecord,
+                      "the record names " + Utf8(Named(*stranger)) + ", which setup does not set");
     }
     for (const auto& key : found.keys) {
         const bool onTheWay = std::any_of(plan.begin(), plan.end(), [&key](const auto& change) {
@@ -155,10 +158,11 @@ void CheckNamesOnly(const Record& found, const std::vector<ValueChange>& plan) {
 
 void RefuseLinks(const std::wstring& mode, const std::vector<ValueChange>& plan) {
     const Registry registry(HiveOf(mode));
-    for (const auto& change : plan) {
-        if (ThroughALink(registry, change.view, change.key)) {
-            throw Refusal(exitNotOurs, Utf8(change.key));
-        }
+    const auto linked = std::find_if(plan.begin(), plan.end(), [&registry](const auto& change) {
+        return ThroughALink(registry, change.view, change.key);
+    });
+    if (linked != plan.end()) {
+        throw Refusal(exitNotOurs, Utf8(linked->key));
     }
 }
 
@@ -275,8 +279,8 @@ void Register(const std::wstring& mode, const std::wstring& folder,
                 continue;
             }
         }
-        for (auto key = madeNow.rbegin(); key != madeNow.rend(); ++key) {
-            registry.RemoveIfEmpty(key->view, key->key);
+        for (const auto& key : std::views::reverse(madeNow)) {
+            registry.RemoveIfEmpty(key.view, key.key);
         }
         if (remembered) {
             Save(registry, *remembered, L"register:as it was");
@@ -318,24 +322,23 @@ void Unregister(const std::wstring& folder, const Record& earlier,
     }
     // Last set, first given back; a value that cannot be does not stop the others.
     std::string failed;
-    for (auto value = registration->values.rbegin(); value != registration->values.rend();
-         ++value) {
-        if ((InScheme(value->key) && !scheme) || ThroughALink(registry, value->view, value->key)) {
+    for (const auto& value : std::views::reverse(registration->values)) {
+        if ((InScheme(value.key) && !scheme) || ThroughALink(registry, value.view, value.key)) {
             continue;
         }
         try {
-            if (IsOurs(*value, registry.Read(value->view, value->key, value->name))) {
-                registry.Write(value->view, value->key, value->name, value->previous);
-                Changed(L"unregister:value " + Named(*value));
+            if (IsOurs(value, registry.Read(value.view, value.key, value.name))) {
+                registry.Write(value.view, value.key, value.name, value.previous);
+                Changed(L"unregister:value " + Named(value));
             }
         } catch (const Failure& failure) {
             failed += std::string(failed.empty() ? "" : "; ") + failure.what();
         }
     }
-    for (auto key = registration->keys.rbegin(); key != registration->keys.rend(); ++key) {
-        if ((!InScheme(key->key) || scheme) && !ThroughALink(registry, key->view, key->key) &&
-            registry.RemoveIfEmpty(key->view, key->key)) {
-            Changed(L"unregister:key " + key->key);
+    for (const auto& key : std::views::reverse(registration->keys)) {
+        if ((!InScheme(key.key) || scheme) && !ThroughALink(registry, key.view, key.key) &&
+            registry.RemoveIfEmpty(key.view, key.key)) {
+            Changed(L"unregister:key " + key.key);
         }
     }
     if (!failed.empty()) {

@@ -209,6 +209,26 @@ std::map<std::wstring, std::wstring> Snapshot(const std::vector<std::wstring>& r
     return all;
 }
 
+// What differs between two snapshots, one line each; empty when nothing does.
+std::string Changes(const std::map<std::wstring, std::wstring>& before,
+                    const std::map<std::wstring, std::wstring>& after) {
+    std::string changes;
+    for (const auto& [path, value] : before) {
+        const auto now = after.find(path);
+        if (now == after.end() || now->second != value) {
+            changes += Utf8(path + L": " + value + L" -> " +
+                            (now == after.end() ? L"(gone)" : now->second)) +
+                       "\n";
+        }
+    }
+    for (const auto& [path, value] : after) {
+        if (!before.contains(path)) {
+            changes += Utf8(path + L": (new) " + value) + "\n";
+        }
+    }
+    return changes;
+}
+
 // The Unix path of a Windows one in the prefix; a drive letter ("Q:") names its link in the
 // prefix's dosdevices, as subst makes one under Wine.
 std::wstring UnixPathOf(const std::wstring& path) {
@@ -954,8 +974,12 @@ template <class Run> bool StoppedAfter(const std::wstring& step, Run run) {
     std::filesystem::remove(mark);
     ::SetEnvironmentVariableW(L"QUARRION_CRASH_AFTER", step.c_str());
     ::SetEnvironmentVariableW(L"QUARRION_CRASH_MARK", mark.c_str());
-    const std::unique_ptr<void, void (*)(void*)> unset(
-        nullptr, [](void*) { ::SetEnvironmentVariableW(L"QUARRION_CRASH_AFTER", nullptr); });
+    struct Unset {
+        Unset() = default;
+        Unset(const Unset&) = delete;
+        Unset& operator=(const Unset&) = delete;
+        ~Unset() { ::SetEnvironmentVariableW(L"QUARRION_CRASH_AFTER", nullptr); }
+    } const unset;
     run();
     std::ifstream in(mark, std::ios::binary);
     const std::string reached{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
@@ -1024,9 +1048,10 @@ TEST_P(Differential, InstallAndUninstallLeaveOthersAsTheyWere) {
         });
         ASSERT_TRUE(reached) << "never got to " << Utf8(row.step);
     }
-    if (row.stopped == Journey::Uninstall) {
-        UninstallCopyIn(folder); // again, to the end
-        EXPECT_EQ(Snapshot(roots), before);
+    // The uninstall is run again while its uninstaller is there; after that, setup is.
+    if (row.stopped == Journey::Uninstall && std::filesystem::exists(folder + L"\\uninstall.exe")) {
+        UninstallCopyIn(folder);
+        EXPECT_EQ(Changes(before, Snapshot(roots)), "");
         return;
     }
     for (int run = 0; run < (row.twice ? 2 : 1); ++run) {
@@ -1054,7 +1079,7 @@ TEST_P(Differential, InstallAndUninstallLeaveOthersAsTheyWere) {
             UninstallCopyIn(copy);
         }
     }
-    EXPECT_EQ(Snapshot(roots), before);
+    EXPECT_EQ(Changes(before, Snapshot(roots)), "");
 }
 
 // Another program's handler of the scheme, in place for the moves and the crash rows.
@@ -1174,9 +1199,11 @@ std::vector<ForeignCase> CrashRows(bool whole) {
         {"NameGivenBack", givenBack + schemeKey + L"|"},
         {"IconKeyRemoved", L"unregister:key " + schemeKey + L"\\DefaultIcon"},
         {"Unregistered", L"unregister:done"},
+        {"FoldersNoted", L"remove-record:ahead"},
         {"UninstallerRemoved", L"remove-files:uninstall.exe"},
         {"RecordRemoved", L"remove-record:record"},
-        {"FolderRemoved", L"remove-record:folder {}"}};
+        {"FolderRemoved", L"remove-record:folder {}"},
+        {"FoldersForgotten", L"remove-record:done"}};
     const std::set<std::string> sample{
         "InstallAllUsersCommandSet", "UpgradeCurrentUserProgramPlaced",
         "MoveCurrentUserRegistrationNoted", "UninstallAllUsersIconKeyRemoved"};
