@@ -10,7 +10,6 @@
 #include <windows.h>
 
 #include <algorithm>
-#include <ranges>
 
 namespace record {
 
@@ -72,8 +71,9 @@ void NoteFolders(const Registry& registry, const std::vector<std::wstring>& path
 void ForgetFolders(const Registry& registry, const std::wstring& step) {
     if (registry.Read(L"", ownKey, foldersBeingMade).present) {
         registry.Write(L"", ownKey, foldersBeingMade, {});
-        for (const auto& key : std::views::reverse(KeysOnThePath(ownKey))) {
-            registry.RemoveIfEmpty(L"", key);
+        const auto keys = KeysOnThePath(ownKey);
+        for (std::size_t left = keys.size(); left > 0; --left) {
+            registry.RemoveIfEmpty(L"", keys[left - 1]);
         }
         Changed(step);
     }
@@ -123,7 +123,8 @@ std::vector<CreatedFolder> MakeFolders(const Registry& registry, const std::wstr
     if (!missing.empty()) {
         NoteFolders(registry, made, L"install-files:ahead");
     }
-    for (const auto& path : std::views::reverse(missing)) {
+    for (std::size_t left = missing.size(); left > 0; --left) {
+        const auto& path = missing[left - 1]; // outermost first
         if (!::CreateDirectoryW(path.c_str(), nullptr) && !IsFolder(path)) {
             throw Failure("cannot make " + Utf8(path));
         }

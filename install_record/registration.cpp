@@ -9,7 +9,6 @@
 #include "../windows/text.hpp"
 
 #include <algorithm>
-#include <ranges>
 
 namespace record {
 
@@ -279,8 +278,8 @@ void Register(const std::wstring& mode, const std::wstring& folder,
                 continue;
             }
         }
-        for (const auto& key : std::views::reverse(madeNow)) {
-            registry.RemoveIfEmpty(key.view, key.key);
+        for (std::size_t left = madeNow.size(); left > 0; --left) {
+            registry.RemoveIfEmpty(madeNow[left - 1].view, madeNow[left - 1].key);
         }
         if (remembered) {
             Save(registry, *remembered, L"register:as it was");
@@ -322,7 +321,8 @@ void Unregister(const std::wstring& folder, const Record& earlier,
     }
     // Last set, first given back; a value that cannot be does not stop the others.
     std::string failed;
-    for (const auto& value : std::views::reverse(registration->values)) {
+    for (std::size_t left = registration->values.size(); left > 0; --left) {
+        const auto& value = registration->values[left - 1];
         if ((InScheme(value.key) && !scheme) || ThroughALink(registry, value.view, value.key)) {
             continue;
         }
@@ -335,7 +335,8 @@ void Unregister(const std::wstring& folder, const Record& earlier,
             failed += std::string(failed.empty() ? "" : "; ") + failure.what();
         }
     }
-    for (const auto& key : std::views::reverse(registration->keys)) {
+    for (std::size_t left = registration->keys.size(); left > 0; --left) {
+        const auto& key = registration->keys[left - 1];
         if ((!InScheme(key.key) || scheme) && !ThroughALink(registry, key.view, key.key) &&
             registry.RemoveIfEmpty(key.view, key.key)) {
             Changed(L"unregister:key " + key.key);

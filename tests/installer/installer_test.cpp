@@ -212,21 +212,20 @@ std::map<std::wstring, std::wstring> Snapshot(const std::vector<std::wstring>& r
 // What differs between two snapshots, one line each; empty when nothing does.
 std::string Changes(const std::map<std::wstring, std::wstring>& before,
                     const std::map<std::wstring, std::wstring>& after) {
-    std::string changes;
+    std::wstring changes;
     for (const auto& [path, value] : before) {
         const auto now = after.find(path);
         if (now == after.end() || now->second != value) {
-            changes += Utf8(path + L": " + value + L" -> " +
-                            (now == after.end() ? L"(gone)" : now->second)) +
-                       "\n";
+            changes.append(path).append(L": ").append(value).append(L" -> ");
+            changes.append(now == after.end() ? L"(gone)" : now->second).append(L"\n");
         }
     }
     for (const auto& [path, value] : after) {
         if (!before.contains(path)) {
-            changes += Utf8(path + L": (new) " + value) + "\n";
+            changes.append(path).append(L": (new) ").append(value).append(L"\n");
         }
     }
-    return changes;
+    return Utf8(changes);
 }
 
 // The Unix path of a Windows one in the prefix; a drive letter ("Q:") names its link in the
@@ -363,7 +362,8 @@ TEST_P(Installed, AgainMovesAnEarlierDefaultAppsRegistration) {
             L"" QUARRION_COMPANY L".Old");
     RunSetup(GetParam().switches);
     EXPECT_EQ(ReadText(Hive::Machine, registeredApps, earlierName), std::nullopt);
-    EXPECT_FALSE(KeyExists(Hive::Machine, companyKey));
+    // The company's key stays there: it holds the registration's record.
+    EXPECT_FALSE(KeyExists(Hive::Machine, capabilitiesKey));
     EXPECT_EQ(ReadText(Hive::NativeMachine, registeredApps, registeredName), capabilitiesKey);
     EXPECT_EQ(ReadText(Hive::NativeMachine, capabilitiesKey + L"\\URLAssociations", L"quarrion"),
               progId);
@@ -1303,7 +1303,7 @@ void MakeRegistryLink(Hive hive, const std::wstring& key, const std::wstring& ta
     }
     ::RegSetValueExW(link, L"SymbolicLinkValue", 0, REG_LINK,
                      reinterpret_cast<const BYTE*>(to.data()),
-                     static_cast<DWORD>(to.size() * sizeof(wchar_t)));
+                     static_cast<DWORD>(to.size()) * sizeof(wchar_t));
     ::RegCloseKey(link);
 }
 void RemoveRegistryLink(Hive hive, const std::wstring& key) {
