@@ -7,10 +7,11 @@
 //   quarrion_desktop.exe unregister <mode> <install folder> [<id that register printed>]
 //
 // Exit status 0 when done, and register prints the registration's id for setup to keep on its
-// first line; then, as unregister does, a line for each thing the player should know. Otherwise
-// 1, with the reason on standard output for setup to show. It changes only what it made and
-// what is still as it made it, never writes or deletes through a symbolic link, waits for
-// another registrar in the same home, and a registration that fails midway is taken back.
+// first line; then, as unregister does, a line for each thing the player should know, and last
+// "quarrion_desktop: finished". Otherwise 1, with the reason on standard output for setup to show.
+// It changes only what it made and what is still as it made it, never writes or deletes through a
+// symbolic link, waits for another registrar in the same home, and a registration that fails midway
+// is taken back.
 
 #include "desktop_files.hpp"
 #include "linux_files.hpp"
@@ -46,6 +47,7 @@ struct LinuxSide {
     std::string dataHome;   // XDG_DATA_HOME, by default ~/.local/share
     std::string configHome; // XDG_CONFIG_HOME, by default ~/.config
     std::string given;      // the prefix as Wine was given it
+    std::wstring config;    // the prefix this program runs in, as Wine names it
 
     // A folder holding a Wine prefix, which Windows programs reach as itself: one named like a
     // device (nul, aux.wine) they reach as that device, so that every spelling of such a prefix
@@ -63,8 +65,11 @@ struct LinuxSide {
         if (files.KindOf(prefix) == Kind::absent) {
             throw Failure("the Wine prefix " + given + " is not there");
         }
-        if (!files.IsFolder(prefix) || files.KindOf(registry) == Kind::absent ||
-            files.IsFolder(registry)) {
+        // The one this program runs in is, though Wine writes system.reg to disk only later in
+        // a prefix that the command running setup created.
+        const bool running = !config.empty() && files.Resolved(files.UnixPath(config)) == prefix;
+        if (!files.IsFolder(prefix) ||
+            (!running && (files.KindOf(registry) == Kind::absent || files.IsFolder(registry)))) {
             throw Failure(prefix + " is not a Wine prefix: it is not a folder holding system.reg");
         }
     }
@@ -77,9 +82,13 @@ struct LinuxSide {
             }
             return name.empty() ? std::string() : files.UnixPath(name);
         };
+        config = Environment(L"WINECONFIGDIR");
+        if (config.starts_with(L"\\??\\")) {
+            config.erase(0, 4);
+        }
         prefix = Utf8(Environment(L"WINEPREFIX"));
         if (prefix.empty()) {
-            prefix = unixOf(Environment(L"WINECONFIGDIR"));
+            prefix = unixOf(config);
         }
         loader = Utf8(Environment(L"WINELOADER"));
         const std::string home = unixOf(Environment(L"WINEHOMEDIR"));
@@ -99,6 +108,14 @@ struct LinuxSide {
             if (path->find('\\') != std::string::npos) {
                 throw Failure(*path + " holds a backslash, which Windows programs such as this "
                                       "one cannot name");
+            }
+        }
+        // Wine gives a byte outside UTF-8 in the environment as U+FFFD: a path holding it names
+        // one file here and another for the Linux programs that make our links.
+        for (const auto* path : {&prefix, &loader, &dataHome, &configHome}) {
+            if (path->find("\xEF\xBF\xBD") != std::string::npos) {
+                throw Failure(*path + " holds a byte that is not UTF-8, where Wine gives Linux "
+                                      "programs another name: use a folder whose name is UTF-8");
             }
         }
         while (prefix.size() > 1 && prefix.ends_with('/')) {
@@ -130,8 +147,9 @@ class Registration {
 
     // Registers this copy, or changes nothing: every check and every read comes first, and
     // what this run made before a later step failed is taken back. What an earlier registration
-    // of this copy made stays, so a failed setup run again leaves it working. Returns the id,
-    // then a line for each thing the player should know.
+    // of this copy made stays, so a failed setup run again leaves it working. What it will make
+    // is recorded before it is made, so that the uninstall takes back what a killed run made.
+    // Returns the id, then a line for each thing the player should know.
     std::string Add(const std::wstring& iconFile) {
         side_.RequireUsablePrefix(files_);
         RequirePassablePaths();
@@ -139,28 +157,33 @@ class Registration {
         const std::string icon = files_.Read(files_.UnixPath(iconFile));
         Made made;
         UniqueHandle lock; // held until what a failure takes back is taken back
-        std::optional<std::pair<std::string, std::string>> defaultsWritten;
         try {
             files_.CreateFolders(shared_, made.folders);
             lock = files_.Lock(lock_);
-            // Under the lock, so that two setups at once both end up on the line, and another
-            // program's change made meanwhile is kept.
+            made.record = files_.ReadIfThere(home_);
+            std::string notes = Tidy();
             const std::string mimeapps = DefaultsFile();
-            const bool hadDefaults = files_.KindOf(mimeapps) != Kind::absent;
-            const std::string current = hadDefaults ? files_.Read(mimeapps) : "";
-            auto home = HomeRecord();
-            const std::string defaults =
-                desktop::WithDefaultHandler(current, id_ + ".desktop", home.added);
-            if (defaults != current) {
+            const auto found = HomeRecord();
+            auto home = found;
+            const auto current = files_.ReadIfThere(mimeapps);
+            if (desktop::WithDefaultHandler(current.value_or(""), Unit(), home.added) != current) {
                 files_.RequireWritable(mimeapps);
             }
             const std::string text = EntryTextNow();
             auto written = Written();
-            std::string notes;
             const bool playersEntry = files_.KindOf(entry) != Kind::absent && !Unchanged(entry);
             if (playersEntry) {
                 notes += entry + " was changed since setup wrote it: it is yours, and kept\n";
             }
+            const bool cacheWasThere = files_.Listed(cache_);
+            home.mimeapps = home.mimeapps || !current;
+            home.cache = home.cache || !cacheWasThere;
+            home.folders.insert(home.folders.end(), made.folders.begin(), made.folders.end());
+            for (const auto& folder : {own_, FolderOf(entry), FolderOf(mimeapps)}) {
+                Missing(folder, home.folders);
+            }
+            files_.Replace(home_, desktop::HomeRecordText(home));
+            made.recordWritten = true;
             for (const auto& folder : {own_, FolderOf(entry), FolderOf(mimeapps)}) {
                 files_.CreateFolders(folder, made.folders);
             }
@@ -185,17 +208,25 @@ class Registration {
                 made.files.push_back(written_);
             }
             files_.Replace(written_, desktop::ChecksumsText(written));
-            files_.Replace(mimeapps, defaults);
-            defaultsWritten.emplace(mimeapps, hadDefaults ? current : std::string());
-            const bool cacheWasThere = files_.Listed(cache_);
+            desktop::Additions added;
+            made.defaults = ChangeDefaults(mimeapps, [&](const std::optional<std::string>& now) {
+                added = found.added;
+                return std::optional(desktop::WithDefaultHandler(now.value_or(""), Unit(), added));
+            });
+            made.mimeapps = mimeapps;
+            made.added = {added.line && !found.added.line, added.group && !found.added.group,
+                          added.newline && !found.added.newline};
             notes += UpdateDatabase();
-            home.mimeapps = home.mimeapps || (!hadDefaults && defaults != current);
+            // The record as it is: what was found, and what this run made.
+            home = found;
+            home.added = added;
+            home.mimeapps = home.mimeapps || !*made.defaults;
             home.cache = home.cache || (!cacheWasThere && files_.KindOf(cache_) == Kind::itself);
             home.folders.insert(home.folders.end(), made.folders.begin(), made.folders.end());
             files_.Replace(home_, desktop::HomeRecordText(home));
             return id_ + "\n" + notes;
         } catch (const std::exception&) {
-            TakeBack(made, defaultsWritten, lock);
+            TakeBack(made, lock);
             throw;
         }
     }
@@ -204,15 +235,17 @@ class Registration {
     // cannot be written changes nothing; then its entry (or the link to it that a dotfile
     // manager put there, leaving the file it leads to) unless the player changed it, and our own
     // folder's links and icon. The last registration in this home also takes away what the
-    // first one made: mimeapps.list, the group and line it added, the cache, folders. Only a
+    // first one made: mimeapps.list, the group and line it added, the cache, folders; an
+    // uninstall that was killed after its own folder went finishes that when run again. Only a
     // registration of this prefix is removed: a copied prefix's uninstall leaves the original's.
     // Returns a line for each thing the player should know.
     std::string Remove() {
-        if (!files_.Listed(own_)) {
-            return {}; // nothing registered
+        const bool registered = files_.Listed(own_);
+        if (!registered && files_.KindOf(shared_) != Kind::itself) {
+            return {}; // nothing registered in this home
         }
         RequirePassablePaths();
-        if (!OfThisPrefix()) {
+        if (registered && !OfThisPrefix()) {
             return own_ + " is the registration of another Wine prefix (a copy of this one?): "
                           "it is kept\n";
         }
@@ -220,58 +253,37 @@ class Registration {
         desktop::HomeRecord home;
         {
             const UniqueHandle lock = files_.Lock(lock_);
+            notes += Tidy();
             home = HomeRecord();
-            if (files_.KindOf(home_) == Kind::absent) {
+            if (registered && files_.KindOf(home_) == Kind::absent) {
                 // Registered by a version that kept no record: a line holding only ours was its.
                 home.added.line = true;
             }
-            const std::string mimeapps = DefaultsFile();
-            if (files_.KindOf(mimeapps) != Kind::absent) {
-                const std::string text = files_.Read(mimeapps);
-                const auto kept =
-                    desktop::WithoutDefaultHandler(text, id_ + ".desktop", home.added);
-                if (kept.empty() && home.mimeapps && Others().empty()) {
-                    files_.RemoveFile(mimeapps);
-                } else if (kept != text) {
-                    files_.Replace(mimeapps, kept);
+            const bool last = Others().empty();
+            (void)ChangeDefaults(DefaultsFile(), [&](const std::optional<std::string>& now) {
+                auto kept = now;
+                if (now) {
+                    kept = desktop::WithoutDefaultHandler(*now, Unit(), home.added);
                 }
+                return kept && kept->empty() && home.mimeapps && last ? std::nullopt : kept;
+            });
+            if (registered) {
+                notes += RemoveOwnFiles();
             }
-            if (const auto entry = files_.Resolved(entry_)) {
-                if (!Unchanged(*entry)) {
-                    notes += *entry + " was changed since setup wrote it: it is yours, and kept\n";
-                } else if (files_.KindOf(entry_) == Kind::itself) {
-                    files_.RemoveFile(entry_);
-                } else {
-                    files_.RemoveLink(entry_);
-                }
-            }
-            for (const auto& file : {icon_, written_}) {
-                files_.RemoveFile(file);
-            }
-            // The link to the prefix last: it shows the folder is this prefix's, so an uninstall
-            // that failed before it can be run again.
-            const auto links = Links();
-            for (std::size_t left = links.size(); left > 0; --left) {
-                const std::string& link = links[left - 1].second;
-                if (files_.Listed(link) && files_.KindOf(link) != Kind::itself) {
-                    files_.RemoveLink(link);
-                }
-            }
-            files_.RemoveEmptyFolder(own_);
-            if (!Others().empty()) {
-                return notes + UpdateDatabase();
+            if (!last) {
+                return notes + (registered ? UpdateDatabase() : "");
             }
             // The last one: the home as it was before the first.
             if (home.cache && files_.KindOf(cache_) == Kind::itself &&
                 desktop::IsCacheOf(files_.Read(cache_), "quarrion-shell-")) {
                 files_.RemoveFile(cache_);
-            } else {
+            } else if (registered) {
                 notes += UpdateDatabase();
             }
-            files_.RemoveFile(home_);
             // Folders made for the defaults and entries go while the lock is held; our own folder
             // and those above it once the lock's file is gone. One who waited for the lock finds
-            // its file gone, and makes a new one.
+            // its file gone, and makes a new one. The record goes last, so that an uninstall
+            // killed before knows, when run again, what is left to take away.
             const auto aboveOurs = [this](const std::string& folder) {
                 return shared_ == folder || shared_.starts_with(folder + "/");
             };
@@ -281,6 +293,7 @@ class Registration {
                 }
             }
             files_.RemoveLockFile(lock_);
+            files_.RemoveFile(home_);
         }
         files_.RemoveEmptyFolder(shared_);
         for (std::size_t left = home.folders.size(); left > 0; --left) {
@@ -295,24 +308,28 @@ class Registration {
         std::vector<std::string> folders; // outermost first
         std::vector<std::string> files;
         std::vector<std::string> links;
+        std::optional<std::string> record; // the home's record as found
+        bool recordWritten = false;
+        std::string mimeapps;                               // once our line is in it
+        std::optional<std::optional<std::string>> defaults; // what it held before
+        desktop::Additions added;                           // what this run added to it
     };
 
-    // What this run made, taken back while it still holds the lock; the defaults too, when a
-    // step after them failed and they are still as it wrote them (or the file it made goes).
-    void TakeBack(const Made& made,
-                  const std::optional<std::pair<std::string, std::string>>& defaultsWritten,
-                  const UniqueHandle& lock) const noexcept {
+    // What this run made, taken back while it still holds the lock; our units in the defaults
+    // too, with what this run added for them, unless they were there before.
+    void TakeBack(const Made& made, const UniqueHandle& lock) const noexcept {
         try {
-            if (defaultsWritten && lock) {
-                const auto& [mimeapps, before] = *defaultsWritten;
-                const std::string now = files_.Read(mimeapps);
-                if (desktop::WithoutDefaultHandler(now, id_ + ".desktop") != now) {
-                    if (before.empty()) {
-                        files_.RemoveFile(mimeapps);
-                    } else {
-                        files_.Replace(mimeapps, before);
+            if (made.defaults && lock) {
+                const auto& before = *made.defaults;
+                const bool oursBefore =
+                    before && desktop::WithoutDefaultHandler(*before, Unit()) != *before;
+                (void)ChangeDefaults(made.mimeapps, [&](const std::optional<std::string>& now) {
+                    if (!now || oursBefore) {
+                        return now;
                     }
-                }
+                    auto kept = desktop::WithoutDefaultHandler(*now, Unit(), made.added);
+                    return !before && kept.empty() ? std::nullopt : std::optional(kept);
+                });
             }
             for (const auto& link : made.links) {
                 files_.RemoveLink(link);
@@ -320,10 +337,16 @@ class Registration {
             for (const auto& file : made.files) {
                 files_.RemoveFile(file);
             }
-            // A first registration in this home that failed leaves no record of it either.
+            if (made.recordWritten && lock) {
+                if (made.record) {
+                    files_.Replace(home_, *made.record);
+                } else {
+                    files_.RemoveFile(home_);
+                }
+            }
+            // A first registration in this home that failed leaves no lock's file either.
             if (std::find(made.folders.begin(), made.folders.end(), own_) != made.folders.end() &&
-                Others().empty() && lock) {
-                files_.RemoveFile(home_);
+                Others().empty() && lock && !made.record) {
                 files_.RemoveLockFile(lock_);
             }
             for (std::size_t left = made.folders.size(); left > 0; --left) {
@@ -332,6 +355,127 @@ class Registration {
         } catch (const std::exception&) {
             // The failure that led here is the one to report.
         }
+    }
+
+    // Our entry (unless the player changed it), icon, checksums and links, and our folder.
+    [[nodiscard]] std::string RemoveOwnFiles() const {
+        std::string notes;
+        if (const auto entry = files_.Resolved(entry_)) {
+            if (!Unchanged(*entry)) {
+                notes += *entry + " was changed since setup wrote it: it is yours, and kept\n";
+            } else if (files_.KindOf(entry_) == Kind::itself) {
+                files_.RemoveFile(entry_);
+            } else {
+                files_.RemoveLink(entry_);
+            }
+        }
+        for (const auto& file : {icon_, written_}) {
+            files_.RemoveFile(file);
+        }
+        // The link to the prefix last: it shows the folder is this prefix's, so an uninstall
+        // that failed before it can be run again.
+        const auto links = Links();
+        for (std::size_t left = links.size(); left > 0; --left) {
+            const std::string& link = links[left - 1].second;
+            if (files_.Listed(link) && files_.KindOf(link) != Kind::itself) {
+                files_.RemoveLink(link);
+            }
+        }
+        files_.RemoveEmptyFolder(own_);
+        return notes;
+    }
+
+    // mimeapps.list changed by `change`, from what it holds (nothing when absent) to what it
+    // should (nothing to remove it). Other programs (xdg-mime, GLib, desktop settings) do not
+    // take our lock: when one changed the file since it was read, it is read again and the change
+    // made again. Returns what it held before.
+    template <class Change>
+    std::optional<std::string> ChangeDefaults(const std::string& mimeapps,
+                                              const Change& change) const {
+        for (int tries = 0; tries < 100; ++tries) {
+            const auto was = files_.ReadIfThere(mimeapps);
+            const std::optional<std::string> now = change(was);
+            if (now == was || (now ? files_.ReplaceUnchanged(mimeapps, was, *now)
+                                   : files_.RemoveUnchanged(mimeapps, *was))) {
+                return was;
+            }
+        }
+        throw Failure(mimeapps + " was changed by another program each time this one wrote it");
+    }
+
+    // Adds the folders on the way to `path` that are missing and not yet in `folders`.
+    void Missing(const std::string& path, std::vector<std::string>& folders) const {
+        if (files_.KindOf(path) != Kind::absent ||
+            std::find(folders.begin(), folders.end(), path) != folders.end()) {
+            return;
+        }
+        Missing(FolderOf(path), folders);
+        folders.push_back(path);
+    }
+
+    [[nodiscard]] std::string Unit() const { return id_ + ".desktop"; }
+
+    // Under the lock, so that no other run is writing: our temporary files that a killed run
+    // left, and the registrations of prefixes that are gone. Returns a line for each of those.
+    [[nodiscard]] std::string Tidy() const {
+        std::vector<std::string> folders{shared_, FolderOf(entry_), FolderOf(DefaultsFile())};
+        for (const auto& name : files_.Names(shared_)) {
+            if (desktop::IsEntryId(name)) {
+                folders.push_back(shared_ + "/" + name);
+            }
+        }
+        for (const auto& folder : folders) {
+            if (files_.KindOf(folder) != Kind::itself || !files_.IsFolder(folder)) {
+                continue;
+            }
+            for (const auto& name : files_.Names(folder)) {
+                if (desktop::IsOurTemporary(name)) {
+                    files_.RemoveFile(folder + "/" + name);
+                }
+            }
+        }
+        std::string notes;
+        for (const auto& id : Others()) {
+            notes += RemoveIfGone(id);
+        }
+        return notes;
+    }
+
+    // A registration whose prefix was deleted (rm -rf, as many remove a Wine game) starts
+    // nothing, yet stays ahead of the player's own handler. It goes when it is provably ours (our
+    // folder, an entry as its checksum says it wrote it) and its prefix is gone from a folder that
+    // is still there, unlike one on a disk that is not mounted.
+    [[nodiscard]] std::string RemoveIfGone(const std::string& id) const {
+        const std::string own = shared_ + "/" + id;
+        const std::string entry = FolderOf(entry_) + "/" + id + ".desktop";
+        if (files_.KindOf(own) != Kind::itself || !files_.IsFolder(own) ||
+            files_.KindOf(own + "/prefix") != Kind::throughLink ||
+            files_.Resolved(own + "/prefix") || files_.KindOf(entry) != Kind::itself ||
+            files_.KindOf(own + "/written") != Kind::itself) {
+            return {};
+        }
+        const std::string text = files_.Read(entry);
+        const auto written = desktop::ParseChecksums(files_.Read(own + "/written"));
+        const auto recorded = written.find(entry);
+        const auto prefix = desktop::PrefixInEntry(text);
+        if (recorded == written.end() || recorded->second != Checksum(text) || !prefix ||
+            files_.Resolved(*prefix) || !files_.Resolved(FolderOf(*prefix))) {
+            return {};
+        }
+        (void)ChangeDefaults(DefaultsFile(), [&id](const std::optional<std::string>& now) {
+            return now ? std::optional(desktop::WithoutDefaultHandler(*now, id + ".desktop")) : now;
+        });
+        files_.RemoveFile(entry);
+        for (const char* name : {"/quarrion-shell.png", "/written"}) {
+            files_.RemoveFile(own + name);
+        }
+        for (const char* name : {"/quarrion_shell.exe", "/wine", "/prefix"}) {
+            if (files_.Listed(own + name) && files_.KindOf(own + name) != Kind::itself) {
+                files_.RemoveLink(own + name);
+            }
+        }
+        files_.RemoveEmptyFolder(own);
+        return "the registration for " + *prefix + ", a Wine prefix that is gone, is removed\n";
     }
 
     // Ours means: our folder's link to the prefix leads to this prefix. A registration copied
@@ -382,9 +526,7 @@ class Registration {
 
     [[nodiscard]] std::string EntryTextNow() const {
         return desktop::EntryText(
-            {std::string(product),
-             "Opens quarrion:// links with the game in the Wine prefix " + side_.prefix, icon_,
-             Command()});
+            {std::string(product), desktop::EntryComment(side_.prefix), icon_, Command()});
     }
 
     // Whether the entry holds what setup wrote, or what it would write now: anything else is the
@@ -538,7 +680,9 @@ std::string Run(const std::vector<std::wstring>& arguments) {
 
 int wmain(int argc, wchar_t** argv) {
     try {
-        std::cout << Run({argv, argv + argc});
+        // Setup takes the run as finished only when this line is the last it reads: under
+        // Wine, a process that a signal ended reports 0 too.
+        std::cout << Run({argv, argv + argc}) << "quarrion_desktop: finished" << std::endl;
         return 0;
     } catch (const std::exception& failure) {
         std::cout << failure.what() << std::endl;

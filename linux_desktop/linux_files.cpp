@@ -211,10 +211,24 @@ std::string LinuxFiles::Read(const std::string& path) const {
 }
 
 void LinuxFiles::Replace(const std::string& path, const std::string& text) const {
+    Swap(path, text, nullptr);
+}
+
+bool LinuxFiles::ReplaceUnchanged(const std::string& path, const std::optional<std::string>& was,
+                                  const std::string& text) const {
+    return Swap(path, text, &was);
+}
+
+std::optional<std::string> LinuxFiles::ReadIfThere(const std::string& path) const {
+    return KindOf(path) == Kind::absent ? std::nullopt : std::optional(Read(path));
+}
+
+bool LinuxFiles::Swap(const std::string& path, const std::string& text,
+                      const std::optional<std::string>* was) const {
     const std::wstring target = DosPath(path);
     if (KindOf(path) != Kind::absent) {
         if (Read(path) == text) {
-            return;
+            return true;
         }
         RequireWritable(path);
     }
@@ -244,11 +258,18 @@ void LinuxFiles::Replace(const std::string& path, const std::string& text) const
     if (whole && KindOf(path) == Kind::itself) {
         whole = RunToEnd({"/bin/chmod", "--reference=" + path, "--", UnixPath(temporary)}) == 0;
     }
-    if (!whole || ::MoveFileExW(temporary.c_str(), target.c_str(),
-                                MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) == FALSE) {
+    // Other programs do not take our lock: what they changed since it was read is checked last,
+    // by content, so that only the rename itself is left between.
+    const bool still = !whole || was == nullptr || ReadIfThere(path) == *was;
+    if (!whole || !still ||
+        ::MoveFileExW(temporary.c_str(), target.c_str(),
+                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) == FALSE) {
         ::DeleteFileW(temporary.c_str()); // a file of ours, just made: no link
-        throw Failure("cannot write " + path);
+        if (still) {
+            throw Failure("cannot write " + path);
+        }
     }
+    return still;
 }
 
 void LinuxFiles::RemoveFile(const std::string& path) const {
@@ -260,6 +281,14 @@ void LinuxFiles::RemoveFile(const std::string& path) const {
     if (::DeleteFileW(DosPath(path).c_str()) == FALSE || Listed(path)) {
         throw Failure("cannot remove " + path);
     }
+}
+
+bool LinuxFiles::RemoveUnchanged(const std::string& path, const std::string& was) const {
+    if (ReadIfThere(path) != was) {
+        return false;
+    }
+    RemoveFile(path);
+    return true;
 }
 
 void LinuxFiles::RemoveLockFile(const std::string& path) const {

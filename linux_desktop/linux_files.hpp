@@ -61,9 +61,18 @@ class LinuxFiles {
     // that already holds `text` is left as it is. A link at the path would be replaced, not
     // followed: pass a resolved path.
     void Replace(const std::string& path, const std::string& text) const;
+    // The same, only while the file still holds `was` (is absent, for nothing), compared just
+    // before the rename; false, and nothing changed, when another program changed it meanwhile.
+    [[nodiscard]] bool ReplaceUnchanged(const std::string& path,
+                                        const std::optional<std::string>& was,
+                                        const std::string& text) const;
+    // The whole file, or nothing when nothing is there.
+    [[nodiscard]] std::optional<std::string> ReadIfThere(const std::string& path) const;
 
     // Removes a file, or a folder once it is empty, that is not a link (Kind::itself).
     void RemoveFile(const std::string& path) const;
+    // The same, only while the file still holds `was`; false when it does not.
+    [[nodiscard]] bool RemoveUnchanged(const std::string& path, const std::string& was) const;
     void RemoveEmptyFolder(const std::string& path) const;
     // Removes the name of a lock's file while the lock is held (Wine would remove it only once
     // the handle closes, after another could take the lock on it).
@@ -88,6 +97,8 @@ class LinuxFiles {
     [[nodiscard]] UniqueHandle Lock(const std::string& path) const;
 
   private:
+    bool Swap(const std::string& path, const std::string& text,
+              const std::optional<std::string>* was) const;
     [[nodiscard]] std::wstring DosPath(const std::string& path) const;
     [[nodiscard]] std::optional<std::wstring> FinalName(const std::string& path) const;
 
