@@ -446,25 +446,35 @@ bool IsCacheOf(std::string_view cache, std::string_view ours) {
     });
 }
 
-bool IsOurTemporary(std::string_view name) {
-    // LinuxFiles::Replace names them ".<name>.new-<process>-<attempt>".
-    const auto marker = name.rfind(".new-");
-    if (!name.starts_with('.') || marker == std::string_view::npos) {
+std::string TemporaryName(std::string_view name, unsigned long process, unsigned attempt) {
+    return "." + std::string(name) + ".new-" + std::to_string(process) + "-" +
+           std::to_string(attempt);
+}
+
+bool IsTemporaryOf(std::string_view temporary, std::string_view name) {
+    const std::string start = "." + std::string(name) + ".new-";
+    if (!temporary.starts_with(start)) {
         return false;
     }
-    const auto numbers = name.substr(marker + 5);
+    const auto numbers = temporary.substr(start.size());
     const auto dash = numbers.find('-');
     const auto digits = [](std::string_view text) {
         return !text.empty() && text.find_first_not_of("0123456789") == std::string_view::npos;
     };
-    if (dash == std::string_view::npos || !digits(numbers.substr(0, dash)) ||
-        !digits(numbers.substr(dash + 1))) {
+    return dash != std::string_view::npos && digits(numbers.substr(0, dash)) &&
+           digits(numbers.substr(dash + 1));
+}
+
+bool IsOurTemporary(std::string_view name) {
+    const auto marker = name.rfind(".new-");
+    if (!name.starts_with('.') || marker == std::string_view::npos) {
         return false;
     }
     const auto file = name.substr(1, marker - 1);
-    return file == "mimeapps.list" || file == "made" || file == "written" ||
-           file == "quarrion-shell.png" ||
-           (file.ends_with(".desktop") && IsEntryId(file.substr(0, file.size() - 8)));
+    const bool ours = file == "mimeapps.list" || file == "made" || file == "written" ||
+                      file == "quarrion-shell.png" ||
+                      (file.ends_with(".desktop") && IsEntryId(file.substr(0, file.size() - 8)));
+    return ours && IsTemporaryOf(name, file);
 }
 
 std::string UnusableInWindows(std::string_view name) {

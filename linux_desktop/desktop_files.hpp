@@ -78,6 +78,11 @@ std::map<std::string, std::string> ParseChecksums(std::string_view text);
 // Whether a mimeinfo.cache names no desktop entry but ours (their ids beginning with `ours`).
 bool IsCacheOf(std::string_view cache, std::string_view ours);
 
+// The name of a new file or folder made beside `name`, to be renamed to it once whole; and
+// whether a name is one of those, for `name`.
+std::string TemporaryName(std::string_view name, unsigned long process, unsigned attempt);
+bool IsTemporaryOf(std::string_view temporary, std::string_view name);
+
 // Whether a file name is one of our temporary files, a new file written beside a file of ours
 // (mimeapps.list, an entry, its icon, `written` or `made`) and left by a run that was killed.
 bool IsOurTemporary(std::string_view name);

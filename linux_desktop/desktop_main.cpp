@@ -158,9 +158,12 @@ class Registration {
         Made made;
         UniqueHandle lock; // held until what a failure takes back is taken back
         try {
-            files_.CreateFolders(shared_, made.folders);
-            lock = files_.Lock(lock_);
-            made.record = files_.ReadIfThere(home_);
+            MakeShared(made.folders);
+            made.recordWritten = !made.folders.empty();
+            lock = files_.Lock(lock_, made.folders);
+            if (made.folders.empty()) {
+                made.record = files_.ReadIfThere(home_);
+            }
             std::string notes = Tidy();
             const std::string mimeapps = DefaultsFile();
             const auto found = HomeRecord();
@@ -178,7 +181,7 @@ class Registration {
             const bool cacheWasThere = files_.Listed(cache_);
             home.mimeapps = home.mimeapps || !current;
             home.cache = home.cache || !cacheWasThere;
-            home.folders.insert(home.folders.end(), made.folders.begin(), made.folders.end());
+            Append(home.folders, made.folders);
             for (const auto& folder : {own_, FolderOf(entry), FolderOf(mimeapps)}) {
                 Missing(folder, home.folders);
             }
@@ -222,7 +225,7 @@ class Registration {
             home.added = added;
             home.mimeapps = home.mimeapps || !*made.defaults;
             home.cache = home.cache || (!cacheWasThere && files_.KindOf(cache_) == Kind::itself);
-            home.folders.insert(home.folders.end(), made.folders.begin(), made.folders.end());
+            Append(home.folders, made.folders);
             files_.Replace(home_, desktop::HomeRecordText(home));
             return id_ + "\n" + notes;
         } catch (const std::exception&) {
@@ -242,19 +245,27 @@ class Registration {
     std::string Remove() {
         const bool registered = files_.Listed(own_);
         if (!registered && files_.KindOf(shared_) != Kind::itself) {
+            std::vector<std::string> missing;
+            Missing(shared_, missing);
+            RemoveTemporaryShared(missing.front());
             return {}; // nothing registered in this home
         }
         RequirePassablePaths();
-        if (registered && !OfThisPrefix()) {
+        // Another prefix's when its link leads there; without that link, what a run of ours
+        // killed before it made the link, or as it removed it, left.
+        const bool ownFolder = files_.KindOf(own_) == Kind::itself && files_.IsFolder(own_);
+        if (registered && (!ownFolder || (files_.Listed(own_ + "/prefix") && !OfThisPrefix()))) {
             return own_ + " is the registration of another Wine prefix (a copy of this one?): "
                           "it is kept\n";
         }
         std::string notes;
         desktop::HomeRecord home;
         {
-            const UniqueHandle lock = files_.Lock(lock_);
+            std::vector<std::string> remade; // gone with the last registration, and made again
+            const UniqueHandle lock = files_.Lock(lock_, remade);
             notes += Tidy();
             home = HomeRecord();
+            Append(home.folders, remade);
             if (registered && files_.KindOf(home_) == Kind::absent) {
                 // Registered by a version that kept no record: a line holding only ours was its.
                 home.added.line = true;
@@ -270,14 +281,17 @@ class Registration {
             if (registered) {
                 notes += RemoveOwnFiles();
             }
+            files_.RemoveEmptyFolder(own_);
+            // A cache that is not there has nothing of ours to take out.
+            const bool cached = files_.Listed(cache_);
             if (!last) {
-                return notes + (registered ? UpdateDatabase() : "");
+                return notes + (registered && cached ? UpdateDatabase() : "");
             }
             // The last one: the home as it was before the first.
             if (home.cache && files_.KindOf(cache_) == Kind::itself &&
                 desktop::IsCacheOf(files_.Read(cache_), "quarrion-shell-")) {
                 files_.RemoveFile(cache_);
-            } else if (registered) {
+            } else if (registered && cached) {
                 notes += UpdateDatabase();
             }
             // Folders made for the defaults and entries go while the lock is held; our own folder
@@ -308,7 +322,7 @@ class Registration {
         std::vector<std::string> folders; // outermost first
         std::vector<std::string> files;
         std::vector<std::string> links;
-        std::optional<std::string> record; // the home's record as found
+        std::optional<std::string> record; // the home's record as found, unless this run made it
         bool recordWritten = false;
         std::string mimeapps;                               // once our line is in it
         std::optional<std::optional<std::string>> defaults; // what it held before
@@ -345,8 +359,7 @@ class Registration {
                 }
             }
             // A first registration in this home that failed leaves no lock's file either.
-            if (std::find(made.folders.begin(), made.folders.end(), own_) != made.folders.end() &&
-                Others().empty() && lock && !made.record) {
+            if (!made.folders.empty() && Others().empty() && lock) {
                 files_.RemoveLockFile(lock_);
             }
             for (std::size_t left = made.folders.size(); left > 0; --left) {
@@ -401,6 +414,62 @@ class Registration {
             }
         }
         throw Failure(mimeapps + " was changed by another program each time this one wrote it");
+    }
+
+    // Our folder, made whole with the record of the folders this run makes for it: those that
+    // are missing are made under a temporary name beside the first of them, the record written
+    // in, and that renamed into place. A run killed before leaves only the temporary folder,
+    // which the next run removes.
+    void MakeShared(std::vector<std::string>& made) const {
+        std::vector<std::string> missing;
+        Missing(shared_, missing);
+        if (missing.empty()) {
+            return;
+        }
+        const std::string& top = missing.front();
+        RemoveTemporaryShared(top);
+        const std::string temporary = files_.NewFolderBeside(top);
+        const std::string inner = temporary + shared_.substr(top.size());
+        std::vector<std::string> inside;
+        files_.CreateFolders(inner, inside);
+        desktop::HomeRecord record;
+        record.folders = missing;
+        files_.Replace(inner + "/made", desktop::HomeRecordText(record));
+        if (files_.Rename(temporary, top)) {
+            made = missing;
+            return;
+        }
+        RemoveTemporaryShared(top); // made meanwhile by another
+        files_.CreateFolders(shared_, made);
+    }
+
+    // The temporary folders that MakeShared left beside `top`, the first folder it made.
+    void RemoveTemporaryShared(const std::string& top) const {
+        const std::string folder = FolderOf(top);
+        for (const auto& name : files_.Names(folder)) {
+            if (!desktop::IsTemporaryOf(name, top.substr(folder.size() + 1))) {
+                continue;
+            }
+            const std::string temporary = folder + "/" + name;
+            std::string inner = temporary + shared_.substr(top.size());
+            for (const auto& file : files_.Names(inner)) {
+                if (file == "made" || desktop::IsOurTemporary(file)) {
+                    files_.RemoveFile(inner + "/" + file);
+                }
+            }
+            for (; inner.size() >= temporary.size(); inner = FolderOf(inner)) {
+                files_.RemoveEmptyFolder(inner);
+            }
+        }
+    }
+
+    // Adds the folders in `more` that `folders` does not hold yet.
+    static void Append(std::vector<std::string>& folders, const std::vector<std::string>& more) {
+        for (const auto& folder : more) {
+            if (std::find(folders.begin(), folders.end(), folder) == folders.end()) {
+                folders.push_back(folder);
+            }
+        }
     }
 
     // Adds the folders on the way to `path` that are missing and not yet in `folders`.

@@ -238,8 +238,7 @@ bool LinuxFiles::Swap(const std::string& path, const std::string& text,
     UniqueHandle file;
     for (unsigned attempt = 0; !file && attempt < 100; ++attempt) {
         temporary =
-            DosPath(FolderOf(path) + "/." + name + ".new-" +
-                    std::to_string(::GetCurrentProcessId()) + "-" + std::to_string(attempt));
+            DosPath(FolderOf(path) + "/" + TemporaryName(name, ::GetCurrentProcessId(), attempt));
         file.reset(::CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                  FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!file && ::GetLastError() != ERROR_FILE_EXISTS) {
@@ -319,6 +318,26 @@ void LinuxFiles::CreateFolders(const std::string& path, std::vector<std::string>
     made.push_back(path);
 }
 
+std::string LinuxFiles::NewFolderBeside(const std::string& path) const {
+    const std::string name = path.substr(path.rfind('/') + 1);
+    for (unsigned attempt = 0; attempt < 100; ++attempt) {
+        const std::string folder =
+            FolderOf(path) + "/" + TemporaryName(name, ::GetCurrentProcessId(), attempt);
+        if (::CreateDirectoryW(DosPath(folder).c_str(), nullptr) != FALSE) {
+            return folder;
+        }
+        if (::GetLastError() != ERROR_ALREADY_EXISTS) {
+            break;
+        }
+    }
+    throw Failure("cannot create " + path);
+}
+
+bool LinuxFiles::Rename(const std::string& from, const std::string& to) const {
+    return ::MoveFileExW(DosPath(from).c_str(), DosPath(to).c_str(), MOVEFILE_WRITE_THROUGH) !=
+           FALSE;
+}
+
 void LinuxFiles::MakeLink(const std::string& target, const std::string& link) const {
     // -T: a folder already at the link's path is never entered.
     Run({"/bin/ln", "-sfnT", "--", target, link});
@@ -373,7 +392,7 @@ bool SameFile(HANDLE file, HANDLE other) {
 
 } // namespace
 
-UniqueHandle LinuxFiles::Lock(const std::string& path) const {
+UniqueHandle LinuxFiles::Lock(const std::string& path, std::vector<std::string>& made) const {
     if (KindOf(path) == Kind::throughLink) {
         throw Failure(path + " is a symbolic link that this program did not make");
     }
@@ -381,7 +400,6 @@ UniqueHandle LinuxFiles::Lock(const std::string& path) const {
     // A minute, in tenths of a second: another setup's registration takes a second or two.
     for (int tries = 0; tries < 600; ++tries) {
         // The last registration removed takes the folder with it once its lock's file is gone.
-        std::vector<std::string> made;
         CreateFolders(FolderOf(path), made);
         UniqueHandle file(::CreateFileW(DosPath(path).c_str(), GENERIC_READ | GENERIC_WRITE,
                                         shareAll, nullptr, OPEN_ALWAYS, 0, nullptr));

@@ -81,6 +81,11 @@ class LinuxFiles {
     // first, even when a later one fails. One made meanwhile by another is not added.
     void CreateFolders(const std::string& path, std::vector<std::string>& made) const;
 
+    // Makes a folder under a temporary name beside `path`, to be renamed to it once whole.
+    [[nodiscard]] std::string NewFolderBeside(const std::string& path) const;
+    // Renames a file or folder where nothing is; false when it cannot.
+    [[nodiscard]] bool Rename(const std::string& from, const std::string& to) const;
+
     // Symbolic links, made and removed by Linux programs: Wine cannot do either itself.
     void MakeLink(const std::string& target, const std::string& link) const;
     void RemoveLink(const std::string& link) const;
@@ -93,8 +98,9 @@ class LinuxFiles {
 
     // Holds an exclusive lock on the file at `path`, made when missing, until the handle closes.
     // Wine takes it as a POSIX lock on the Linux file, so that registrars run by setups in other
-    // prefixes, under other Wine servers, wait for it too. Waits a minute at most.
-    [[nodiscard]] UniqueHandle Lock(const std::string& path) const;
+    // prefixes, under other Wine servers, wait for it too. Waits a minute at most. The folders it
+    // makes again, when the last registration removed took them meanwhile, are added to `made`.
+    [[nodiscard]] UniqueHandle Lock(const std::string& path, std::vector<std::string>& made) const;
 
   private:
     bool Swap(const std::string& path, const std::string& text,
