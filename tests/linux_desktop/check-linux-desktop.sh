@@ -506,18 +506,20 @@ mode 600, CR LF, no final line end
 folders and the cache linked into dotfiles
 ROWS
 # Another program (xdg-mime here; GLib and desktop settings alike) does not take our lock. Setup
-# is paused as it starts ln and the uninstall as it starts chmod, each waited for by the
-# registrar: a wrapper mounted over the program, in a mount namespace of the row's own, waits.
-# A change made meanwhile is kept; a signal there instead ends setup and the uninstall with 1155,
+# and the uninstall are paused as they start chmod for the new mimeapps.list, between reading the
+# file and renaming the new one over it, and setup also as it starts ln: the registrar waits for
+# both. A wrapper mounted over the program, in a mount namespace of the row's own, waits. A
+# change made meanwhile is kept; a signal there instead ends setup and the uninstall with 1155,
 # the uninstall keeping everything, and run again the home is as it was.
-# Usage: paused PROGRAM FOLDER COMMAND...   (FOLDER/reached once paused; FOLDER/go lets it on)
+# Usage: paused PROGRAM FOLDER MATCH COMMAND...   (paused when its arguments hold MATCH;
+# FOLDER/reached once paused; FOLDER/go lets it on)
 paused() {
-	held=$1 pause=$2
-	shift 2
+	held=$1 pause=$2 match=$3
+	shift 3
 	mkdir -p "$pause"
 	cp "$held" "$pause/real"
-	printf '#!/bin/sh\ntouch "%s/reached"\nwhile [ ! -e "%s/go" ]; do sleep 0.05; done\nexec "%s/real" "$@"\n' \
-		"$pause" "$pause" "$pause" >"$pause/wrapper"
+	printf '#!/bin/sh\ncase "$*" in *%s*) touch "%s/reached"; while [ ! -e "%s/go" ]; do sleep 0.05; done ;; esac\nexec "%s/real" "$@"\n' \
+		"$match" "$pause" "$pause" "$pause" >"$pause/wrapper"
 	chmod +x "$pause/wrapper"
 	unshare -m sh -c 'mount --bind "$1" "$2" && shift 2 && exec "$@"' sh "$pause/wrapper" "$held" "$@" \
 		</dev/null >>"$work/wine.log" 2>&1
@@ -538,13 +540,14 @@ meanwhile() {
 			fail "$1: no registrar to end"
 	fi
 }
-# Runs COMMAND... with PROGRAM paused, and at the pause what `meanwhile` does for the row and
-# TYPE; its exit status in $status. Usage: through_pause ROW PROGRAM TYPE COMMAND...
+# Runs COMMAND... with PROGRAM paused at MATCH, and at the pause what `meanwhile` does for the
+# row and TYPE; its exit status in $status. Usage: through_pause ROW PROGRAM MATCH TYPE COMMAND...
 through_pause() {
-	held=$2 type=$3 at="$work/$1.${2##*/}"
-	shift 3
+	held=$2 type=$4 at="$work/$1.${2##*/}"
+	match=$3
+	shift 4
 	status=0
-	paused "$held" "$at" "$@" &
+	paused "$held" "$at" "$match" "$@" &
 	pausing=$!
 	wait_until 30 test -e "$at/reached" || fail "$row: ${held##*/} was never started"
 	meanwhile "$row" "$type"
@@ -556,7 +559,11 @@ for row in edited signalled; do
 	mkdir -p "$XDG_CONFIG_HOME"
 	printf '[Default Applications]\ntext/html=firefox-esr.desktop;\n' >"$XDG_CONFIG_HOME/mimeapps.list"
 	before=$(snapshot "$work/$row")
-	through_pause $row /usr/bin/ln image/jpeg wine "$bin/quarrion_shell_setup.exe" /S /CurrentUser
+	if [ $row = edited ]; then
+		through_pause $row /usr/bin/chmod mimeapps image/jpeg wine "$bin/quarrion_shell_setup.exe" /S /CurrentUser
+	else
+		through_pause $row /usr/bin/ln "" image/jpeg wine "$bin/quarrion_shell_setup.exe" /S /CurrentUser
+	fi
 	if [ $row = edited ]; then
 		[ $status -eq 0 ] || fail "edited: setup exited with $status"
 		grep -qx 'image/jpeg=viewer.desktop;\?' "$XDG_CONFIG_HOME/mimeapps.list" ||
@@ -569,7 +576,7 @@ for row in edited signalled; do
 	# In place (_?=, unquoted, as the last word: through cmd), so that its exit status comes back.
 	folder=$(find "$WINEPREFIX/drive_c/users" -path "*/Tabrix/Quarrion Shell" -type d | head -n 1)
 	cp "$folder/uninstall.exe" "$work/u.exe"
-	through_pause $row /usr/bin/chmod image/png wine cmd /c "$(printf 'Z:%s' "$work/u.exe" | tr / '\\') /S _?=C:$(
+	through_pause $row /usr/bin/chmod mimeapps image/png wine cmd /c "$(printf 'Z:%s' "$work/u.exe" | tr / '\\') /S _?=C:$(
 		printf '%s' "${folder#"$WINEPREFIX/drive_c"}" | tr / '\\')"
 	if [ $row = edited ]; then
 		[ $status -eq 0 ] && [ -z "$(registered)" ] || fail "edited: the uninstall exited with $status"
@@ -660,13 +667,12 @@ for round in 1 2 3; do
 	copy_entry=$(registered | grep -vx "$entry" | head -n 1)
 	[ "$(registered | sort | tr '\n' ' ')" = "$(printf '%s\n' "$entry" "$copy_entry" | sort | tr '\n' ' ')" ] &&
 		[ -n "$copy_entry" ] || fail "two setups at once, round $round: the line names $(registered | tr '\n' ' ')"
+	[ $round -lt 3 ] || break
 	uninstall users "$entry"
 	(export WINEPREFIX="$copy" && uninstall users "$copy_entry") || exit 1
 done
-# The copy deleted with rm -rf, as many remove a Wine game: the uninstall of the original also
-# removes the copy's registration, whose link leads nowhere.
-(export WINEPREFIX="$copy" && wine_run "$bin/quarrion_shell_setup.exe" /S /CurrentUser) || fail "deleted: setup failed"
-wine_run "$bin/quarrion_shell_setup.exe" /S /CurrentUser || fail "deleted: setup in the original failed"
+# After the last round the copy is deleted with rm -rf, as many remove a Wine game: the uninstall
+# of the original also removes the copy's registration, whose link leads nowhere.
 WINEPREFIX="$copy" wineserver -k 2>/dev/null || true
 rm -rf "$copy"
 uninstall users "$entry"
