@@ -446,13 +446,16 @@ bool IsCacheOf(std::string_view cache, std::string_view ours) {
     });
 }
 
+// Appended piece by piece: GCC 12 warns (-Wrestrict) about "." + std::string at -O2.
 std::string TemporaryName(std::string_view name, unsigned long process, unsigned attempt) {
-    return "." + std::string(name) + ".new-" + std::to_string(process) + "-" +
-           std::to_string(attempt);
+    std::string temporary(".");
+    temporary.append(name).append(".new-").append(std::to_string(process));
+    return temporary.append("-").append(std::to_string(attempt));
 }
 
 bool IsTemporaryOf(std::string_view temporary, std::string_view name) {
-    const std::string start = "." + std::string(name) + ".new-";
+    std::string start(".");
+    start.append(name).append(".new-");
     if (!temporary.starts_with(start)) {
         return false;
     }
