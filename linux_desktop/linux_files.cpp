@@ -321,7 +321,7 @@ void LinuxFiles::CreateFolders(const std::string& path, std::vector<std::string>
 std::string LinuxFiles::NewFolderBeside(const std::string& path) const {
     const std::string name = path.substr(path.rfind('/') + 1);
     for (unsigned attempt = 0; attempt < 100; ++attempt) {
-        const std::string folder =
+        std::string folder =
             FolderOf(path) + "/" + TemporaryName(name, ::GetCurrentProcessId(), attempt);
         if (::CreateDirectoryW(DosPath(folder).c_str(), nullptr) != FALSE) {
             return folder;

@@ -75,10 +75,10 @@ class Registration {
     // take our lock: when one changed the file since it was read, it is read again and the change
     // made again. Returns what it held before.
     template <class Change>
-    std::optional<std::string> ChangeDefaults(const std::string& mimeapps,
-                                              const Change& change) const {
+    [[nodiscard]] std::optional<std::string> ChangeDefaults(const std::string& mimeapps,
+                                                            const Change& change) const {
         for (int tries = 0; tries < 100; ++tries) {
-            const auto was = files_.ReadIfThere(mimeapps);
+            auto was = files_.ReadIfThere(mimeapps);
             const std::optional<std::string> now = change(was);
             if (now == was || (now ? files_.ReplaceUnchanged(mimeapps, was, *now)
                                    : files_.RemoveUnchanged(mimeapps, *was))) {

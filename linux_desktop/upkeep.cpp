@@ -6,6 +6,14 @@
 #include <algorithm>
 
 namespace desktop {
+namespace {
+
+std::string Child(const std::string& folder, const std::string& name) {
+    std::string path = folder;
+    return path.append("/").append(name);
+}
+
+} // namespace
 
 void Registration::MakeShared(std::vector<std::string>& made) const {
     std::vector<std::string> missing;
@@ -36,11 +44,11 @@ void Registration::RemoveTemporaryShared(const std::string& top) const {
         if (!desktop::IsTemporaryOf(name, top.substr(folder.size() + 1))) {
             continue;
         }
-        const std::string temporary = folder + "/" + name;
+        const std::string temporary = Child(folder, name);
         std::string inner = temporary + shared_.substr(top.size());
         for (const auto& file : files_.Names(inner)) {
             if (file == "made" || desktop::IsOurTemporary(file)) {
-                files_.RemoveFile(inner + "/" + file);
+                files_.RemoveFile(Child(inner, file));
             }
         }
         for (; inner.size() >= temporary.size(); inner = FolderOf(inner)) {
@@ -71,7 +79,7 @@ std::string Registration::Tidy() const {
         }
         for (const auto& name : files_.Names(folder)) {
             if (desktop::IsOurTemporary(name)) {
-                files_.RemoveFile(folder + "/" + name);
+                files_.RemoveFile(Child(folder, name));
             }
         }
     }
