@@ -99,8 +99,8 @@ demo: windows
 demo-linux: windows
 	tests/linux_desktop/check-linux-desktop.sh "$(WINE_PREFIX)-win64" "$(WINDOWS_BUILD)/bin"
 
-# The Linux registrar killed at every step of setup and of the uninstall, then run again (a minute;
-# make test and make demo-linux run a fixed part of it).
+# The Linux registrar killed at every step of setup and of the uninstall, then run again (47 rows,
+# 1 to 1.5 min; make test and make demo-linux run a fixed part of it).
 crash-linux: windows
 	tests/linux_desktop/crash-table.sh "$(WINE_PREFIX)-win64" "$(WINDOWS_BUILD)/bin" all
 
