@@ -28,6 +28,9 @@
 !insertmacro DefinePrintLines ""
 !insertmacro DefinePrintLines "un."
 
+; The last line of a registrar that finished, after a line end (one is put before its output).
+!define DESKTOP_FINISHED "$\nquarrion_desktop: finished$\n"
+
 !macro LinuxDesktop ACTION LAST TEXT
     System::Call 'kernel32::GetModuleHandleW(w "ntdll.dll") p .r0'
     System::Call 'kernel32::GetProcAddress(p r0, m "wine_get_version") p .r0'
@@ -41,6 +44,16 @@
         nsExec::ExecToStack '"$PLUGINSDIR\quarrion_desktop.exe" ${ACTION} $MultiUser.InstallMode "$INSTDIR" "${LAST}"'
         Pop $0 ; its exit status, or "error" when it could not run
         Pop $1 ; what it said
+        ; Under Wine a registrar that a signal ended reports 0: only its last line says that it
+        ; finished.
+        ${WordReplace} "$\n$1" "$\r" "" "+" $R9
+        StrLen $R6 "${DESKTOP_FINISHED}"
+        StrCpy $R5 $R9 "" -$R6
+        ${If} $0 == 0
+        ${AndIf} $R5 S!= "${DESKTOP_FINISHED}"
+            StrCpy $0 "unfinished"
+            StrCpy $1 "$1$\r$\nquarrion_desktop.exe was ended before it finished"
+        ${EndIf}
         ${If} $0 != 0
             DetailPrint "${TEXT} $1"
             MessageBox MB_OK|MB_ICONEXCLAMATION "${TEXT}$\r$\n$\r$\n$1" /SD IDOK
@@ -53,7 +66,7 @@
         ${Else}
             ; register says the id first, on a line of its own; then, as unregister does, a line
             ; for each thing the player should know.
-            ${WordReplace} $1 "$\r" "" "+" $R9
+            StrCpy $R9 $R9 -$R6 1
             !if "${ACTION}" == register
                 ClearErrors
                 ${WordFind} $R9 "$\n" "E+1{" $2

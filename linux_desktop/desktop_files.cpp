@@ -269,6 +269,33 @@ std::string EntryText(const EntryFields& fields) {
            std::string(schemeType) + ";\n";
 }
 
+namespace {
+
+constexpr std::string_view commentStart =
+    "Opens quarrion:// links with the game in the Wine prefix ";
+
+} // namespace
+
+std::string EntryComment(std::string_view prefix) {
+    return std::string(commentStart) + std::string(prefix);
+}
+
+std::optional<std::string> PrefixInEntry(std::string_view text) {
+    const std::string key = "\nComment=" + std::string(commentStart);
+    const auto at = text.find(key);
+    if (at == std::string_view::npos) {
+        return std::nullopt;
+    }
+    const auto start = at + key.size();
+    const auto end = text.find('\n', start);
+    const auto prefix = text.substr(start, end == std::string_view::npos ? end : end - start);
+    // Written with its backslashes escaped, and any prefix refused that holds one.
+    if (!prefix.starts_with('/') || prefix.find('\\') != std::string_view::npos) {
+        return std::nullopt;
+    }
+    return std::string(prefix);
+}
+
 bool IsEntryFor(std::string_view text, const std::vector<std::string>& command) {
     const auto lines = Lines(text);
     return !lines.empty() && lines.front() == "[Desktop Entry]\n" &&
@@ -417,6 +444,40 @@ bool IsCacheOf(std::string_view cache, std::string_view ours) {
                std::all_of(handlers.begin(), handlers.end(),
                            [ours](std::string_view handler) { return handler.starts_with(ours); });
     });
+}
+
+// Appended piece by piece: GCC 12 warns (-Wrestrict) about "." + std::string at -O2.
+std::string TemporaryName(std::string_view name, unsigned long process, unsigned attempt) {
+    std::string temporary(".");
+    temporary.append(name).append(".new-").append(std::to_string(process));
+    return temporary.append("-").append(std::to_string(attempt));
+}
+
+bool IsTemporaryOf(std::string_view temporary, std::string_view name) {
+    std::string start(".");
+    start.append(name).append(".new-");
+    if (!temporary.starts_with(start)) {
+        return false;
+    }
+    const auto numbers = temporary.substr(start.size());
+    const auto dash = numbers.find('-');
+    const auto digits = [](std::string_view text) {
+        return !text.empty() && text.find_first_not_of("0123456789") == std::string_view::npos;
+    };
+    return dash != std::string_view::npos && digits(numbers.substr(0, dash)) &&
+           digits(numbers.substr(dash + 1));
+}
+
+bool IsOurTemporary(std::string_view name) {
+    const auto marker = name.rfind(".new-");
+    if (!name.starts_with('.') || marker == std::string_view::npos) {
+        return false;
+    }
+    const auto file = name.substr(1, marker - 1);
+    const bool ours = file == "mimeapps.list" || file == "made" || file == "written" ||
+                      file == "quarrion-shell.png" ||
+                      (file.ends_with(".desktop") && IsEntryId(file.substr(0, file.size() - 8)));
+    return ours && IsTemporaryOf(name, file);
 }
 
 std::string UnusableInWindows(std::string_view name) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <map>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -26,6 +27,11 @@ std::string EntryText(const EntryFields& fields);
 // One argument of an entry's Exec key, written so that every reader gets it back whole: as it
 // is when it holds no reserved character, otherwise in double quotes with ", `, $ and \ escaped.
 std::string ExecArgument(std::string_view argument);
+
+// The entry's comment, naming the Wine prefix it runs the program in; and the prefix named by
+// an entry's comment, or nothing when its text has no such comment.
+std::string EntryComment(std::string_view prefix);
+std::optional<std::string> PrefixInEntry(std::string_view text);
 
 // Whether `text` is a desktop entry that runs `command`, as EntryText writes it.
 bool IsEntryFor(std::string_view text, const std::vector<std::string>& command);
@@ -71,6 +77,15 @@ std::map<std::string, std::string> ParseChecksums(std::string_view text);
 
 // Whether a mimeinfo.cache names no desktop entry but ours (their ids beginning with `ours`).
 bool IsCacheOf(std::string_view cache, std::string_view ours);
+
+// The name of a new file or folder made beside `name`, to be renamed to it once whole; and
+// whether a name is one of those, for `name`.
+std::string TemporaryName(std::string_view name, unsigned long process, unsigned attempt);
+bool IsTemporaryOf(std::string_view temporary, std::string_view name);
+
+// Whether a file name is one of our temporary files, a new file written beside a file of ours
+// (mimeapps.list, an entry, its icon, `written` or `made`) and left by a run that was killed.
+bool IsOurTemporary(std::string_view name);
 
 // Why Windows programs cannot use a file or folder of this name, or empty when they can: a
 // device name (CON, PRN, AUX, NUL, COM1 to COM9, LPT1 to LPT9, with any extension), a dot or

@@ -211,10 +211,24 @@ std::string LinuxFiles::Read(const std::string& path) const {
 }
 
 void LinuxFiles::Replace(const std::string& path, const std::string& text) const {
+    Swap(path, text, nullptr);
+}
+
+bool LinuxFiles::ReplaceUnchanged(const std::string& path, const std::optional<std::string>& was,
+                                  const std::string& text) const {
+    return Swap(path, text, &was);
+}
+
+std::optional<std::string> LinuxFiles::ReadIfThere(const std::string& path) const {
+    return KindOf(path) == Kind::absent ? std::nullopt : std::optional(Read(path));
+}
+
+bool LinuxFiles::Swap(const std::string& path, const std::string& text,
+                      const std::optional<std::string>* was) const {
     const std::wstring target = DosPath(path);
     if (KindOf(path) != Kind::absent) {
         if (Read(path) == text) {
-            return;
+            return true;
         }
         RequireWritable(path);
     }
@@ -224,8 +238,7 @@ void LinuxFiles::Replace(const std::string& path, const std::string& text) const
     UniqueHandle file;
     for (unsigned attempt = 0; !file && attempt < 100; ++attempt) {
         temporary =
-            DosPath(FolderOf(path) + "/." + name + ".new-" +
-                    std::to_string(::GetCurrentProcessId()) + "-" + std::to_string(attempt));
+            DosPath(FolderOf(path) + "/" + TemporaryName(name, ::GetCurrentProcessId(), attempt));
         file.reset(::CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                  FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!file && ::GetLastError() != ERROR_FILE_EXISTS) {
@@ -244,11 +257,18 @@ void LinuxFiles::Replace(const std::string& path, const std::string& text) const
     if (whole && KindOf(path) == Kind::itself) {
         whole = RunToEnd({"/bin/chmod", "--reference=" + path, "--", UnixPath(temporary)}) == 0;
     }
-    if (!whole || ::MoveFileExW(temporary.c_str(), target.c_str(),
-                                MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) == FALSE) {
+    // Other programs do not take our lock: what they changed since it was read is checked last,
+    // by content, so that only the rename itself is left between.
+    const bool still = !whole || was == nullptr || ReadIfThere(path) == *was;
+    if (!whole || !still ||
+        ::MoveFileExW(temporary.c_str(), target.c_str(),
+                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) == FALSE) {
         ::DeleteFileW(temporary.c_str()); // a file of ours, just made: no link
-        throw Failure("cannot write " + path);
+        if (still) {
+            throw Failure("cannot write " + path);
+        }
     }
+    return still;
 }
 
 void LinuxFiles::RemoveFile(const std::string& path) const {
@@ -260,6 +280,14 @@ void LinuxFiles::RemoveFile(const std::string& path) const {
     if (::DeleteFileW(DosPath(path).c_str()) == FALSE || Listed(path)) {
         throw Failure("cannot remove " + path);
     }
+}
+
+bool LinuxFiles::RemoveUnchanged(const std::string& path, const std::string& was) const {
+    if (ReadIfThere(path) != was) {
+        return false;
+    }
+    RemoveFile(path);
+    return true;
 }
 
 void LinuxFiles::RemoveLockFile(const std::string& path) const {
@@ -288,6 +316,26 @@ void LinuxFiles::CreateFolders(const std::string& path, std::vector<std::string>
         throw Failure("cannot create " + path);
     }
     made.push_back(path);
+}
+
+std::string LinuxFiles::NewFolderBeside(const std::string& path) const {
+    const std::string name = path.substr(path.rfind('/') + 1);
+    for (unsigned attempt = 0; attempt < 100; ++attempt) {
+        std::string folder =
+            FolderOf(path) + "/" + TemporaryName(name, ::GetCurrentProcessId(), attempt);
+        if (::CreateDirectoryW(DosPath(folder).c_str(), nullptr) != FALSE) {
+            return folder;
+        }
+        if (::GetLastError() != ERROR_ALREADY_EXISTS) {
+            break;
+        }
+    }
+    throw Failure("cannot create " + path);
+}
+
+bool LinuxFiles::Rename(const std::string& from, const std::string& to) const {
+    return ::MoveFileExW(DosPath(from).c_str(), DosPath(to).c_str(), MOVEFILE_WRITE_THROUGH) !=
+           FALSE;
 }
 
 void LinuxFiles::MakeLink(const std::string& target, const std::string& link) const {
@@ -344,7 +392,7 @@ bool SameFile(HANDLE file, HANDLE other) {
 
 } // namespace
 
-UniqueHandle LinuxFiles::Lock(const std::string& path) const {
+UniqueHandle LinuxFiles::Lock(const std::string& path, std::vector<std::string>& made) const {
     if (KindOf(path) == Kind::throughLink) {
         throw Failure(path + " is a symbolic link that this program did not make");
     }
@@ -352,7 +400,6 @@ UniqueHandle LinuxFiles::Lock(const std::string& path) const {
     // A minute, in tenths of a second: another setup's registration takes a second or two.
     for (int tries = 0; tries < 600; ++tries) {
         // The last registration removed takes the folder with it once its lock's file is gone.
-        std::vector<std::string> made;
         CreateFolders(FolderOf(path), made);
         UniqueHandle file(::CreateFileW(DosPath(path).c_str(), GENERIC_READ | GENERIC_WRITE,
                                         shareAll, nullptr, OPEN_ALWAYS, 0, nullptr));

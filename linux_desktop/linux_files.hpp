@@ -61,9 +61,18 @@ class LinuxFiles {
     // that already holds `text` is left as it is. A link at the path would be replaced, not
     // followed: pass a resolved path.
     void Replace(const std::string& path, const std::string& text) const;
+    // The same, only while the file still holds `was` (is absent, for nothing), compared just
+    // before the rename; false, and nothing changed, when another program changed it meanwhile.
+    [[nodiscard]] bool ReplaceUnchanged(const std::string& path,
+                                        const std::optional<std::string>& was,
+                                        const std::string& text) const;
+    // The whole file, or nothing when nothing is there.
+    [[nodiscard]] std::optional<std::string> ReadIfThere(const std::string& path) const;
 
     // Removes a file, or a folder once it is empty, that is not a link (Kind::itself).
     void RemoveFile(const std::string& path) const;
+    // The same, only while the file still holds `was`; false when it does not.
+    [[nodiscard]] bool RemoveUnchanged(const std::string& path, const std::string& was) const;
     void RemoveEmptyFolder(const std::string& path) const;
     // Removes the name of a lock's file while the lock is held (Wine would remove it only once
     // the handle closes, after another could take the lock on it).
@@ -71,6 +80,11 @@ class LinuxFiles {
     // Makes the folder and the missing ones above it, adding each one made to `made`, outermost
     // first, even when a later one fails. One made meanwhile by another is not added.
     void CreateFolders(const std::string& path, std::vector<std::string>& made) const;
+
+    // Makes a folder under a temporary name beside `path`, to be renamed to it once whole.
+    [[nodiscard]] std::string NewFolderBeside(const std::string& path) const;
+    // Renames a file or folder where nothing is; false when it cannot.
+    [[nodiscard]] bool Rename(const std::string& from, const std::string& to) const;
 
     // Symbolic links, made and removed by Linux programs: Wine cannot do either itself.
     void MakeLink(const std::string& target, const std::string& link) const;
@@ -84,10 +98,13 @@ class LinuxFiles {
 
     // Holds an exclusive lock on the file at `path`, made when missing, until the handle closes.
     // Wine takes it as a POSIX lock on the Linux file, so that registrars run by setups in other
-    // prefixes, under other Wine servers, wait for it too. Waits a minute at most.
-    [[nodiscard]] UniqueHandle Lock(const std::string& path) const;
+    // prefixes, under other Wine servers, wait for it too. Waits a minute at most. The folders it
+    // makes again, when the last registration removed took them meanwhile, are added to `made`.
+    [[nodiscard]] UniqueHandle Lock(const std::string& path, std::vector<std::string>& made) const;
 
   private:
+    bool Swap(const std::string& path, const std::string& text,
+              const std::optional<std::string>* was) const;
     [[nodiscard]] std::wstring DosPath(const std::string& path) const;
     [[nodiscard]] std::optional<std::wstring> FinalName(const std::string& path) const;
 

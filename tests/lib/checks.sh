@@ -19,3 +19,10 @@ wait_until() {
 		sleep 0.25
 	done
 }
+
+# A home as the player had it, and as they have it again after an install and an uninstall:
+# every path below FOLDER..., with its type, mode, link target and, for a file, its checksum.
+snapshot() {
+	find "$@" -mindepth 1 -printf '%p|%y|%m|%l|' \
+		-exec sh -c '[ -f "$1" ] && [ ! -L "$1" ] && sha256sum <"$1" | cut -c1-64 || echo' sh {} \; | sort
+}

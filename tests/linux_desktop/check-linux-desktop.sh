@@ -430,6 +430,14 @@ mkdir "$work/dätä"
 	export XDG_DATA_HOME="$work/dätä" LC_ALL=C
 	refused "a name outside ASCII in the C locale" "$XDG_DATA_HOME"
 )
+# A byte outside UTF-8 in a folder's name: Wine gives it as U+FFFD, which names another file for
+# ln; refused at once, nothing made.
+mkdir "$work/d$(printf '\377')x"
+(
+	export XDG_DATA_HOME="$work/d$(printf '\377')x"
+	refused "a byte outside UTF-8 in XDG_DATA_HOME" "holds a byte that is not UTF-8"
+)
+[ -z "$(ls -A "$work/d$(printf '\377')x")" ] || fail "the data folder that is not UTF-8 holds our files"
 # A home reached through a link, with no data folder yet: registered and removed again whole.
 mkdir "$work/realhome"
 ln -s "$work/realhome" "$work/homelink"
@@ -462,12 +470,6 @@ uninstall users "$entry"
 never_ran
 
 
-# A home as the player had it, and as they have it again after an install and an uninstall:
-# every path below it, with its type, mode, link target and, for a file, its checksum.
-snapshot() {
-	find "$@" -mindepth 1 -printf '%p|%y|%m|%l|' \
-		-exec sh -c '[ -f "$1" ] && [ ! -L "$1" ] && sha256sum <"$1" | cut -c1-64 || echo' sh {} \; | sort
-}
 # A throwaway home of its own for each row: HOME, the data and the configuration folder.
 new_home() {
 	export HOME="$work/$1/home" XDG_DATA_HOME="$work/$1/data" XDG_CONFIG_HOME="$work/$1/config"
@@ -503,6 +505,94 @@ a home without data or configuration folders
 mode 600, CR LF, no final line end
 folders and the cache linked into dotfiles
 ROWS
+# Another program (xdg-mime here; GLib and desktop settings alike) does not take our lock. Setup
+# and the uninstall are paused as they start chmod for the new mimeapps.list, between reading the
+# file and renaming the new one over it, and setup also as it starts ln: the registrar waits for
+# both. A wrapper mounted over the program, in a mount namespace of the row's own, waits. A
+# change made meanwhile is kept; a signal there instead ends setup and the uninstall with 1155,
+# the uninstall keeping everything, and run again the home is as it was.
+# Usage: paused PROGRAM FOLDER MATCH COMMAND...   (paused when its arguments hold MATCH;
+# FOLDER/reached once paused; FOLDER/go lets it on)
+paused() {
+	held=$1 pause=$2 match=$3
+	shift 3
+	mkdir -p "$pause"
+	cp "$held" "$pause/real"
+	printf '#!/bin/sh\ncase "$*" in *%s*) touch "%s/reached"; while [ ! -e "%s/go" ]; do sleep 0.05; done ;; esac\nexec "%s/real" "$@"\n' \
+		"$match" "$pause" "$pause" "$pause" >"$pause/wrapper"
+	chmod +x "$pause/wrapper"
+	unshare -m sh -c 'mount --bind "$1" "$2" && shift 2 && exec "$@"' sh "$pause/wrapper" "$held" "$@" \
+		</dev/null >>"$work/wine.log" 2>&1
+}
+registrar_pid() { # the registrar at work in this row's home
+	for pid in $(pgrep -f 'quarrion_desktop\.exe'); do
+		if tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qxF "XDG_DATA_HOME=$XDG_DATA_HOME"; then
+			echo "$pid"
+		fi
+	done
+}
+# At the pause: another program's change, or a signal for the registrar. Usage: meanwhile ROW TYPE
+meanwhile() {
+	if [ "$1" = edited ]; then
+		xdg-mime default viewer.desktop "$2"
+	else
+		kill -"$([ "$2" = image/jpeg ] && echo TERM || echo KILL)" "$(registrar_pid)" ||
+			fail "$1: no registrar to end"
+	fi
+}
+# Runs COMMAND... with PROGRAM paused at MATCH, and at the pause what `meanwhile` does for the
+# row and TYPE; its exit status in $status. Usage: through_pause ROW PROGRAM MATCH TYPE COMMAND...
+through_pause() {
+	held=$2 type=$4 at="$work/$1.${2##*/}"
+	match=$3
+	shift 4
+	status=0
+	paused "$held" "$at" "$match" "$@" &
+	pausing=$!
+	wait_until 30 test -e "$at/reached" || fail "$row: ${held##*/} was never started"
+	meanwhile "$row" "$type"
+	touch "$at/go"
+	wait $pausing || status=$?
+}
+for row in edited signalled; do
+	new_home "$row"
+	mkdir -p "$XDG_CONFIG_HOME"
+	printf '[Default Applications]\ntext/html=firefox-esr.desktop;\n' >"$XDG_CONFIG_HOME/mimeapps.list"
+	before=$(snapshot "$work/$row")
+	if [ $row = edited ]; then
+		through_pause $row /usr/bin/chmod mimeapps image/jpeg wine "$bin/quarrion_shell_setup.exe" /S /CurrentUser
+	else
+		through_pause $row /usr/bin/ln "" image/jpeg wine "$bin/quarrion_shell_setup.exe" /S /CurrentUser
+	fi
+	if [ $row = edited ]; then
+		[ $status -eq 0 ] || fail "edited: setup exited with $status"
+		grep -qx 'image/jpeg=viewer.desktop;\?' "$XDG_CONFIG_HOME/mimeapps.list" ||
+			fail "setup lost a change made meanwhile: $(cat "$XDG_CONFIG_HOME/mimeapps.list")"
+	else
+		[ $status -eq $((1155 % 256)) ] || fail "setup whose registrar a signal ended exited with $status"
+		wine_run "$bin/quarrion_shell_setup.exe" /S /CurrentUser || fail "signalled: setup again failed"
+	fi
+	[ "$(registered | head -n 1)" = "$entry" ] || fail "$row: not registered: $(registered)"
+	# In place (_?=, unquoted, as the last word: through cmd), so that its exit status comes back.
+	folder=$(find "$WINEPREFIX/drive_c/users" -path "*/Tabrix/Quarrion Shell" -type d | head -n 1)
+	cp "$folder/uninstall.exe" "$work/u.exe"
+	through_pause $row /usr/bin/chmod mimeapps image/png wine cmd /c "$(printf 'Z:%s' "$work/u.exe" | tr / '\\') /S _?=C:$(
+		printf '%s' "${folder#"$WINEPREFIX/drive_c"}" | tr / '\\')"
+	if [ $row = edited ]; then
+		[ $status -eq 0 ] && [ -z "$(registered)" ] || fail "edited: the uninstall exited with $status"
+		grep -qx 'image/png=viewer.desktop;\?' "$XDG_CONFIG_HOME/mimeapps.list" ||
+			fail "the uninstall lost a change made meanwhile: $(cat "$XDG_CONFIG_HOME/mimeapps.list")"
+		echo "    another program's change while setup and the uninstall were paused: kept"
+		continue
+	fi
+	[ $status -eq $((1155 % 256)) ] || fail "an uninstall whose registrar a signal ended exited with $status"
+	[ -e "$folder/quarrion_shell.exe" ] && [ -e "$XDG_DATA_HOME/applications/$entry" ] ||
+		fail "an uninstall whose registrar a signal ended did not keep everything"
+	uninstall users "$entry"
+	[ "$(snapshot "$work/$row")" = "$before" ] ||
+		fail "signalled: not as found: $(printf '%s\n' "$before" | diff - "$(snapshot "$work/$row" >"$work/after"; echo "$work/after")")"
+	echo "    setup and the uninstall ended by a signal: 1155, everything kept; run again: as found"
+done
 # The desktop portal, in a home with one registration: with two handlers of quarrion:// it asks
 # which, as any desktop would.
 new_home portal
@@ -577,17 +667,31 @@ for round in 1 2 3; do
 	copy_entry=$(registered | grep -vx "$entry" | head -n 1)
 	[ "$(registered | sort | tr '\n' ' ')" = "$(printf '%s\n' "$entry" "$copy_entry" | sort | tr '\n' ' ')" ] &&
 		[ -n "$copy_entry" ] || fail "two setups at once, round $round: the line names $(registered | tr '\n' ' ')"
+	[ $round -lt 3 ] || break
 	uninstall users "$entry"
 	(export WINEPREFIX="$copy" && uninstall users "$copy_entry") || exit 1
 done
+# After the last round the copy is deleted with rm -rf, as many remove a Wine game: the uninstall
+# of the original also removes the copy's registration, whose link leads nowhere.
+WINEPREFIX="$copy" wineserver -k 2>/dev/null || true
+rm -rf "$copy"
+uninstall users "$entry"
+[ -z "$(registered)" ] || fail "a deleted prefix's registration stayed: $(registered)"
 # The data folder was the test's own, for its lock: it must be empty now.
 rmdir "$XDG_DATA_HOME" 2>/dev/null || true
 [ -z "$(ls -A "$work/copied/home")" ] && [ ! -e "$XDG_DATA_HOME" ] && [ ! -e "$XDG_CONFIG_HOME" ] ||
 	fail "two setups at once left $(find "$work/copied" -path "$copy" -prune -o -print | head)"
-WINEPREFIX="$copy" wineserver -k 2>/dev/null || true
-rm -rf "$copy"
-echo "check-linux-desktop: a copied prefix's uninstall keeps the original's registration; two setups at once both register, 3 times ($(seconds "$start") s)"
+echo "check-linux-desktop: a copied prefix's uninstall keeps the original's registration; two setups at once both register, 3 times; a deleted one's registration removed ($(seconds "$start") s)"
 
+# A prefix that the setup command itself created, as launchers do: Wine writes system.reg to disk
+# only later. The prefix the registrar runs in is accepted all the same (its server is warm).
+mv "$WINEPREFIX/system.reg" "$work/system.reg"
+status=0
+registrar register CurrentUser 'C:\qs-direct' "$icon" || status=$?
+mv "$work/system.reg" "$WINEPREFIX/system.reg"
+[ $status -eq 0 ] || fail "a prefix without system.reg on disk yet: $status, $(cat "$work/said")"
+registrar unregister CurrentUser 'C:\qs-direct' || fail "a prefix without system.reg on disk yet: $(cat "$work/said")"
+echo "    a prefix whose system.reg Wine has not written yet: registered"
 # Prefix folders that Windows programs reach as a device: refused, saying why.
 for name in aux nul; do
 	ln -s "$real_prefix" "$work/$name"
@@ -596,6 +700,8 @@ for name in aux nul; do
 	[ $status -eq 1 ] && grep -q "device" "$work/said" || fail "a prefix named $name: $status, $(cat "$work/said")"
 	echo "    a prefix named $name: refused ($(cat "$work/said"))"
 done
+
+"$root/tests/linux_desktop/crash-table.sh" "$real_prefix" "$bin" || exit 1
 
 # A player whose ~/.config belongs to root (what a graphical program run with sudo leaves): the
 # uninstall fails, naming it, and keeps everything, the Windows side too, to be run again.

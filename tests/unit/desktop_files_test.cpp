@@ -63,6 +63,14 @@ TEST(EntryText, IsAHiddenHandlerOfTheScheme) {
     EXPECT_TRUE(desktop::IsEntryFor(text, command));
     EXPECT_FALSE(desktop::IsEntryFor(text, {"env", "/a b/wine", "x"}));
     EXPECT_FALSE(desktop::IsEntryFor("notes\nExec=env \"/a b/wine\" %u\n", command));
+    // The prefix an entry of ours runs in, read back from its comment, for one that is gone.
+    const auto prefixIn = [&command](const std::string& prefix) {
+        return desktop::PrefixInEntry(
+            desktop::EntryText({"Q", desktop::EntryComment(prefix), "/i/q.png", command}));
+    };
+    EXPECT_EQ(prefixIn("/home/p/My Games/q"), "/home/p/My Games/q");
+    EXPECT_EQ(prefixIn("/home/p/line\nend"), std::nullopt);
+    EXPECT_EQ(desktop::PrefixInEntry(text), std::nullopt);
 }
 
 struct MimeappsCase {
@@ -244,6 +252,18 @@ TEST(EntryId, NamesTheProgramThePrefixAndTheMode) {
     EXPECT_TRUE(desktop::IsEntryId(id));
     for (const char* recorded : {"", "quarrion-shell-../../x", "other-q", "quarrion-shell-A"}) {
         EXPECT_FALSE(desktop::IsEntryId(recorded)) << recorded;
+    }
+    // What a killed run left beside our files, and nothing that only looks like it.
+    for (const std::string& left :
+         {std::string(".mimeapps.list.new-12-0"), std::string(".made.new-1-99"),
+          std::string(".written.new-3-1"), std::string(".quarrion-shell.png.new-4-0"),
+          "." + id + ".desktop.new-5-0"}) {
+        EXPECT_TRUE(desktop::IsOurTemporary(left)) << left;
+    }
+    for (const char* other :
+         {"mimeapps.list.new-12-0", ".mimeapps.list.new-12", ".made.new-x-0", ".notes.new-1-0",
+          ".other.desktop.new-1-0", ".made.new-1-0-", ".mimeapps.list.XA1b2c"}) {
+        EXPECT_FALSE(desktop::IsOurTemporary(other)) << other;
     }
 }
 

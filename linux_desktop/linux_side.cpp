@@ -1,0 +1,84 @@
+#include "linux_side.hpp"
+
+#include "desktop_files.hpp"
+#include "../windows/text.hpp"
+
+namespace desktop {
+
+LinuxSide::LinuxSide(const LinuxFiles& files) {
+    // Wine gives its own folders as \??\Z:\... names; a default prefix has no WINEPREFIX.
+    const auto unixOf = [&files](std::wstring name) {
+        if (name.starts_with(L"\\??\\")) {
+            name.erase(0, 4);
+        }
+        return name.empty() ? std::string() : files.UnixPath(name);
+    };
+    config = Environment(L"WINECONFIGDIR");
+    if (config.starts_with(L"\\??\\")) {
+        config.erase(0, 4);
+    }
+    prefix = Utf8(Environment(L"WINEPREFIX"));
+    if (prefix.empty()) {
+        prefix = unixOf(config);
+    }
+    loader = Utf8(Environment(L"WINELOADER"));
+    const std::string home = unixOf(Environment(L"WINEHOMEDIR"));
+    dataHome = Utf8(Environment(L"XDG_DATA_HOME"));
+    configHome = Utf8(Environment(L"XDG_CONFIG_HOME"));
+    // Desktops ignore a relative one, and so does this.
+    if (!dataHome.starts_with('/')) {
+        dataHome = home + "/.local/share";
+    }
+    if (!configHome.starts_with('/')) {
+        configHome = home + "/.config";
+    }
+    if (!prefix.starts_with('/') || !loader.starts_with('/') || !home.starts_with('/')) {
+        throw Failure("Wine did not say where its prefix, its loader or the home folder is");
+    }
+    for (const auto* path : {&prefix, &dataHome, &configHome}) {
+        if (path->find('\\') != std::string::npos) {
+            throw Failure(*path + " holds a backslash, which Windows programs such as this "
+                                  "one cannot name");
+        }
+    }
+    // Wine gives a byte outside UTF-8 in the environment as U+FFFD: a path holding it names
+    // one file here and another for the Linux programs that make our links.
+    for (const auto* path : {&prefix, &loader, &dataHome, &configHome}) {
+        if (path->find("\xEF\xBF\xBD") != std::string::npos) {
+            throw Failure(*path + " holds a byte that is not UTF-8, where Wine gives Linux "
+                                  "programs another name: use a folder whose name is UTF-8");
+        }
+    }
+    while (prefix.size() > 1 && prefix.ends_with('/')) {
+        prefix.pop_back();
+    }
+    given = prefix;
+    // A prefix moved or deleted since is left as given: an uninstall then finds nothing.
+    prefix = files.Resolved(prefix).value_or(prefix);
+    dataHome = files.RealPath(dataHome);
+    configHome = files.RealPath(configHome);
+}
+
+void LinuxSide::RequireUsablePrefix(const LinuxFiles& files) const {
+    for (const auto* path : {&given, &prefix}) {
+        const std::string name = path->substr(path->find_last_of('/') + 1);
+        if (const auto why = desktop::UnusableInWindows(name); !why.empty()) {
+            throw Failure("the Wine prefix " + *path +
+                          " cannot be used by Windows programs: its folder's name " + why +
+                          "; rename the folder");
+        }
+    }
+    const std::string registry = prefix + "/system.reg";
+    if (files.KindOf(prefix) == Kind::absent) {
+        throw Failure("the Wine prefix " + given + " is not there");
+    }
+    // The one this program runs in is, though Wine writes system.reg to disk only later in
+    // a prefix that the command running setup created.
+    const bool running = !config.empty() && files.Resolved(files.UnixPath(config)) == prefix;
+    if (!files.IsFolder(prefix) ||
+        (!running && (files.KindOf(registry) == Kind::absent || files.IsFolder(registry)))) {
+        throw Failure(prefix + " is not a Wine prefix: it is not a folder holding system.reg");
+    }
+}
+
+} // namespace desktop

@@ -1,0 +1,125 @@
+// What a run of the registrar that was killed left, and the registrations of prefixes that are
+// gone: found and removed by the next run.
+
+#include "registration.hpp"
+
+#include <algorithm>
+
+namespace desktop {
+namespace {
+
+std::string Child(const std::string& folder, const std::string& name) {
+    std::string path = folder;
+    return path.append("/").append(name);
+}
+
+} // namespace
+
+void Registration::MakeShared(std::vector<std::string>& made) const {
+    std::vector<std::string> missing;
+    Missing(shared_, missing);
+    if (missing.empty()) {
+        return;
+    }
+    const std::string& top = missing.front();
+    RemoveTemporaryShared(top);
+    const std::string temporary = files_.NewFolderBeside(top);
+    const std::string inner = temporary + shared_.substr(top.size());
+    std::vector<std::string> inside;
+    files_.CreateFolders(inner, inside);
+    desktop::HomeRecord record;
+    record.folders = missing;
+    files_.Replace(inner + "/made", desktop::HomeRecordText(record));
+    if (files_.Rename(temporary, top)) {
+        made = missing;
+        return;
+    }
+    RemoveTemporaryShared(top); // made meanwhile by another
+    files_.CreateFolders(shared_, made);
+}
+
+void Registration::RemoveTemporaryShared(const std::string& top) const {
+    const std::string folder = FolderOf(top);
+    for (const auto& name : files_.Names(folder)) {
+        if (!desktop::IsTemporaryOf(name, top.substr(folder.size() + 1))) {
+            continue;
+        }
+        const std::string temporary = Child(folder, name);
+        std::string inner = temporary + shared_.substr(top.size());
+        for (const auto& file : files_.Names(inner)) {
+            if (file == "made" || desktop::IsOurTemporary(file)) {
+                files_.RemoveFile(Child(inner, file));
+            }
+        }
+        for (; inner.size() >= temporary.size(); inner = FolderOf(inner)) {
+            files_.RemoveEmptyFolder(inner);
+        }
+    }
+}
+
+void Registration::Missing(const std::string& path, std::vector<std::string>& folders) const {
+    if (files_.KindOf(path) != Kind::absent ||
+        std::find(folders.begin(), folders.end(), path) != folders.end()) {
+        return;
+    }
+    Missing(FolderOf(path), folders);
+    folders.push_back(path);
+}
+
+std::string Registration::Tidy() const {
+    std::vector<std::string> folders{shared_, FolderOf(entry_), FolderOf(DefaultsFile())};
+    for (const auto& name : files_.Names(shared_)) {
+        if (desktop::IsEntryId(name)) {
+            folders.push_back(shared_ + "/" + name);
+        }
+    }
+    for (const auto& folder : folders) {
+        if (files_.KindOf(folder) != Kind::itself || !files_.IsFolder(folder)) {
+            continue;
+        }
+        for (const auto& name : files_.Names(folder)) {
+            if (desktop::IsOurTemporary(name)) {
+                files_.RemoveFile(Child(folder, name));
+            }
+        }
+    }
+    std::string notes;
+    for (const auto& id : Others()) {
+        notes += RemoveIfGone(id);
+    }
+    return notes;
+}
+
+std::string Registration::RemoveIfGone(const std::string& id) const {
+    const std::string own = shared_ + "/" + id;
+    const std::string entry = FolderOf(entry_) + "/" + id + ".desktop";
+    if (files_.KindOf(own) != Kind::itself || !files_.IsFolder(own) ||
+        files_.KindOf(own + "/prefix") != Kind::throughLink || files_.Resolved(own + "/prefix") ||
+        files_.KindOf(entry) != Kind::itself || files_.KindOf(own + "/written") != Kind::itself) {
+        return {};
+    }
+    const std::string text = files_.Read(entry);
+    const auto written = desktop::ParseChecksums(files_.Read(own + "/written"));
+    const auto recorded = written.find(entry);
+    const auto prefix = desktop::PrefixInEntry(text);
+    if (recorded == written.end() || recorded->second != Checksum(text) || !prefix ||
+        files_.Resolved(*prefix) || !files_.Resolved(FolderOf(*prefix))) {
+        return {};
+    }
+    (void)ChangeDefaults(DefaultsFile(), [&id](const std::optional<std::string>& now) {
+        return now ? std::optional(desktop::WithoutDefaultHandler(*now, id + ".desktop")) : now;
+    });
+    files_.RemoveFile(entry);
+    for (const char* name : {"/quarrion-shell.png", "/written"}) {
+        files_.RemoveFile(own + name);
+    }
+    for (const char* name : {"/quarrion_shell.exe", "/wine", "/prefix"}) {
+        if (files_.Listed(own + name) && files_.KindOf(own + name) != Kind::itself) {
+            files_.RemoveLink(own + name);
+        }
+    }
+    files_.RemoveEmptyFolder(own);
+    return "the registration for " + *prefix + ", a Wine prefix that is gone, is removed\n";
+}
+
+} // namespace desktop
