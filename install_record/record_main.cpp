@@ -18,7 +18,9 @@
 //
 // <mode> is AllUsers (HKLM) or CurrentUser (HKCU); <plan> is setup's list of shared values.
 // Exit status 0 when done; otherwise a Windows error number, with the reason (or, for 145, the
-// name in the way) on standard output. which-copy prints its answer.
+// name in the way) on standard output. which-copy prints its answer. The last line of every run
+// that ends by itself is "quarrion_record: finished": under Wine, a run ended by a signal
+// reports 0 as well.
 
 #include "files.hpp"
 #include "install_folder.hpp"
@@ -94,13 +96,15 @@ int Run(const std::vector<std::wstring>& arguments) {
 } // namespace
 
 int wmain(int argc, wchar_t** argv) {
+    int status = exitCannotWrite;
     try {
-        return Run(std::vector<std::wstring>(argv + 1, argv + argc));
+        status = Run(std::vector<std::wstring>(argv + 1, argv + argc));
     } catch (const Refusal& refusal) {
         std::cout << refusal.what();
-        return refusal.exitCode;
+        status = refusal.exitCode;
     } catch (const std::exception& failure) {
         std::cout << failure.what();
-        return exitCannotWrite;
     }
+    std::cout << "\nquarrion_record: finished" << std::flush;
+    return status;
 }

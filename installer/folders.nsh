@@ -16,6 +16,31 @@
 ; Under Wine, installed (or removed) for Windows programs, but not for the Linux desktop's.
 !define EXIT_NO_LINUX_HANDLER 1155 ; ERROR_NO_ASSOCIATION
 
+; Runs quarrion_record.exe with ARGUMENTS: $0 its exit status, $1 what it said. Under Wine a run
+; that a signal ended reports 0: only its last line says that it finished.
+!define RECORD_FINISHED "quarrion_record: finished"
+!macro RecordKeeper ARGUMENTS
+    nsExec::ExecToStack '"$PLUGINSDIR\quarrion_record.exe" ${ARGUMENTS}'
+    Pop $0
+    Pop $1
+    StrLen $R6 "${RECORD_FINISHED}"
+    StrCpy $R5 $1 "" -$R6
+    ${If} $R5 S== "${RECORD_FINISHED}"
+        StrCpy $1 $1 -$R6
+        ${Do}
+            StrCpy $R5 $1 1 -1
+            ${If} $R5 != "$\r"
+            ${AndIf} $R5 != "$\n"
+                ${ExitDo}
+            ${EndIf}
+            StrCpy $1 $1 -1
+        ${Loop}
+    ${ElseIf} $0 == 0
+        StrCpy $0 ${EXIT_CANNOT_WRITE}
+        StrCpy $1 "quarrion_record.exe was ended before it finished: $1"
+    ${EndIf}
+!macroend
+
 ; Says why setup stops, in a box unless silent, and stops it with CODE.
 !macro FailInstall CODE TEXT
     DetailPrint "${TEXT}"
@@ -227,9 +252,9 @@ FunctionEnd
 Function CheckFolderIdentity
     Call ExtractRecordKeeper
     Call WritePlan
-    nsExec::ExecToStack '"$PLUGINSDIR\quarrion_record.exe" may-install $MultiUser.InstallMode "$INSTDIR" "$PLUGINSDIR\plan.txt" ${OUR_FILES}'
-    Pop $0
-    Pop $ForeignFile
+    !insertmacro RecordKeeper \
+        'may-install $MultiUser.InstallMode "$INSTDIR" "$PLUGINSDIR\plan.txt" ${OUR_FILES}'
+    StrCpy $ForeignFile $1
 FunctionEnd
 
 ; Stops setup for what may-install, prepare-folder or register answered in $0 and $1.
@@ -292,9 +317,7 @@ FunctionEnd
 !macro OurFiles ARGUMENTS FAIL_TEXT FAIL
     StrCpy $Attempts 0
     ${Do}
-        nsExec::ExecToStack '"$PLUGINSDIR\quarrion_record.exe" ${ARGUMENTS}'
-        Pop $0
-        Pop $1
+        !insertmacro RecordKeeper '${ARGUMENTS}'
         ${IfThen} $0 == 0 ${|} ${ExitDo} ${|}
         ${IfThen} $0 != ${EXIT_IN_USE} ${|} Call ${FAIL} ${|}
         StrCpy $FileName $1
@@ -373,7 +396,5 @@ FunctionEnd
 Function un.RemoveRecordAndFolders
     ; A folder that is the uninstaller's own working folder cannot be removed.
     SetOutPath "$TEMP"
-    nsExec::ExecToStack '"$PLUGINSDIR\quarrion_record.exe" remove-record "$INSTDIR"'
-    Pop $0
-    Pop $0
+    !insertmacro RecordKeeper 'remove-record "$INSTDIR"'
 FunctionEnd

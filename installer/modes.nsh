@@ -56,9 +56,7 @@ Function un.onInit
     StrCpy $OwnFolder $INSTDIR
     Call un.ExtractRecordKeeper
     Call un.WritePlan
-    nsExec::ExecToStack '"$PLUGINSDIR\quarrion_record.exe" which-copy "$INSTDIR" "$PLUGINSDIR\plan.txt" ${OUR_FILES}'
-    Pop $0
-    Pop $1
+    !insertmacro RecordKeeper 'which-copy "$INSTDIR" "$PLUGINSDIR\plan.txt" ${OUR_FILES}'
     ; Another uninstall of this copy, run at the same time, has just removed it all.
     ${If} $0 == ${EXIT_NOT_A_COPY}
     ${AndIf} $R0 == 1

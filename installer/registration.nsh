@@ -157,9 +157,7 @@ Function Register
         DeleteRegValue SHCTX "${APPLICATION_KEY}" "FriendlyAppName"
     ${EndIf}
     Call WritePlan
-    nsExec::ExecToStack '"$PLUGINSDIR\quarrion_record.exe" register $MultiUser.InstallMode "$INSTDIR" "$PLUGINSDIR\plan.txt"'
-    Pop $0
-    Pop $1
+    !insertmacro RecordKeeper 'register $MultiUser.InstallMode "$INSTDIR" "$PLUGINSDIR\plan.txt"'
     ${IfThen} $0 != 0 ${|} Call FailForRecordKeeper ${|}
     ; Earlier versions kept the handler they took over here; the record has it now.
     DeleteRegKey SHCTX "Software\${COMPANY}\${FOLDER}\PreviousHandler"
@@ -189,9 +187,7 @@ Function Register
     IntOp $EstimatedSize $0 / 1024
     !insertmacro AppsEntry Write
     ; All is in place: the record keeps only the files' new bytes.
-    nsExec::ExecToStack '"$PLUGINSDIR\quarrion_record.exe" conclude-install "$INSTDIR"'
-    Pop $0
-    Pop $1
+    !insertmacro RecordKeeper 'conclude-install "$INSTDIR"'
     ${IfThen} $0 != 0 ${|} Call FailForRecordKeeper ${|}
     ; Tell Explorer and browsers that an association changed (SHCNE_ASSOCCHANGED).
     System::Call 'shell32::SHChangeNotify(i 0x08000000, i 0, p 0, p 0)'
@@ -200,9 +196,7 @@ FunctionEnd
 ; The shared values given back from the record, then our own keys removed. When a value cannot
 ; be given back, the Apps entry and the record stay, so the uninstall can be run again.
 Function un.Unregister
-    nsExec::ExecToStack '"$PLUGINSDIR\quarrion_record.exe" unregister "$INSTDIR" "$PLUGINSDIR\plan.txt"'
-    Pop $0
-    Pop $1
+    !insertmacro RecordKeeper 'unregister "$INSTDIR" "$PLUGINSDIR\plan.txt"'
     ${If} $0 != 0
         DetailPrint $1
         SetErrorLevel ${EXIT_CANNOT_WRITE}

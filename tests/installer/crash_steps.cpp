@@ -1,7 +1,8 @@
 // quarrion_record.exe as the crash tests build it: after the step QUARRION_CRASH_AFTER names
 // ("<command>:<step>"), it notes the step in the file QUARRION_CRASH_MARK and ends setup or the
 // uninstaller that ran it, and itself, at once: nothing after that step happens, as when the
-// power goes.
+// power goes. With QUARRION_CRASH_ALONE set, it ends only itself, with status 0, as Wine reports
+// a program that a signal ended.
 
 #include "steps.hpp"
 #include "owners.hpp"
@@ -39,9 +40,12 @@ void Changed(const std::wstring& step) {
     }
     std::ofstream(std::filesystem::path(Environment(L"QUARRION_CRASH_MARK")), std::ios::binary)
         << Utf8(step);
-    const UniqueHandle parent(::OpenProcess(PROCESS_TERMINATE, FALSE, ParentProcessId()));
-    ::TerminateProcess(parent.get(), 9);
-    ::TerminateProcess(::GetCurrentProcess(), 9);
+    const bool alone = !Environment(L"QUARRION_CRASH_ALONE").empty();
+    if (!alone) {
+        const UniqueHandle parent(::OpenProcess(PROCESS_TERMINATE, FALSE, ParentProcessId()));
+        ::TerminateProcess(parent.get(), 9);
+    }
+    ::TerminateProcess(::GetCurrentProcess(), alone ? 0 : 9);
 }
 
 } // namespace record

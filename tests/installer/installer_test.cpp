@@ -946,8 +946,10 @@ struct RegistryWrite {
 };
 
 // What a crash row's build stops dead in (the crash tests' setup and its uninstaller): setup
-// in a fresh place, over the copy installed, moving it to the row's folder, or the uninstall.
-enum class Journey { None, Install, Upgrade, Move, Uninstall };
+// in a fresh place, over the copy installed, moving it to the row's folder, or the uninstall;
+// or setup in a fresh place whose record keeper alone ends, reporting 0 as Wine does for a
+// program a signal ended, which setup must not take for success.
+enum class Journey { None, Install, Upgrade, Move, Uninstall, KeeperEnded };
 
 struct ForeignCase {
     const char* name;
@@ -1035,18 +1037,25 @@ TEST_P(Differential, InstallAndUninstallLeaveOthersAsTheyWere) {
     // Each copy is uninstalled in the order it was first installed.
     std::vector<std::wstring> copies;
     if (row.stopped != Journey::None) {
-        if (row.stopped != Journey::Install) {
+        if (row.stopped != Journey::Install && row.stopped != Journey::KeeperEnded) {
             ASSERT_EQ(RunCrashingSetup(switches), 0u);
             copies.push_back(InstallFolder(row.mode));
         }
+        unsigned long status = 0;
+        const bool alone = row.stopped == Journey::KeeperEnded;
+        ::SetEnvironmentVariableW(L"QUARRION_CRASH_ALONE", alone ? L"1" : nullptr);
         const bool reached = StoppedAfter(row.step, [&] {
             if (row.stopped == Journey::Uninstall) {
                 UninstallStatus(folder);
             } else {
-                RunCrashingSetup(into(row.folder));
+                status = RunCrashingSetup(into(row.folder));
             }
         });
+        ::SetEnvironmentVariableW(L"QUARRION_CRASH_ALONE", nullptr);
         ASSERT_TRUE(reached) << "never got to " << Utf8(row.step);
+        if (alone) {
+            EXPECT_EQ(status, 82u) << "an unfinished record keeper taken for a finished one";
+        }
     }
     // The uninstall is run again while its uninstaller is there; after that, setup is.
     if (row.stopped == Journey::Uninstall && std::filesystem::exists(folder + L"\\uninstall.exe")) {
@@ -1206,11 +1215,13 @@ std::vector<ForeignCase> CrashRows(bool whole) {
         {"FoldersForgotten", L"remove-record:done"}};
     const std::set<std::string> sample{
         "InstallAllUsersCommandSet", "UpgradeCurrentUserProgramPlaced",
-        "MoveCurrentUserRegistrationNoted", "UninstallAllUsersIconKeyRemoved"};
+        "MoveCurrentUserRegistrationNoted", "UninstallAllUsersIconKeyRemoved",
+        "KeeperEndedCurrentUserCommandSet"};
     const std::pair<Journey, const char*> journeys[]{{Journey::Install, "Install"},
                                                      {Journey::Upgrade, "Upgrade"},
                                                      {Journey::Move, "Move"},
-                                                     {Journey::Uninstall, "Uninstall"}};
+                                                     {Journey::Uninstall, "Uninstall"},
+                                                     {Journey::KeeperEnded, "KeeperEnded"}};
     static std::deque<std::string> names; // the rows keep pointers to their names
     std::vector<ForeignCase> rows;
     for (const auto& [journey, journeyName] : journeys) {
