@@ -18,18 +18,19 @@
 //
 // <mode> is AllUsers (HKLM) or CurrentUser (HKCU); <plan> is setup's list of shared values.
 // Exit status 0 when done; otherwise a Windows error number, with the reason (or, for 145, the
-// name in the way) on standard output. which-copy prints its answer. The last line of every run
-// that ends by itself is "quarrion_record: finished": under Wine, a run ended by a signal
-// reports 0 as well.
+// name in the way) on standard output, or in the file that "/report=<file>" before the command
+// names, as setup asks. which-copy says its answer. The last line of every run that ends by
+// itself is "quarrion_record: finished": under Wine, a run ended by a signal reports 0 as well.
 
 #include "files.hpp"
 #include "install_folder.hpp"
 #include "places.hpp"
 #include "registration.hpp"
 #include "steps.hpp"
+#include "../windows/report.hpp"
 #include "../windows/text.hpp"
 
-#include <iostream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -53,7 +54,7 @@ std::optional<Record> EarlierRegistration(const std::wstring& mode, const std::w
     return here && here->mode == mode ? here : std::nullopt;
 }
 
-int Run(const std::vector<std::wstring>& arguments) {
+int Run(const std::vector<std::wstring>& arguments, std::ostream& said) {
     const auto& command = arguments.at(0);
     const auto at = [&arguments](std::size_t from) {
         return std::vector<std::wstring>(arguments.begin() + static_cast<std::ptrdiff_t>(from),
@@ -75,7 +76,7 @@ int Run(const std::vector<std::wstring>& arguments) {
     } else if (command == L"conclude-install" && count == 2) {
         ConcludeInstall(arguments[1]);
     } else if (command == L"which-copy" && count >= 3) {
-        std::cout << WhichCopy(arguments[1], ReadPlan(arguments[2]), at(3));
+        said << WhichCopy(arguments[1], ReadPlan(arguments[2]), at(3));
     } else if (command == L"remove-files" && count >= 2) {
         return RemoveFiles(arguments[1], at(2));
     } else if (command == L"unregister" && count == 3) {
@@ -96,15 +97,19 @@ int Run(const std::vector<std::wstring>& arguments) {
 } // namespace
 
 int wmain(int argc, wchar_t** argv) {
+    std::vector<std::wstring> arguments(argv + 1, argv + argc);
+    const Report report(arguments);
+    std::ostringstream said;
     int status = exitCannotWrite;
     try {
-        status = Run(std::vector<std::wstring>(argv + 1, argv + argc));
+        status = Run(arguments, said);
     } catch (const Refusal& refusal) {
-        std::cout << refusal.what();
+        said << refusal.what();
         status = refusal.exitCode;
     } catch (const std::exception& failure) {
-        std::cout << failure.what();
+        said << failure.what();
     }
-    std::cout << "\nquarrion_record: finished" << std::flush;
+    said << "\nquarrion_record: finished";
+    report.Say(said.str());
     return status;
 }

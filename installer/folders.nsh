@@ -20,9 +20,7 @@
 ; that a signal ended reports 0: only its last line says that it finished.
 !define RECORD_FINISHED "quarrion_record: finished"
 !macro RecordKeeper ARGUMENTS
-    nsExec::ExecToStack '"$PLUGINSDIR\quarrion_record.exe" ${ARGUMENTS}'
-    Pop $0
-    Pop $1
+    !insertmacro RunTool quarrion_record.exe '${ARGUMENTS}'
     StrLen $R6 "${RECORD_FINISHED}"
     StrCpy $R5 $1 "" -$R6
     ${If} $R5 S== "${RECORD_FINISHED}"

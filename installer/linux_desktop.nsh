@@ -41,9 +41,7 @@
         File "/oname=$PLUGINSDIR\quarrion_desktop.exe" "${DESKTOP_EXE}"
         File "/oname=$PLUGINSDIR\quarrion-shell.png" "${DESKTOP_ICON}"
         SetDateSave on
-        nsExec::ExecToStack '"$PLUGINSDIR\quarrion_desktop.exe" ${ACTION} $MultiUser.InstallMode "$INSTDIR" "${LAST}"'
-        Pop $0 ; its exit status, or "error" when it could not run
-        Pop $1 ; what it said
+        !insertmacro RunTool quarrion_desktop.exe '${ACTION} $MultiUser.InstallMode "$INSTDIR" "${LAST}"'
         ; Under Wine a registrar that a signal ended reports 0: only its last line says that it
         ; finished.
         ${WordReplace} "$\n$1" "$\r" "" "+" $R9

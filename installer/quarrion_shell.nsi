@@ -117,6 +117,7 @@ Var EstimatedSize ; of our files, in KB
 ; One line for each language of QUARRION_LANGUAGES in CMakeLists.txt, English first.
 !include "${LANGUAGES}"
 
+!include "${__FILEDIR__}\tools.nsh"
 !include "${__FILEDIR__}\folders.nsh"
 !include "${__FILEDIR__}\modes.nsh"
 !include "${__FILEDIR__}\registration.nsh"

@@ -8,16 +8,17 @@
 //
 // Exit status 0 when done, and register prints the registration's id for setup to keep on its
 // first line; then, as unregister does, a line for each thing the player should know, and last
-// "quarrion_desktop: finished". Otherwise 1, with the reason on standard output for setup to show.
+// "quarrion_desktop: finished". Otherwise 1, with the reason for setup to show. It says it on
+// standard output, or in the file that "/report=<file>" before the action names, as setup asks.
 // It changes only what it made and what is still as it made it, never writes or deletes through a
 // symbolic link, waits for another registrar in the same home, and a registration that fails midway
 // is taken back.
 
 #include "linux_files.hpp"
 #include "registration.hpp"
+#include "../windows/report.hpp"
 #include "../windows/text.hpp"
 
-#include <iostream>
 #include <string>
 #include <vector>
 
@@ -27,15 +28,15 @@ using desktop::Failure;
 using desktop::Registration;
 
 std::string Run(const std::vector<std::wstring>& arguments) {
-    if (arguments.size() >= 3 && arguments[2] != L"AllUsers" && arguments[2] != L"CurrentUser") {
-        throw Failure("the mode is AllUsers or CurrentUser, not " + Utf8(arguments[2]));
+    if (arguments.size() >= 2 && arguments[1] != L"AllUsers" && arguments[1] != L"CurrentUser") {
+        throw Failure("the mode is AllUsers or CurrentUser, not " + Utf8(arguments[1]));
     }
-    if (arguments.size() == 5 && arguments[1] == L"register") {
-        return Registration(arguments[2], arguments[3], "").Add(arguments[4]);
+    if (arguments.size() == 4 && arguments[0] == L"register") {
+        return Registration(arguments[1], arguments[2], "").Add(arguments[3]);
     }
-    if ((arguments.size() == 4 || arguments.size() == 5) && arguments[1] == L"unregister") {
-        return Registration(arguments[2], arguments[3],
-                            arguments.size() == 5 ? Utf8(arguments[4]) : "")
+    if ((arguments.size() == 3 || arguments.size() == 4) && arguments[0] == L"unregister") {
+        return Registration(arguments[1], arguments[2],
+                            arguments.size() == 4 ? Utf8(arguments[3]) : "")
             .Remove();
     }
     throw Failure("usage: quarrion_desktop.exe register|unregister <mode> <folder> [<icon>|<id>]");
@@ -44,13 +45,15 @@ std::string Run(const std::vector<std::wstring>& arguments) {
 } // namespace
 
 int wmain(int argc, wchar_t** argv) {
+    std::vector<std::wstring> arguments(argv + 1, argv + argc);
+    const Report report(arguments);
     try {
         // Setup takes the run as finished only when this line is the last it reads: under
         // Wine, a process that a signal ended reports 0 too.
-        std::cout << Run({argv, argv + argc}) << "quarrion_desktop: finished" << std::endl;
+        report.Say(Run(arguments) + "quarrion_desktop: finished\n");
         return 0;
     } catch (const std::exception& failure) {
-        std::cout << failure.what() << std::endl;
+        report.Say(std::string(failure.what()) + "\n");
         return 1;
     }
 }
