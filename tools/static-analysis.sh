@@ -29,21 +29,21 @@ clang-format --dry-run --Werror $(git ls-files '*.cpp' '*.hpp')
 # Each file once: the portable ones with the native build, the rest with their own.
 native=$(sources native)
 others() { sources "$1" | grep -vxF "$native" || true; }
+# clang-tidy on the files read from standard input, a few to a run, as many runs at once as there
+# are processors: it is the longest of the checks.
+tidy() { xargs -r -n 3 -P "$(nproc)" clang-tidy --quiet "$@"; }
 
 echo "clang-tidy, portable code"
-# shellcheck disable=SC2086
-clang-tidy --quiet -p build/native $native
+echo "$native" | tidy -p build/native
 for build in fuzz bench; do
-	# shellcheck disable=SC2046
-	clang-tidy --quiet -p "build/$build" $(others "$build")
+	others "$build" | tidy -p "build/$build"
 done
 
 echo "clang-tidy, Windows code (against the mingw-w64 headers)"
 cxx=$(ls -d /usr/lib/gcc/i686-w64-mingw32/*-posix/include/c++ | head -n 1)
-# shellcheck disable=SC2046
-clang-tidy --quiet -p build/windows-x86 --extra-arg=--target=i686-w64-mingw32 \
+others windows-x86 | tidy -p build/windows-x86 --extra-arg=--target=i686-w64-mingw32 \
 	--extra-arg=-isystem"$cxx" --extra-arg=-isystem"$cxx/i686-w64-mingw32" \
-	--extra-arg=-isystem"$cxx/backward" $(others windows-x86)
+	--extra-arg=-isystem"$cxx/backward"
 
 echo "cppcheck"
 # Table rows are read through GetParam(), which cppcheck cannot follow: unusedStructMember there.

@@ -34,13 +34,13 @@ class Report {
             return;
         }
         const std::wstring wide = Wide(text);
+        const std::size_t bytes = wide.size() * sizeof(wchar_t);
         const UniqueHandle file(::CreateFileW(file_.c_str(), GENERIC_WRITE, 0, nullptr,
                                               CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
         DWORD written = 0;
         // A report that cannot be written lacks its last line: setup then takes the run as failed.
         if (file) {
-            ::WriteFile(file.get(), wide.data(), static_cast<DWORD>(wide.size() * sizeof(wchar_t)),
-                        &written, nullptr);
+            ::WriteFile(file.get(), wide.data(), static_cast<DWORD>(bytes), &written, nullptr);
         }
     }
 
