@@ -195,9 +195,17 @@ every_character() (
 				--object-path /org/freedesktop/portal/desktop \
 				--method org.freedesktop.portal.OpenURI.OpenURI "" "$link" "{}" >/dev/null || exit 1
 		done
-		# The portal ends with the session: until the last link is handed on.
-		for i in $(seq 40); do [ "$(cat "$1" 2>/dev/null | wc -l)" -lt "$2" ] || break; sleep 0.25; done' \
-			sh "$chars.handed" "$count" <"$chars.gvariant" >>"$work/portal.log" 2>&1
+		# The portal ends with the session: until the last link is handed on, or a second passes
+		# without one once as many as docs/links.md shows have been (2 minutes at most).
+		last=-1 still=0
+		for i in $(seq 480); do
+			now=$(cat "$1" 2>/dev/null | wc -l)
+			[ "$now" -lt "$2" ] || break
+			[ "$now" = "$last" ] && still=$((still + 1)) || still=0
+			[ "$now" -lt "$3" ] || [ $still -lt 4 ] || break
+			last=$now
+			sleep 0.25
+		done' sh "$chars.handed" "$count" "$shown" <"$chars.gvariant" >>"$work/portal.log" 2>&1
 	}
 	road portal 10 "$work/portal.log" portal
 	# Firefox opens each link in a frame of one page, as it would a click on it.

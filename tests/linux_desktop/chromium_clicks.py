@@ -115,7 +115,7 @@ class DevTools:
         for _ in range(5):
             for kind in ("mousePressed", "mouseReleased"):
                 self.call("Input.dispatchMouseEvent", type=kind, x=100, y=100, button="left", clickCount=1)
-            if self.event("Page.frameRequestedNavigation", 5):
+            if self.event("Page.frameRequestedNavigation", 10):
                 break
         else:
             raise RuntimeError(f"Chromium took no click on {link}")
