@@ -107,10 +107,15 @@ Var EstimatedSize ; of our files, in KB
 !insertmacro MUI_UNPAGE_CONFIRM
 !insertmacro MUI_UNPAGE_INSTFILES
 ; The player's Windows display language picks one, with no dialog; English, the first, is for any
-; other. Each language's own texts of this script are in languages/, NSIS' in its language files.
+; other. Each language's own texts of this script are in languages/, NSIS' in its language files
+; (and in languages/nsis/ what NSIS' file for it lacks).
 ; An uninstaller speaks the language its copy was installed in (the Apps entry's Language).
 !define SCRIPT_DIR "${__FILEDIR__}" ; the macro runs in the generated file, elsewhere
 !macro Language NAME
+    ; What NSIS' file lacks, defined before it is read, keeps NSIS from falling back to English.
+    !if /FileExists "${SCRIPT_DIR}\languages\nsis\${NAME}.nsh"
+        !include "${SCRIPT_DIR}\languages\nsis\${NAME}.nsh"
+    !endif
     !insertmacro MUI_LANGUAGE "${NAME}"
     !include "${SCRIPT_DIR}\languages\${NAME}.nsh"
 !macroend

@@ -668,26 +668,28 @@ std::vector<LanguageCase> Languages() {
     return rows;
 }
 
-// A text of a language file, as the page shows it: `key "text"` on one line, with the product's
-// name in place of NSIS' own and up to the first other variable.
-std::wstring LanguageText(const std::wstring& file, const std::string& key) {
-    std::ifstream in{std::filesystem::path(file)};
-    for (std::string line; std::getline(in, line);) {
-        const auto at = line.find(" " + key + " ");
-        const auto open = line.find('"', at);
-        if (at == std::string::npos || open == std::string::npos) {
-            continue;
-        }
-        std::wstring text = Wide(line.substr(open + 1, line.rfind('"') - open - 1));
-        for (const auto* name : {L"$(^NameDA)", L"$(^Name)"}) {
-            for (auto found = text.find(name); found != std::wstring::npos;
-                 found = text.find(name)) {
-                text.replace(found, std::wstring_view(name).size(), product);
+// A text of the first language file that has it, as the page shows it: `key "text"` on one line,
+// with the product's name in place of NSIS' own and up to the first other variable.
+std::wstring LanguageText(std::initializer_list<std::wstring> files, const std::string& key) {
+    for (const auto& file : files) {
+        std::ifstream in{std::filesystem::path(file)};
+        for (std::string line; std::getline(in, line);) {
+            const auto at = line.find(" " + key + " ");
+            const auto open = line.find('"', at);
+            if (at == std::string::npos || open == std::string::npos) {
+                continue;
             }
+            std::wstring text = Wide(line.substr(open + 1, line.rfind('"') - open - 1));
+            for (const auto* name : {L"$(^NameDA)", L"$(^Name)"}) {
+                for (auto found = text.find(name); found != std::wstring::npos;
+                     found = text.find(name)) {
+                    text.replace(found, std::wstring_view(name).size(), product);
+                }
+            }
+            return text.substr(0, text.find(L'$'));
         }
-        return text.substr(0, text.find(L'$'));
     }
-    return L"(" + Wide(key) + L" missing from " + file + L")";
+    return L"(" + Wide(key) + L" missing)";
 }
 
 // An interactive install in the player's display language: NSIS' pages and our own texts. Each
@@ -702,12 +704,14 @@ TEST_P(Translated, PagesSpeakThePlayersLanguage) {
     const std::wstring name = Wide(GetParam().name) + L".nsh";
     const std::wstring ours = L"" QUARRION_LANGUAGE_TEXTS L"\\" + name;
     const std::wstring nsis = L"" QUARRION_NSIS_LANGUAGE_FILES L"\\" + name;
+    // What NSIS' file lacks, ours gives.
+    const std::wstring gaps = L"" QUARRION_LANGUAGE_TEXTS L"\\nsis\\" + name;
     RemoveEveryInstall();
     RemoveMachineKey(gameKey);
     const auto texts = ClickThroughWizard(L"\"" + ProgramFolder() + L"quarrion_shell_setup.exe\"");
-    EXPECT_TRUE(Shows(texts, LanguageText(nsis, "MULTIUSER_TEXT_INSTALLMODE_TITLE")));
-    EXPECT_TRUE(Shows(texts, LanguageText(ours, "FINISH_TEXT")));
-    EXPECT_TRUE(Shows(texts, LanguageText(ours, "GAME_MISSING")));
+    EXPECT_TRUE(Shows(texts, LanguageText({gaps, nsis}, "MULTIUSER_TEXT_INSTALLMODE_TITLE")));
+    EXPECT_TRUE(Shows(texts, LanguageText({ours}, "FINISH_TEXT")));
+    EXPECT_TRUE(Shows(texts, LanguageText({ours}, "GAME_MISSING")));
     EXPECT_EQ(ReadNumber(Hive::Machine, uninstallKey, L"Language"), GetParam().language)
         << "the uninstaller's language";
     RemoveEveryInstall();

@@ -7,13 +7,16 @@ a link reaches the game; the table of what arrives, as docs/links.md shows it.
   link_table.py table OUTCOMES ROAD=FILE…  the measured table (Markdown) on standard output
   link_table.py check DOC MEASURED         fails, with the difference, unless DOC holds MEASURED
   link_table.py write DOC MEASURED         puts MEASURED into DOC
+  link_table.py arriving DOC ROAD          how many of ROAD's samples DOC says arrive somewhere
 
 Each sample link carries an id (q, two digits, s or p, and the road's first letter) in the field
 under test, so an arrival is found whatever a road did to the rest, and one that came late from
 another road is caught. A ROAD's FILE holds either what the road handed to the desktop entry, a
 link a line in any order (the program's outcome for each is then looked up in OUTCOMES, made by
 link_outcomes run), or, when named "outcomes:FILE", the outcome of each sample in order
-(link_outcomes open). A measurement that went wrong fails; it is never a row of the table.
+(link_outcomes open). A line "browser URL" is a web browser started at URL instead, by a road
+that did not take the link for ours. A measurement that went wrong fails; it is never a row of
+the table.
 """
 import difflib
 import re
@@ -54,6 +57,8 @@ def cell(field, text, outcome):
     text, outcome = neutral(text), neutral(outcome)
     if outcome in ("refused", "nothing"):
         return outcome
+    if outcome.startswith("browser "):
+        return "web browser at " + shown(outcome.removeprefix("browser ").replace(sample_id(text), "a"))
     meant = {"server": text, "password": "p"} if field == "server" else {"server": "h", "password": text}
     got = re.fullmatch(r"game \+connect (.*?)(?: \+pass (.*))?", outcome)
     if not got:
@@ -90,7 +95,7 @@ def arrivals(title, lines, program):
             raise SystemExit(f"{title} split a link into arguments: {handed[6:]!r}")
         if not found or found[-1] != title[0].lower() or found in outcomes:
             raise SystemExit(f"{title}: handed on {handed!r}, which is not one of its samples, or twice")
-        outcomes[found] = program[neutral(handed)]
+        outcomes[found] = handed if handed.startswith("browser ") else program[neutral(handed)]
     if not outcomes:
         raise SystemExit(f"{title} handed on no link at all")
     return outcomes
@@ -133,6 +138,21 @@ def table(outcomes_file, roads):
     return "\n".join(out) + "\n"
 
 
+def arriving(doc, road):
+    """How many of ROAD's samples the table in DOC shows arriving, at the game or a browser."""
+    text, start, end = section(doc)
+    lines = [line.strip() for line in text[start:end].splitlines() if line.startswith("| ")]
+    split = [re.split(r"(?<!\\) \| ", line.strip("| ")) for line in lines]
+    column = split[0].index(road)
+    cells = {row[0].replace("\\|", "|"): row[column].replace("\\|", "|") for row in split[2:]}
+    count = 0
+    for label, field, sample in samples(road):
+        said = cells.get(as_sent(sample), "✓")
+        both = re.fullmatch(r"server: (.*); password: (.*)", said)
+        count += (both.group(1 if field == "server" else 2) if both else said) != "nothing"
+    return count
+
+
 def section(doc):
     text = open(doc, encoding="utf-8").read()
     start, end = text.index(BEGIN), text.index(END) + len(END) + 1
@@ -151,6 +171,8 @@ def main(argv):
             print(neutral(handed))
     elif argv[:1] == ["table"] and len(argv) >= 3:
         sys.stdout.write(table(argv[1], argv[2:]))
+    elif argv[:1] == ["arriving"] and len(argv) == 3:
+        print(arriving(argv[1], argv[2]))
     elif argv[:1] in (["check"], ["write"]) and len(argv) == 3:
         text, start, end = section(argv[1])
         measured = open(argv[2], encoding="utf-8").read()
