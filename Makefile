@@ -70,23 +70,27 @@ format-check:
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.hpp')
 
-# The fuzzer runs beside the static analysis, the two prefixes' tests side by side, and the
-# release check, which builds two clean clones and signs one with a throwaway CA in the 32-bit
-# prefix, beside the Linux desktop check, which opens links from Linux programs (xdg-open, GIO,
-# the desktop portal, KDE, Firefox and Chromium under Xvfb) in the 64-bit one and measures the
-# table of characters in docs/links.md: each pair on its own core. The Wine servers of both
-# prefixes are stopped at the end whatever the outcome, so nothing is left running.
+# The fuzzer runs beside the static analysis; then the two prefixes' tests run side by side, and
+# beside them, each in a prefix of its own, the release check, which builds two clean clones and
+# signs one with a throwaway CA, and the Linux desktop check, which opens links from Linux programs
+# (xdg-open, GIO, the desktop portal, KDE, Firefox and Chromium under Xvfb) and measures the table
+# of characters in docs/links.md. The Wine servers of every prefix are stopped at the end whatever
+# the outcome, so nothing is left running.
 test: native windows fuzz-build bench-build
 	@status=0; $(MAKE) --no-print-directory fuzz-run >build/fuzz-run.log 2>&1 & fuzzing=$$!; \
 	tools/static-analysis.sh || status=$$?; \
 	wait $$fuzzing || status=$$?; cat build/fuzz-run.log; exit $$status
 	ctest --preset native
-	status=0; ctest --preset windows-x86 -E '(^|/)CrashTable/' || status=$$?; \
-	tests/release/check-release.sh "$(WINE_PREFIX)" >build/check-release.log 2>&1 & releasing=$$!; \
-	tests/linux_desktop/check-linux-desktop.sh "$(WINE_PREFIX)-win64" "$(WINDOWS_BUILD)/bin" || status=$$?; \
+	status=0; \
+	tests/release/check-release.sh "$(WINE_PREFIX)-release" >build/check-release.log 2>&1 & releasing=$$!; \
+	tests/linux_desktop/check-linux-desktop.sh "$(WINE_PREFIX)-linux-win64" "$(WINDOWS_BUILD)/bin" \
+		>build/check-linux-desktop.log 2>&1 & linux=$$!; \
+	ctest --preset windows-x86 -E '(^|/)CrashTable/' || status=$$?; \
+	wait $$linux || status=$$?; cat build/check-linux-desktop.log; \
 	wait $$releasing || status=$$?; cat build/check-release.log; \
-	WINEPREFIX="$(WINE_PREFIX)" wineserver -k 2>/dev/null || true; \
-	WINEPREFIX="$(WINE_PREFIX)-win64" wineserver -k 2>/dev/null || true; exit $$status
+	for prefix in "" -win64 -release -linux-win64; do \
+		WINEPREFIX="$(WINE_PREFIX)$$prefix" wineserver -k 2>/dev/null || true; \
+	done; exit $$status
 
 # The whole crash table (make test runs a fixed part of it, one row of each journey): setup, an
 # upgrade, a move and the uninstall stopped dead after each step, in both modes and prefixes,

@@ -16,7 +16,7 @@
 set -eu
 root=$(cd "$(dirname "$0")/../.." && pwd)
 prefix=$1
-[ -f "$prefix/.quarrion-private-prefix-2" ] || { echo "not the tests' private prefix: $prefix" >&2; exit 1; }
+"$root/tests/wine/prefix.sh" "$prefix"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 unset SOURCE_DATE_EPOCH # each build takes its commit's time, as a user's would
