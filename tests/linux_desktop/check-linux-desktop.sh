@@ -186,8 +186,10 @@ every_character() (
 	each() { xargs -d '\n' -n 1 -P 4 "$@" <"$chars.links" >>"$work/open.log" 2>&1; }
 	road xdg-open 10 "$work/open.log" each xdg-open
 	road GIO 10 "$work/open.log" each gio open
-	# In a Plasma 5 session xdg-open hands links to KDE's own opener.
-	road KDE 10 "$work/open.log" each env XDG_CURRENT_DESKTOP=KDE KDE_SESSION_VERSION=5 xdg-open
+	# In a Plasma 5 session xdg-open hands links to KDE's own opener. It needs no screen to hand
+	# a link on; four at once, on a busy machine, once could not connect to the X server.
+	road KDE 10 "$work/open.log" each env XDG_CURRENT_DESKTOP=KDE KDE_SESSION_VERSION=5 \
+		QT_QPA_PLATFORM=offscreen xdg-open
 	portal() {
 		python3 "$table" links portal --gvariant >"$chars.gvariant"
 		dbus-run-session -- sh -c 'while read -r link; do
