@@ -563,6 +563,12 @@ paused() {
 	unshare -m sh -c 'mount --bind "$1" "$2" && shift 2 && exec "$@"' sh "$pause/wrapper" "$held" "$@" \
 		</dev/null >>"$work/wine.log" 2>&1
 }
+registrar_in() { # whether a registrar runs in the prefix
+	for pid in $(pgrep -f 'quarrion_desktop\.exe'); do
+		tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$1" && return 0
+	done
+	return 1
+}
 registrar_pid() { # the registrar at work in this row's home
 	for pid in $(pgrep -f 'quarrion_desktop\.exe'); do
 		if tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qxF "XDG_DATA_HOME=$XDG_DATA_HOME"; then
@@ -574,6 +580,13 @@ registrar_pid() { # the registrar at work in this row's home
 meanwhile() {
 	if [ "$1" = edited ]; then
 		xdg-mime default viewer.desktop "$2"
+	elif [ "$1" = elsewhere ]; then
+		# Setup in the original prefix, until its registrar waits for the lock the copy's
+		# uninstall holds.
+		(WINEPREFIX="$real_prefix" wine_run "$bin/quarrion_shell_setup.exe" /S /CurrentUser) &
+		elsewhere=$!
+		wait_until 30 registrar_in "$real_prefix" || fail "elsewhere: setup started no registrar"
+		sleep 1
 	else
 		kill -"$([ "$2" = image/jpeg ] && echo TERM || echo KILL)" "$(registrar_pid)" ||
 			fail "$1: no registrar to end"
@@ -710,6 +723,16 @@ for round in 1 2 3; do
 	uninstall users "$entry"
 	(export WINEPREFIX="$copy" && uninstall users "$copy_entry") || exit 1
 done
+# Setup in one prefix while the uninstall in the other, the last registration, holds the lock and
+# is about to take away the folders it made, the lock's among them (paused as it removes its
+# link): what setup then makes is its own to take away.
+uninstall users "$entry"
+copied_uninstaller=$(find "$copy/drive_c/users" -path "*/Tabrix/Quarrion Shell/uninstall.exe" | head -n 1)
+row=elsewhere
+through_pause $row /usr/bin/rm quarrion_shell.exe setup env WINEPREFIX="$copy" wine "$copied_uninstaller" /S
+wait "$elsewhere" || fail "elsewhere: setup exited with $?"
+wait_until 30 test ! -e "$copied_uninstaller" || fail "elsewhere: the copy's uninstall did not end"
+[ "$(registered)" = "$entry" ] || fail "elsewhere: the line names $(registered | tr '\n' ' ')"
 # After the last round the copy is deleted with rm -rf, as many remove a Wine game: the uninstall
 # of the original also removes the copy's registration, whose link leads nowhere.
 WINEPREFIX="$copy" wineserver -k 2>/dev/null || true
@@ -720,7 +743,7 @@ uninstall users "$entry"
 rmdir "$XDG_DATA_HOME" 2>/dev/null || true
 [ -z "$(ls -A "$work/copied/home")" ] && [ ! -e "$XDG_DATA_HOME" ] && [ ! -e "$XDG_CONFIG_HOME" ] ||
 	fail "two setups at once left $(find "$work/copied" -path "$copy" -prune -o -print | head)"
-echo "check-linux-desktop: a copied prefix's uninstall keeps the original's registration; two setups at once both register, 3 times; a deleted one's registration removed ($(seconds "$start") s)"
+echo "check-linux-desktop: a copied prefix's uninstall keeps the original's registration; two setups at once both register, 3 times; setup in one while the last uninstall in the other holds the lock leaves the home as it was; a deleted one's registration removed ($(seconds "$start") s)"
 
 # A prefix that the setup command itself created, as launchers do: Wine writes system.reg to disk
 # only later. The prefix the registrar runs in is accepted all the same (its server is warm).
