@@ -55,10 +55,14 @@ void LinuxSide::EnterSandbox(const LinuxFiles& files, const std::string& home) {
     for (const auto& [path, shown] :
          {std::pair{entries, files.IsFolder(entries)}, std::pair{defaults, defaultsShown}}) {
         if (!shown) {
-            ungranted = where + ", which is allowed to write " + path +
-                        " on the host, but Flatpak shares only what is there, and it is not: "
-                        "create it on the host (" +
-                        (path == entries ? "mkdir -p " : "touch ") + path + ").";
+            ungranted = where;
+            ungranted.append(", which is allowed to write ")
+                .append(path)
+                .append(" on the host, but Flatpak shares only what is there, and it is not: "
+                        "create it on the host (")
+                .append(path == entries ? "mkdir -p " : "touch ")
+                .append(path)
+                .append(").");
             return;
         }
     }
