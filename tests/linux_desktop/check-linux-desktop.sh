@@ -110,8 +110,11 @@ flatpak_rows() (
 		[ -z "$(find "$HOME" -name '*quarrion*' -o -name mimeapps.list -o -name '*.desktop')" ] ||
 			fail "flatpak, $1: registered in the sandbox: $(find "$HOME" -name '*quarrion*')"
 	}
-	# One Wine server for a prefix: the sandbox has its own.
+	# One Wine server for a prefix, or their registries overwrite each other: the sandbox has its
+	# own, once the host's has saved the game's install path and ended.
 	WINEPREFIX="$real_prefix" wineserver -k 2>/dev/null || true
+	WINEPREFIX="$real_prefix" wineserver -w 2>/dev/null || true
+	sandboxed reg add 'HKLM\Software\Dunmarch\Quarrion' /v InstallPath /d "$game" /f /reg:32
 	before=$(host_folders)
 	rows=$(date +%s)
 	status=0
@@ -162,7 +165,6 @@ flatpak_rows() (
 	rows=$(date +%s)
 	sandboxed_uninstall "granted"
 	nothing_anywhere "granted, uninstalled"
-	in_sandbox wineserver -k 2>/dev/null || true
 	[ -z "$(find "$work" -name pwned)" ] || fail "flatpak: a hostile link ran a command on the Linux side"
 	echo "    flatpak, granted then uninstalled: the host's folders as they were ($(seconds "$rows") s)"
 	echo "check-linux-desktop: a Flatpak launcher's setup registers on the host when granted, and says what to grant when not ($(seconds "$start") s)"
