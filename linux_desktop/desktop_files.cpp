@@ -8,6 +8,27 @@
 #include <utility>
 
 namespace desktop {
+
+std::string_view Trimmed(std::string_view text) {
+    const auto first = text.find_first_not_of(" \t\r\n");
+    if (first == std::string_view::npos) {
+        return {};
+    }
+    return text.substr(first, text.find_last_not_of(" \t\r\n") - first + 1);
+}
+
+std::vector<std::string_view> ListItems(std::string_view list) {
+    std::vector<std::string_view> items;
+    while (!list.empty()) {
+        const auto end = std::min(list.find(';'), list.size());
+        if (const auto item = Trimmed(list.substr(0, end)); !item.empty()) {
+            items.push_back(item);
+        }
+        list.remove_prefix(std::min(end + 1, list.size()));
+    }
+    return items;
+}
+
 namespace {
 
 constexpr std::string_view defaultsGroup = "[Default Applications]";
@@ -40,14 +61,6 @@ std::string StringValue(std::string_view text) {
         value.replace(0, 1, "\\s");
     }
     return value;
-}
-
-std::string_view Trimmed(std::string_view text) {
-    const auto first = text.find_first_not_of(" \t\r\n");
-    if (first == std::string_view::npos) {
-        return {};
-    }
-    return text.substr(first, text.find_last_not_of(" \t\r\n") - first + 1);
 }
 
 // The file's lines, each with its own line ending, so that unchanged ones are copied exactly.
@@ -119,18 +132,6 @@ char Lower(char unit) {
     return unit >= 'A' && unit <= 'Z' ? static_cast<char>(unit - 'A' + 'a') : unit;
 }
 
-std::vector<std::string_view> Split(std::string_view list) {
-    std::vector<std::string_view> items;
-    while (!list.empty()) {
-        const auto end = std::min(list.find(';'), list.size());
-        if (const auto item = Trimmed(list.substr(0, end)); !item.empty()) {
-            items.push_back(item);
-        }
-        list.remove_prefix(std::min(end + 1, list.size()));
-    }
-    return items;
-}
-
 // Where the list starts in a handler line: after "=" and the blanks that follow it.
 std::size_t ListStart(std::string_view line) {
     return std::min(line.find_first_not_of(" \t", line.find('=') + 1),
@@ -138,7 +139,7 @@ std::size_t ListStart(std::string_view line) {
 }
 
 std::vector<std::string_view> Handlers(std::string_view line) {
-    return Split(Trimmed(line.substr(line.find('=') + 1)));
+    return ListItems(Trimmed(line.substr(line.find('=') + 1)));
 }
 
 // The handler line with `handlers` as its list; what stands before the list ("key = ") and the

@@ -11,6 +11,13 @@
 
 namespace desktop {
 
+// The text without the blanks and line ends around it.
+std::string_view Trimmed(std::string_view text);
+
+// The items of a list as desktop files write them, separated by ';', each trimmed; empty ones
+// left out.
+std::vector<std::string_view> ListItems(std::string_view list);
+
 // The MIME type a desktop asks for when a quarrion:// link is opened.
 inline constexpr std::string_view schemeType = "x-scheme-handler/quarrion";
 

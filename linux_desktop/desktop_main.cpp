@@ -1,7 +1,8 @@
 // quarrion_desktop.exe: run by setup and its uninstaller when they run under Wine. It registers
 // the installed quarrion_shell.exe with the Linux desktop of the user who runs it, so that links
 // opened in Linux programs (browsers, chat) start it in this prefix with this Wine, or removes
-// that registration again.
+// that registration again. Run by a launcher installed as a Flatpak, it registers in the host's
+// folders, which the player grants the sandbox, and the entry runs Wine there through flatpak run.
 //
 //   quarrion_desktop.exe register <mode> <install folder> <icon.png>
 //   quarrion_desktop.exe unregister <mode> <install folder> [<id that register printed>]

@@ -35,7 +35,9 @@ LinuxSide::LinuxSide(const LinuxFiles& files) {
     if (!prefix.starts_with('/') || !loader.starts_with('/') || !home.starts_with('/')) {
         throw Failure("Wine did not say where its prefix, its loader or the home folder is");
     }
-    for (const auto* path : {&prefix, &dataHome, &configHome}) {
+    ownData = dataHome;
+    EnterSandbox(files, home);
+    for (const auto* path : {&prefix, &dataHome, &configHome, &ownData}) {
         if (path->find('\\') != std::string::npos) {
             throw Failure(*path + " holds a backslash, which Windows programs such as this "
                                   "one cannot name");
@@ -43,7 +45,7 @@ LinuxSide::LinuxSide(const LinuxFiles& files) {
     }
     // Wine gives a byte outside UTF-8 in the environment as U+FFFD: a path holding it names
     // one file here and another for the Linux programs that make our links.
-    for (const auto* path : {&prefix, &loader, &dataHome, &configHome}) {
+    for (const auto* path : {&prefix, &loader, &dataHome, &configHome, &ownData}) {
         if (path->find("\xEF\xBF\xBD") != std::string::npos) {
             throw Failure(*path + " holds a byte that is not UTF-8, where Wine gives Linux "
                                   "programs another name: use a folder whose name is UTF-8");
@@ -57,6 +59,7 @@ LinuxSide::LinuxSide(const LinuxFiles& files) {
     prefix = files.Resolved(prefix).value_or(prefix);
     dataHome = files.RealPath(dataHome);
     configHome = files.RealPath(configHome);
+    ownData = files.RealPath(ownData);
 }
 
 void LinuxSide::RequireUsablePrefix(const LinuxFiles& files) const {

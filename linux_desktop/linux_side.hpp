@@ -15,6 +15,15 @@ struct LinuxSide {
     std::string configHome; // XDG_CONFIG_HOME, by default ~/.config
     std::string given;      // the prefix as Wine was given it
     std::wstring config;    // the prefix this program runs in, as Wine names it
+    // Our own folder's data home: dataHome, or in a Flatpak sandbox the sandbox's own, which
+    // the host and every run of the app reach at the same path.
+    std::string ownData;
+    std::string app;       // the Flatpak app whose sandbox this runs in, or empty
+    std::string ungranted; // why the sandbox may not write the host's folders, or empty
+
+    // In a Flatpak sandbox the data and configuration homes are the sandbox's own, which no
+    // browser reads: the host's, and whether the player let the sandbox write them.
+    void EnterSandbox(const LinuxFiles& files, const std::string& home);
 
     // A folder holding a Wine prefix, which Windows programs reach as itself: one named like a
     // device (nul, aux.wine) they reach as that device, so that every spelling of such a prefix

@@ -13,6 +13,10 @@ constexpr std::string_view product = QUARRION_PRODUCT; // from CMakeLists.txt
 } // namespace
 
 std::string Registration::Add(const std::wstring& iconFile) {
+    if (!side_.ungranted.empty()) {
+        throw Failure("nothing was registered with the Linux desktop: " + side_.ungranted +
+                      "\nThen run setup again.");
+    }
     side_.RequireUsablePrefix(files_);
     RequirePassablePaths();
     const std::string entry = WhereTheEntryGoes();
@@ -97,6 +101,14 @@ std::string Registration::Add(const std::wstring& iconFile) {
 }
 
 std::string Registration::Remove() {
+    if (!side_.ungranted.empty()) {
+        if (recorded_) {
+            throw Failure("nothing was taken away from the Linux desktop: " + side_.ungranted +
+                          "\nThen uninstall again.");
+        }
+        return "setup registered nothing with the Linux desktop from the Flatpak sandbox of " +
+               side_.app + ": there is nothing to take away\n";
+    }
     const bool registered = files_.Listed(own_);
     if (!registered && files_.KindOf(shared_) != Kind::itself) {
         std::vector<std::string> missing;
@@ -358,6 +370,14 @@ std::array<std::pair<std::string, std::string>, 3> Registration::Links() const {
 }
 
 std::vector<std::string> Registration::Command() const {
+    if (!side_.app.empty()) {
+        return {"flatpak",
+                "run",
+                "--command=" + own_ + "/wine",
+                "--env=WINEPREFIX=" + own_ + "/prefix",
+                side_.app,
+                own_ + "/quarrion_shell.exe"};
+    }
     return {"env", "WINEPREFIX=" + own_ + "/prefix", own_ + "/wine", own_ + "/quarrion_shell.exe"};
 }
 

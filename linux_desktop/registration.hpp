@@ -21,8 +21,8 @@ class Registration {
   public:
     Registration(const std::wstring& mode, std::wstring installFolder, const std::string& id)
         : side_(files_), installFolder_(std::move(installFolder)),
-          id_(id.empty() ? desktop::EntryId(side_.prefix, Utf8(mode)) : id),
-          shared_(side_.dataHome + "/quarrion-shell"), own_(shared_ + "/" + id_),
+          id_(id.empty() ? desktop::EntryId(side_.prefix, Utf8(mode)) : id), recorded_(!id.empty()),
+          shared_(side_.ownData + "/quarrion-shell"), own_(shared_ + "/" + id_),
           icon_(own_ + "/quarrion-shell.png"), written_(own_ + "/written"),
           home_(shared_ + "/made"), lock_(shared_ + "/lock"),
           entry_(files_.RealPath(side_.dataHome + "/applications") + "/" + id_ + ".desktop"),
@@ -152,7 +152,8 @@ class Registration {
     [[nodiscard]] std::array<std::pair<std::string, std::string>, 3> Links() const;
 
     // Exec is split at blanks by xdg-open without a desktop environment, and quotes stay as
-    // text there, so every path in it is one of our links, named without blanks.
+    // text there, so every path in it is one of our links, named without blanks. From a
+    // Flatpak sandbox, Wine runs in it again: the host reaches it only through flatpak run.
     [[nodiscard]] std::vector<std::string> Command() const;
 
     // The file holding our entry: the entry's path, or the file that a link there leads to;
@@ -169,6 +170,7 @@ class Registration {
     LinuxSide side_;
     std::wstring installFolder_;
     std::string id_;
+    bool recorded_;        // whether setup kept the id, having registered
     std::string shared_;   // the folder of every copy's own folder
     std::string own_;      // this copy's folder: the links in Exec and the icon
     std::string icon_;     // the icon's copy there

@@ -41,6 +41,23 @@ export WINEPREFIX="$work/My Games/quarrion" WINEDEBUG=-all
 unset WINEARCH
 # Wine's services inherit the output of what starts them: files, never a pipe.
 wine_run() { wine "$@" </dev/null >>"$work/wine.log" 2>&1; }
+# A throwaway home of its own for each row: HOME, the data and the configuration folder.
+new_home() {
+	export HOME="$work/$1/home" XDG_DATA_HOME="$work/$1/data" XDG_CONFIG_HOME="$work/$1/config"
+	mkdir -p "$HOME"
+}
+registered() { # the ids on the handler line, one a line
+	sed -n 's/^x-scheme-handler\/quarrion=//p' "$XDG_CONFIG_HOME/mimeapps.list" 2>/dev/null | tr ';' '\n' | grep . || true
+}
+# As from Apps: an uninstaller hands over to a copy of itself and returns; the copy removes the
+# folder.
+uninstall() {
+	uninstaller=$(find "$WINEPREFIX/drive_c/" -path "*/drive_c/$1/*Tabrix/Quarrion Shell/uninstall.exe" | head -n 1)
+	[ -n "$uninstaller" ] || fail "no uninstaller under $1"
+	wine_run "$uninstaller" /S
+	wait_until 30 test ! -e "$uninstaller" || fail "the uninstall of $1 did not end"
+	[ -z "$2" ] || [ ! -e "$XDG_DATA_HOME/applications/$2" ] || fail "the uninstall left $2"
+}
 
 game='C:\Games\Quarrion\quarrion.exe'
 mkdir -p "$WINEPREFIX/drive_c/Games/Quarrion"
@@ -48,6 +65,117 @@ cp "$bin/stand_in_game.exe" "$WINEPREFIX/drive_c/Games/Quarrion/quarrion.exe"
 wine_run reg add 'HKLM\Software\Dunmarch\Quarrion' /v InstallPath /d "$game" /f /reg:32
 export QUARRION_STANDIN_RECORD='C:\linux-desktop-record.bin'
 record="$WINEPREFIX/drive_c/linux-desktop-record.bin"
+# The first line of what the stand-in game recorded: its command line.
+game_line() { iconv -f UTF-16LE -t UTF-8 "$record" | tr '\0' '\n' | head -n 1; }
+wait_for_game() {
+	wait_until 15 test -s "$record" || fail "$1: the game was not started"
+	sleep 0.1 # its record is written at once, then closed
+}
+
+# Wine launchers installed as Flatpaks (Bottles, Lutris, Heroic; the Steam Deck): setup runs in the
+# launcher's sandbox, whose XDG homes are its own (~/.var/app/<app>/), with the prefix there. A
+# stand-in flatpak, first on PATH, makes that sandbox with bwrap for setup and for the host's
+# link alike. Not granted: 1155, the command that grants it, nothing registered anywhere, and an
+# uninstall with nothing to take away. Granted as the message says: a link opened on the host
+# reaches the game through flatpak run; the uninstall leaves the host's folders as they were.
+flatpak_rows() (
+	app=org.example.WineLauncher
+	new_home flatpak
+	export FLATPAK_STAND_IN="$work/flatpak-apps" PATH="$root/tests/linux_desktop/stand-in:$PATH"
+	inside="$HOME/.var/app/$app/data/prefix"
+	record="$real_prefix/drive_c/linux-desktop-record.bin"
+	mkdir -p "$FLATPAK_STAND_IN/$app" "$inside" "$XDG_DATA_HOME/applications" "$XDG_CONFIG_HOME"
+	printf '%s|%s\n' "$real_prefix" "$inside" "$bin" "$bin" >"$FLATPAK_STAND_IN/$app/binds"
+	printf '[Default Applications]\ntext/html=firefox-esr.desktop;\n' >"$XDG_CONFIG_HOME/mimeapps.list"
+	in_sandbox() {
+		program=$1
+		shift
+		flatpak run --command="$program" --env=WINEPREFIX="$inside" "$app" "$@"
+	}
+	sandboxed() { in_sandbox wine "$@" </dev/null >>"$work/wine.log" 2>&1; }
+	sandboxed_registrar() { in_sandbox wine "$bin/quarrion_desktop.exe" "$@" </dev/null >"$work/said" 2>>"$work/wine.log"; }
+	# In place (_?=, through cmd), so that its exit status comes back.
+	sandboxed_uninstall() {
+		folder=$(find "$real_prefix/drive_c/users" -path "*/Tabrix/Quarrion Shell" -type d | head -n 1)
+		[ -n "$folder" ] || fail "flatpak, $1: not installed"
+		cp "$folder/uninstall.exe" "$real_prefix/drive_c/u.exe"
+		status=0
+		sandboxed cmd /c "C:\\u.exe /S _?=C:$(printf '%s' "${folder#"$real_prefix/drive_c"}" | tr / '\\')" || status=$?
+		rm -f "$real_prefix/drive_c/u.exe"
+		[ $status -eq 0 ] || fail "flatpak, $1: the uninstall exited with $status"
+	}
+	host_folders() { snapshot "$XDG_DATA_HOME" "$XDG_CONFIG_HOME"; }
+	nothing_anywhere() {
+		[ "$(host_folders)" = "$before" ] || fail "flatpak, $1: the host's folders changed: $(host_folders)"
+		[ -z "$(find "$HOME" -name '*quarrion*' -o -name mimeapps.list -o -name '*.desktop')" ] ||
+			fail "flatpak, $1: registered in the sandbox: $(find "$HOME" -name '*quarrion*')"
+	}
+	# One Wine server for a prefix, or their registries overwrite each other: the sandbox has its
+	# own, once the host's has saved the game's install path and ended.
+	WINEPREFIX="$real_prefix" wineserver -k 2>/dev/null || true
+	WINEPREFIX="$real_prefix" wineserver -w 2>/dev/null || true
+	sandboxed reg add 'HKLM\Software\Dunmarch\Quarrion' /v InstallPath /d "$game" /f /reg:32
+	before=$(host_folders)
+	rows=$(date +%s)
+	status=0
+	sandboxed "$bin/quarrion_shell_setup.exe" /S /CurrentUser || status=$?
+	[ $status -eq $((1155 % 256)) ] || fail "flatpak, not granted: setup exited with $status"
+	nothing_anywhere "not granted"
+	sandboxed_registrar register CurrentUser 'C:\nowhere' 'C:\nowhere.png' && fail "flatpak, not granted: the registrar registered"
+	grant=$(tr -d '\r' <"$work/said" | sed -n 's/^  \(flatpak override --user .*\)$/\1/p')
+	[ "$grant" = "flatpak override --user --filesystem=xdg-data/applications --filesystem=xdg-config/mimeapps.list $app" ] &&
+		grep -qi 'run setup again' "$work/said" || fail "flatpak, not granted: it said $(cat "$work/said")"
+	sandboxed_registrar unregister CurrentUser 'C:\nowhere' '' && grep -q 'nothing to take away' "$work/said" ||
+		fail "flatpak, not granted: the uninstall said $(cat "$work/said")"
+	sandboxed_uninstall "not granted"
+	nothing_anywhere "not granted, uninstalled"
+	echo "    flatpak, not granted: 1155, nothing registered anywhere; the uninstall has nothing to take away ($(seconds "$rows") s)"
+	rows=$(date +%s)
+	# Granted read-only, or granted with no mimeapps.list on the host to share: refused as well.
+	printf 'xdg-data/applications:ro;xdg-config/mimeapps.list:ro;' >"$FLATPAK_STAND_IN/$app/filesystems"
+	sandboxed_registrar register CurrentUser 'C:\nowhere' 'C:\nowhere.png' && fail "flatpak, read-only: registered"
+	grep -qF "  $grant" "$work/said" || fail "flatpak, read-only: it said $(cat "$work/said")"
+	: >"$FLATPAK_STAND_IN/$app/filesystems"
+	# As the message says.
+	# shellcheck disable=SC2086
+	$grant || fail "flatpak, granting: $grant failed"
+	mv "$XDG_CONFIG_HOME/mimeapps.list" "$work/flatpak-mimeapps.list"
+	sandboxed_registrar register CurrentUser 'C:\nowhere' 'C:\nowhere.png' && fail "flatpak, no mimeapps.list: registered"
+	grep -qF "touch $XDG_CONFIG_HOME/mimeapps.list" "$work/said" || fail "flatpak, no mimeapps.list: it said $(cat "$work/said")"
+	mv "$work/flatpak-mimeapps.list" "$XDG_CONFIG_HOME/mimeapps.list"
+	nothing_anywhere "read-only, or no mimeapps.list"
+	echo "    flatpak, granted read-only or with no mimeapps.list to share: refused, naming the command or the file ($(seconds "$rows") s)"
+	rows=$(date +%s)
+	file=$(stat -c %i "$XDG_CONFIG_HOME/mimeapps.list")
+	sandboxed "$bin/quarrion_shell_setup.exe" /S /CurrentUser || fail "flatpak, granted: setup failed"
+	ours=$(registered | head -n 1)
+	case $ours in quarrion-shell-*-currentuser.desktop) ;; *) fail "flatpak, granted: the default is '$ours'" ;; esac
+	desktop-file-validate "$XDG_DATA_HOME/applications/$ours" || fail "flatpak, granted: desktop-file-validate refused it"
+	grep -q "^Exec=flatpak run --command=[^ ]*/wine --env=WINEPREFIX=[^ ]*/prefix $app [^ ]*/quarrion_shell.exe %u$" \
+		"$XDG_DATA_HOME/applications/$ours" || fail "flatpak, granted: $(grep ^Exec= "$XDG_DATA_HOME/applications/$ours")"
+	[ "$(stat -c %i "$XDG_CONFIG_HOME/mimeapps.list")" = "$file" ] || fail "flatpak, granted: mimeapps.list was replaced, not written in place"
+	rm -f "$record" "$FLATPAK_STAND_IN/runs"
+	# xdg-open reads desktop entries only for a display, which running these rows alone lacks.
+	DISPLAY=${DISPLAY:-:0} xdg-open 'quarrion://flatpak.example.net:27960/$(touch${IFS}pwned)' >>"$work/open.log" 2>&1 ||
+		fail "flatpak, granted: xdg-open"
+	wait_for_game "flatpak, granted"
+	[ "$(game_line)" = "$game +connect flatpak.example.net:27960 +pass \$(touch\${IFS}pwned)" ] || fail "flatpak, granted: the game got $(game_line)"
+	grep -q "^$app|.*/wine$" "$FLATPAK_STAND_IN/runs" || fail "flatpak, granted: the link did not go through flatpak run $app"
+	echo "    flatpak, granted: xdg-open on the host -> flatpak run ... $app -> $(game_line) ($(seconds "$rows") s)"
+	rows=$(date +%s)
+	sandboxed_uninstall "granted"
+	nothing_anywhere "granted, uninstalled"
+	[ -z "$(find "$work" -name pwned)" ] || fail "flatpak: a hostile link ran a command on the Linux side"
+	echo "    flatpak, granted then uninstalled: the host's folders as they were ($(seconds "$rows") s)"
+	# The host's server warm again, as the rows after expect: one started while a row has moved
+	# system.reg away would later save an empty registry over it.
+	"$root/tests/wine/prefix.sh" "$real_prefix"
+	echo "check-linux-desktop: a Flatpak launcher's setup registers on the host when granted, and says what to grant when not ($(seconds "$start") s)"
+)
+if [ "${CHECK_LINUX_DESKTOP_ONLY:-}" = flatpak ]; then
+	flatpak_rows
+	exit 0
+fi
 
 # The player's defaults, kept by a dotfile manager: the file is a link into their dotfiles, and
 # another program was the default before ours.
@@ -90,12 +218,6 @@ for file in "$entry" "$everyone"; do
 done
 echo "check-linux-desktop: setup registered $everyone and $entry, the default ($(seconds "$start") s)"
 
-# The first line of what the stand-in game recorded: its command line.
-game_line() { iconv -f UTF-16LE -t UTF-8 "$record" | tr '\0' '\n' | head -n 1; }
-wait_for_game() {
-	wait_until 15 test -s "$record" || fail "$1: the game was not started"
-	sleep 0.1 # its record is written at once, then closed
-}
 mkfifo "$work/display"
 Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
 xvfb=$!
@@ -325,16 +447,8 @@ echo "check-linux-desktop: a click in Firefox or Chromium starts the game with t
 every_character
 never_ran
 
-# As from Apps: an uninstaller hands over to a copy of itself and returns; the copy removes the
-# folder. From here on the prefix is reached by its real path: one prefix, one registration.
+# From here on the prefix is reached by its real path: one prefix, one registration.
 export WINEPREFIX="$real_prefix"
-uninstall() {
-	uninstaller=$(find "$WINEPREFIX/drive_c/" -path "*/drive_c/$1/*Tabrix/Quarrion Shell/uninstall.exe" | head -n 1)
-	[ -n "$uninstaller" ] || fail "no uninstaller under $1"
-	wine_run "$uninstaller" /S
-	wait_until 30 test ! -e "$uninstaller" || fail "the uninstall of $1 did not end"
-	[ -z "$2" ] || [ ! -e "$XDG_DATA_HOME/applications/$2" ] || fail "the uninstall left $2"
-}
 apps="$XDG_DATA_HOME/applications"
 # A dotfile manager adopts the entry for everyone (moves it into the dotfiles, links it back);
 # setup run again keeps both as they are.
@@ -509,14 +623,6 @@ uninstall users "$entry"
 never_ran
 
 
-# A throwaway home of its own for each row: HOME, the data and the configuration folder.
-new_home() {
-	export HOME="$work/$1/home" XDG_DATA_HOME="$work/$1/data" XDG_CONFIG_HOME="$work/$1/config"
-	mkdir -p "$HOME"
-}
-registered() { # the ids on the handler line, one a line
-	sed -n 's/^x-scheme-handler\/quarrion=//p' "$XDG_CONFIG_HOME/mimeapps.list" 2>/dev/null | tr ';' '\n' | grep . || true
-}
 while IFS='|' read -r row; do
 	new_home "$row"
 	case $row in
@@ -744,6 +850,7 @@ rmdir "$XDG_DATA_HOME" 2>/dev/null || true
 [ -z "$(ls -A "$work/copied/home")" ] && [ ! -e "$XDG_DATA_HOME" ] && [ ! -e "$XDG_CONFIG_HOME" ] ||
 	fail "two setups at once left $(find "$work/copied" -path "$copy" -prune -o -print | head)"
 echo "check-linux-desktop: a copied prefix's uninstall keeps the original's registration; two setups at once both register, 3 times; setup in one while the last uninstall in the other holds the lock leaves the home as it was; a deleted one's registration removed ($(seconds "$start") s)"
+flatpak_rows
 
 # A prefix that the setup command itself created, as launchers do: Wine writes system.reg to disk
 # only later. The prefix the registrar runs in is accepted all the same (its server is warm).

@@ -1,5 +1,6 @@
 #include "case_name.hpp"
 #include "desktop_files.hpp"
+#include "flatpak_sandbox.hpp"
 
 #include <gtest/gtest.h>
 
@@ -265,6 +266,62 @@ TEST(EntryId, NamesTheProgramThePrefixAndTheMode) {
           ".other.desktop.new-1-0", ".made.new-1-0-", ".mimeapps.list.XA1b2c"}) {
         EXPECT_FALSE(desktop::IsOurTemporary(other)) << other;
     }
+}
+
+struct GrantCase {
+    const char* name;
+    std::string filesystems; // as /.flatpak-info lists them
+    std::string path;
+    bool writable;
+};
+
+class FlatpakGrants : public testing::TestWithParam<GrantCase> {};
+
+// Whether a Flatpak sandbox may write a host path, from what it says of itself.
+TEST_P(FlatpakGrants, AreReadFromTheSandboxsInfo) {
+    const auto info = desktop::ParseFlatpakInfo(
+        "[Application]\nname=org.example.Launcher\nruntime=runtime/x/1\n\n[Context]\n"
+        "shared=network;\nfilesystems=" +
+        GetParam().filesystems + "\n\n[Instance]\ninstance-id=1\n");
+    EXPECT_EQ(info.app, "org.example.Launcher");
+    const desktop::HostFolders host{"/home/p", "/home/p/.local/share", "/home/p/.config"};
+    EXPECT_EQ(desktop::GrantsWriting(info.filesystems, host, GetParam().path), GetParam().writable);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sandbox, FlatpakGrants,
+    testing::Values(
+        GrantCase{"Nothing", "", "/home/p/.config/mimeapps.list", false},
+        GrantCase{"TheFile", "xdg-config/mimeapps.list;", "/home/p/.config/mimeapps.list", true},
+        GrantCase{"AnotherFile", "xdg-config/mimeapps.listx;", "/home/p/.config/mimeapps.list",
+                  false},
+        GrantCase{"TheFolder", "xdg-data/applications", "/home/p/.local/share/applications/a",
+                  true},
+        GrantCase{"ReadOnly", "xdg-data/applications:ro;", "/home/p/.local/share/applications",
+                  false},
+        GrantCase{"Home", "home;", "/home/p/.config/mimeapps.list", true},
+        GrantCase{"Tilde", "~/.config/;", "/home/p/.config/mimeapps.list", true},
+        GrantCase{"Host", "host", "/home/p/.local/share/applications", true},
+        GrantCase{"Absolute", "/home/p/.local:create", "/home/p/.local/share/applications", true},
+        GrantCase{"ReadOnlyInside", "home;xdg-config:ro", "/home/p/.config/mimeapps.list", false},
+        GrantCase{"WritableInside", "home:ro;xdg-config/mimeapps.list",
+                  "/home/p/.config/mimeapps.list", true},
+        GrantCase{"Withdrawn", "xdg-config;!xdg-config", "/home/p/.config/mimeapps.list", false},
+        GrantCase{"OtherKeyword", "xdg-download;xdg-run/app", "/home/p/.config", false}),
+    CaseName<GrantCase>);
+
+TEST(FlatpakAppId, IsOneArgumentOfTheDottedForm) {
+    for (const char* app : {"com.usebottles.bottles", "net.lutris.Lutris",
+                            "com.heroicgameslauncher.hgl", "org.example.Wine_Launcher-2"}) {
+        EXPECT_TRUE(desktop::IsFlatpakAppId(app)) << app;
+    }
+    for (const char* app :
+         {"", "bottles", "com..x", "-x.y", "a.b c", "a.b;rm", "a.b/c", ".a.b", "a.b."}) {
+        EXPECT_FALSE(desktop::IsFlatpakAppId(app)) << app;
+    }
+    EXPECT_EQ(desktop::GrantCommand("a.b"),
+              "flatpak override --user "
+              "--filesystem=xdg-data/applications --filesystem=xdg-config/mimeapps.list a.b");
 }
 
 } // namespace
