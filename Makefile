@@ -70,26 +70,24 @@ format-check:
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.hpp')
 
-# Once built, everything runs at once, each job waiting on Wine or a browser as much as it computes:
-# the fuzzer, the static analysis, the release check (two clean clones, one signed with a throwaway
-# CA) and the Linux desktop check (links opened by xdg-open, GIO, the desktop portal, KDE, Firefox
-# and Chromium under Xvfb, and the table of characters in docs/links.md), each Wine one in a prefix
-# of its own, beside the native tests and the two prefixes' tests side by side. Their logs follow
-# the tests' output. The Wine servers of every prefix are stopped at the end whatever the outcome,
-# so nothing is left running.
+# The fuzzer runs beside the static analysis; then the two prefixes' tests run side by side, and
+# beside them, each in a prefix of its own, the release check, which builds two clean clones and
+# signs one with a throwaway CA, and the Linux desktop check, which opens links from Linux programs
+# (xdg-open, GIO, the desktop portal, KDE, Firefox and Chromium under Xvfb) and measures the table
+# of characters in docs/links.md. The Wine servers of every prefix are stopped at the end whatever
+# the outcome, so nothing is left running.
 test: native windows fuzz-build bench-build
-	@status=0; \
-	$(MAKE) --no-print-directory fuzz-run >build/fuzz-run.log 2>&1 & fuzzing=$$!; \
-	tools/static-analysis.sh >build/static-analysis.log 2>&1 & analysing=$$!; \
+	@status=0; $(MAKE) --no-print-directory fuzz-run >build/fuzz-run.log 2>&1 & fuzzing=$$!; \
+	tools/static-analysis.sh || status=$$?; \
+	wait $$fuzzing || status=$$?; cat build/fuzz-run.log; exit $$status
+	ctest --preset native
+	status=0; \
 	tests/release/check-release.sh "$(WINE_PREFIX)-release" >build/check-release.log 2>&1 & releasing=$$!; \
 	tests/linux_desktop/check-linux-desktop.sh "$(WINE_PREFIX)-linux-win64" "$(WINDOWS_BUILD)/bin" \
 		>build/check-linux-desktop.log 2>&1 & linux=$$!; \
-	ctest --preset native || status=$$?; \
 	ctest --preset windows-x86 -E '(^|/)CrashTable/' || status=$$?; \
-	for job in "$$fuzzing fuzz-run" "$$analysing static-analysis" "$$linux check-linux-desktop" \
-		"$$releasing check-release"; do \
-		set -- $$job; wait $$1 || status=$$?; cat build/$$2.log; \
-	done; \
+	wait $$linux || status=$$?; cat build/check-linux-desktop.log; \
+	wait $$releasing || status=$$?; cat build/check-release.log; \
 	for prefix in "" -win64 -release -linux-win64; do \
 		WINEPREFIX="$(WINE_PREFIX)$$prefix" wineserver -k 2>/dev/null || true; \
 	done; exit $$status
