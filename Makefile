@@ -94,7 +94,7 @@ test: native windows fuzz-build bench-build
 
 # The whole crash table (make test runs a fixed part of it, one row of each journey): setup, an
 # upgrade, a move and the uninstall stopped dead after each step, in both modes and prefixes,
-# then run again; the machine must be as before. About 15 minutes.
+# then run again; the machine must be as before. About 11 minutes.
 crash-table: windows
 	status=0; ctest --preset windows-x86 -R '(^|/)CrashTable/' || status=$$?; \
 	WINEPREFIX="$(WINE_PREFIX)" wineserver -k 2>/dev/null || true; \
