@@ -163,10 +163,14 @@ SectionEnd
 ; again, the record and the folders the install made.
 Section "Uninstall"
     Call un.WaitUntilOurFilesCanGo
+    ; A copy whose Apps entry is gone (Wine's registry lost when its server was killed before it
+    ; saved it, or a copy left behind) has no id: its registration is found by its prefix and
+    ; mode, and goes while it runs this copy.
+    StrCpy $2 ""
     ${If} $NotRegistered != 1
         ReadRegStr $2 SHCTX "${UNINSTALL_KEY}" "LinuxDesktopEntry"
-        !insertmacro LinuxDesktop unregister $2 "$(LINUX_NOT_REMOVED)"
     ${EndIf}
+    !insertmacro LinuxDesktop unregister $2 "$(LINUX_NOT_REMOVED)"
     Call un.RemoveOurFiles
     ${If} $NotRegistered != 1
         Call un.Unregister

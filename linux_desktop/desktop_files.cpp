@@ -352,6 +352,16 @@ std::string WithDefaultHandler(std::string_view mimeapps, std::string_view entry
     return Joined(lines) + std::string(defaultsGroup) + ending + handler;
 }
 
+std::vector<std::string> DefaultHandlers(std::string_view mimeapps) {
+    const auto lines = Lines(mimeapps);
+    const Place place = Find(lines);
+    if (place.handlers.empty()) {
+        return {};
+    }
+    const auto handlers = Handlers(Content(lines, place.handlers.back()));
+    return {handlers.begin(), handlers.end()};
+}
+
 std::string WithoutDefaultHandler(std::string_view mimeapps, std::string_view entry,
                                   const Additions& added) {
     auto lines = Lines(mimeapps);

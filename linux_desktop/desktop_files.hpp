@@ -66,6 +66,10 @@ std::string WithDefaultHandler(std::string_view mimeapps, std::string_view entry
 std::string WithoutDefaultHandler(std::string_view mimeapps, std::string_view entry,
                                   const Additions& added = {});
 
+// The default handlers of quarrion:// links that mimeapps.list names, in its order: the list of
+// the last such line in its [Default Applications] groups, which is the one readers keep.
+std::vector<std::string> DefaultHandlers(std::string_view mimeapps);
+
 // What our registrations made in a home besides each one's own files, so that the last one
 // removed gives the home back as it was found.
 struct HomeRecord {

@@ -13,13 +13,17 @@
 // standard output, or in the file that "/report=<file>" before the action names, as setup asks.
 // It changes only what it made and what is still as it made it, never writes or deletes through a
 // symbolic link, waits for another registrar in the same home, and a registration that fails midway
-// is taken back.
+// is taken back. What it says is also kept, in UTF-8, in %TEMP%\quarrion_shell_linux.log (the
+// last run's), where a player or administrator finds why a silent setup ended with 1155.
 
 #include "linux_files.hpp"
 #include "registration.hpp"
 #include "../windows/report.hpp"
 #include "../windows/text.hpp"
 
+#include <windows.h>
+
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -43,6 +47,30 @@ std::string Run(const std::vector<std::wstring>& arguments) {
     throw Failure("usage: quarrion_desktop.exe register|unregister <mode> <folder> [<icon>|<id>]");
 }
 
+// Best effort: a log that cannot be written changes nothing of the run.
+void KeepInLog(const std::vector<std::wstring>& arguments, const std::string& text) {
+    std::wstring temp(MAX_PATH + 1, L'\0');
+    temp.resize(::GetTempPathW(static_cast<DWORD>(temp.size()), temp.data()));
+    const UniqueHandle log(::CreateFileW((temp + L"quarrion_shell_linux.log").c_str(),
+                                         GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                                         FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (temp.empty() || !log) {
+        return;
+    }
+    SYSTEMTIME now{};
+    ::GetLocalTime(&now);
+    char stamp[32] = {};
+    std::snprintf(stamp, sizeof stamp, "%04u-%02u-%02u %02u:%02u:%02u", now.wYear, now.wMonth,
+                  now.wDay, now.wHour, now.wMinute, now.wSecond);
+    std::string line = std::string(stamp) + " quarrion_desktop.exe";
+    for (const auto& argument : arguments) {
+        line += " " + Utf8(argument);
+    }
+    const std::string whole = line + "\n" + text;
+    DWORD written = 0;
+    ::WriteFile(log.get(), whole.data(), static_cast<DWORD>(whole.size()), &written, nullptr);
+}
+
 } // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -51,10 +79,14 @@ int wmain(int argc, wchar_t** argv) {
     try {
         // Setup takes the run as finished only when this line is the last it reads: under
         // Wine, a process that a signal ended reports 0 too.
-        report.Say(Run(arguments) + "quarrion_desktop: finished\n");
+        const std::string said = Run(arguments) + "quarrion_desktop: finished\n";
+        KeepInLog(arguments, said);
+        report.Say(said);
         return 0;
     } catch (const std::exception& failure) {
-        report.Say(std::string(failure.what()) + "\n");
+        const std::string said = std::string(failure.what()) + "\n";
+        KeepInLog(arguments, said);
+        report.Say(said);
         return 1;
     }
 }

@@ -98,10 +98,10 @@ bool IsFlatpakAppId(std::string_view app) {
     }
 }
 
-bool GrantsWriting(const std::vector<std::string>& filesystems, const HostFolders& host,
-                   std::string_view path) {
+Access GrantedAccess(const std::vector<std::string>& filesystems, const HostFolders& host,
+                     std::string_view path) {
     std::size_t deepest = 0;
-    bool writable = false;
+    Access access = Access::none;
     for (std::string_view entry : filesystems) {
         const bool denied = entry.starts_with('!');
         if (denied) {
@@ -118,14 +118,14 @@ bool GrantsWriting(const std::vector<std::string>& filesystems, const HostFolder
             continue;
         }
         deepest = folder->size();
-        writable = !denied && mode != "ro";
+        access = denied ? Access::none : mode == "ro" ? Access::reading : Access::writing;
     }
-    return writable;
+    return access;
 }
 
 std::string GrantCommand(std::string_view app) {
     return "flatpak override --user --filesystem=xdg-data/applications "
-           "--filesystem=xdg-config/mimeapps.list " +
+           "--filesystem=xdg-config/mimeapps.list:ro " +
            std::string(app);
 }
 

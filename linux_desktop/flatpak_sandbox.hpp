@@ -26,13 +26,17 @@ struct HostFolders {
     std::string config; // the host's XDG_CONFIG_HOME
 };
 
-// Whether the filesystems let the sandbox write `path`, a host path that the sandbox shows at
-// the same path: the most specific entry that covers it decides, and one ending in :ro or
-// starting with ! does not.
-bool GrantsWriting(const std::vector<std::string>& filesystems, const HostFolders& host,
-                   std::string_view path);
+enum class Access { none, reading, writing };
 
-// The command the player runs on the host to grant what a registration needs, and no more.
+// What the filesystems let the sandbox do with `path`, a host path that the sandbox shows at the
+// same path: the most specific entry that covers it decides; one ending in :ro grants reading,
+// and one starting with ! nothing.
+Access GrantedAccess(const std::vector<std::string>& filesystems, const HostFolders& host,
+                     std::string_view path);
+
+// The command the player runs on the host to grant what a registration needs, and no more: the
+// folder of desktop entries, which holds the defaults we write, and a look at the defaults that
+// desktops read before those.
 std::string GrantCommand(std::string_view app);
 
 } // namespace desktop

@@ -26,45 +26,48 @@ void LinuxSide::EnterSandbox(const LinuxFiles& files, const std::string& home) {
     if (files.KindOf(info) == Kind::absent) {
         return;
     }
-    const FlatpakInfo sandbox = ParseFlatpakInfo(files.Read(info));
+    const std::string seen = files.Read(info);
+    const FlatpakInfo sandbox = ParseFlatpakInfo(seen);
     if (!IsFlatpakAppId(sandbox.app)) {
         throw Failure(info + " names no Flatpak app: '" + sandbox.app + "'");
     }
     app = sandbox.app;
+    // Every run of an app shares one Wine server for a prefix, which opens files as the run that
+    // started it sees them: without the grants given since, or with another's. A Linux program
+    // started from here sees this run's.
+    std::string ours;
+    if (files.RunToEnd({"/bin/cat", "--", info}, &ours) != 0 || ours != seen) {
+        throw Failure("the Wine server of this prefix was started by another run of " + app +
+                      ", which does not see the files as this one does (it may have started "
+                      "before you granted them): quit " +
+                      app +
+                      " and every game it runs; if that is not enough, run on the host\n  "
+                      "flatpak kill " +
+                      app + "\nThen run setup again.");
+    }
     const HostFolders host{home, HostHome(L"HOST_XDG_DATA_HOME", home + "/.local/share"),
                            HostHome(L"HOST_XDG_CONFIG_HOME", home + "/.config")};
     dataHome = host.data;
     configHome = host.config;
     const std::string entries = host.data + "/applications";
-    const std::string defaults = host.config + "/mimeapps.list";
+    const std::string shadowing = host.config + "/mimeapps.list";
     const std::string where = "setup and the uninstall run in the Flatpak sandbox of " + app;
-    const auto granted = [&](const std::string& path) {
-        return GrantsWriting(sandbox.filesystems, host, path);
+    const auto access = [&](const std::string& path) {
+        return GrantedAccess(sandbox.filesystems, host, path);
     };
-    if (!granted(entries) || !granted(defaults)) {
-        ungranted = where + ", which may not write " + entries + " and " + defaults +
+    if (access(entries) != Access::writing || access(shadowing) == Access::none) {
+        ungranted = where + ", which may not write " + entries + " and read " + shadowing +
                     ", where Linux programs look for the handler of links. On the host, run\n  " +
-                    GrantCommand(app) + "\n(Flatpak shares only what is there: create " + defaults +
-                    " first if it is not.)";
+                    GrantCommand(app);
         return;
     }
     // What Flatpak did not find on the host it does not share: made here, it would be the
     // sandbox's alone.
-    const bool defaultsShown = files.KindOf(defaults) != Kind::absent ||
-                               (granted(host.config) && files.IsFolder(host.config));
-    for (const auto& [path, shown] :
-         {std::pair{entries, files.IsFolder(entries)}, std::pair{defaults, defaultsShown}}) {
-        if (!shown) {
-            ungranted = where;
-            ungranted.append(", which is allowed to write ")
-                .append(path)
-                .append(" on the host, but Flatpak shares only what is there, and it is not: "
-                        "create it on the host (")
-                .append(path == entries ? "mkdir -p " : "touch ")
-                .append(path)
-                .append(").");
-            return;
-        }
+    if (!files.IsFolder(entries)) {
+        ungranted = where + ", which is allowed to write " + entries +
+                    " on the host, but Flatpak shares only what is there, and it is not: "
+                    "create it on the host (mkdir -p " +
+                    entries + "), then quit " + app + " and start it again.";
     }
 }
 

@@ -406,7 +406,7 @@ void LinuxFiles::RemoveLink(const std::string& link) const {
     WaitFor([&] { return !Listed(link); }, "removing the link " + link);
 }
 
-int LinuxFiles::RunToEnd(const std::vector<std::string>& arguments) const {
+int LinuxFiles::RunToEnd(const std::vector<std::string>& arguments, std::string* output) const {
     static unsigned runs = 0;
     std::wstring temp(MAX_PATH + 1, L'\0');
     temp.resize(::GetTempPathW(static_cast<DWORD>(temp.size()), temp.data()));
@@ -414,25 +414,41 @@ int LinuxFiles::RunToEnd(const std::vector<std::string>& arguments) const {
     const std::string status =
         UnixPath(temp + L"quarrion-desktop-" + std::to_wstring(::GetCurrentProcessId()) + L"-" +
                  std::to_wstring(::GetTickCount64()) + L"-" + std::to_wstring(++runs) + L".status");
-    for (const auto& stale : {status, status + ".new"}) {
-        ::DeleteFileW(DosPath(stale).c_str());
-    }
+    const std::string said = status + ".out";
+    const auto tidy = [&] {
+        for (const auto& stale : {status, status + ".new", said}) {
+            ::DeleteFileW(DosPath(stale).c_str());
+        }
+    };
+    tidy();
     // A shell takes the program and its arguments as its own, never as text to read, and writes
     // their status whole once they end.
-    std::vector<std::string> line{"/bin/sh", "-c",
-                                  R"(s=$1; shift; "$@"; echo $? >"$s.new" && mv -f "$s.new" "$s")",
-                                  "sh", status};
+    std::vector<std::string> line{
+        "/bin/sh", "-c", R"(s=$1; shift; "$@" >"$s.out"; echo $? >"$s.new" && mv -f "$s.new" "$s")",
+        "sh", status};
     line.insert(line.end(), arguments.begin(), arguments.end());
     Run(line);
     WaitFor([&] { return KindOf(status) == Kind::itself; }, "running " + arguments.front(), 6000);
-    const std::string said = Read(status);
-    ::DeleteFileW(DosPath(status).c_str());
-    const auto digits = said.substr(0, said.find('\n'));
+    const std::string ended = Read(status);
+    if (output != nullptr) {
+        *output = ReadIfThere(said).value_or("");
+    }
+    tidy();
+    const auto digits = ended.substr(0, ended.find('\n'));
     if (digits.empty() || digits.size() > 3 ||
         digits.find_first_not_of("0123456789") != std::string::npos) {
         throw Failure("cannot tell how " + arguments.front() + " ended");
     }
     return std::stoi(digits);
+}
+
+bool LinuxFiles::IsUnlinked(const std::string& path) const {
+    const UniqueHandle file(::CreateFileW(DosPath(path).c_str(), 0,
+                                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                          nullptr, OPEN_EXISTING, 0, nullptr));
+    BY_HANDLE_FILE_INFORMATION information{};
+    return file && ::GetFileInformationByHandle(file.get(), &information) != FALSE &&
+           information.nNumberOfLinks == 0;
 }
 
 namespace {

@@ -93,8 +93,14 @@ class LinuxFiles {
     // Starts a Linux program, no shell in between. Wine reports neither its end nor its exit
     // status, so callers look for its effect.
     void Run(const std::vector<std::string>& arguments) const;
-    // Runs one to its end and gives its exit status.
-    [[nodiscard]] int RunToEnd(const std::vector<std::string>& arguments) const;
+    // Runs one to its end and gives its exit status; what it writes to its standard output goes
+    // to `output`, when given.
+    [[nodiscard]] int RunToEnd(const std::vector<std::string>& arguments,
+                               std::string* output = nullptr) const;
+
+    // Whether the file is one that no folder names any more: a single file that a Flatpak
+    // sandbox was granted stays bound to the file it found, after the host replaced it.
+    [[nodiscard]] bool IsUnlinked(const std::string& path) const;
 
     // Holds an exclusive lock on the file at `path`, made when missing, until the handle closes.
     // Wine takes it as a POSIX lock on the Linux file, so that registrars run by setups in other

@@ -3,6 +3,9 @@
 #include "desktop_files.hpp"
 #include "../windows/text.hpp"
 
+#include <algorithm>
+#include <string_view>
+
 namespace desktop {
 
 LinuxSide::LinuxSide(const LinuxFiles& files) {
@@ -60,6 +63,43 @@ LinuxSide::LinuxSide(const LinuxFiles& files) {
     dataHome = files.RealPath(dataHome);
     configHome = files.RealPath(configHome);
     ownData = files.RealPath(ownData);
+    FindDefaults();
+}
+
+void LinuxSide::FindDefaults() {
+    // Desktops read their own list before the common one, in each folder (the order of
+    // XDG_CURRENT_DESKTOP, names in lower case).
+    std::vector<std::string> desktops;
+    std::string names = Utf8(Environment(L"XDG_CURRENT_DESKTOP"));
+    std::transform(names.begin(), names.end(), names.begin(),
+                   [](char unit) { return unit >= 'A' && unit <= 'Z' ? unit - 'A' + 'a' : unit; });
+    for (std::string_view rest = names; !rest.empty();) {
+        const auto colon = std::min(rest.find(':'), rest.size());
+        const std::string_view name = rest.substr(0, colon);
+        if (!name.empty() && name.find('/') == std::string_view::npos) {
+            desktops.emplace_back(name);
+        }
+        rest.remove_prefix(std::min(colon + 1, rest.size()));
+    }
+    const auto lists = [&desktops](const std::string& folder, bool common) {
+        std::vector<std::string> paths;
+        for (const auto& name : desktops) {
+            paths.push_back(folder + "/" + name + "-mimeapps.list");
+        }
+        if (common) {
+            paths.push_back(folder + "/mimeapps.list");
+        }
+        return paths;
+    };
+    before = lists(configHome, !app.empty());
+    if (app.empty()) {
+        defaults = configHome + "/mimeapps.list";
+        return;
+    }
+    const std::string entries = dataHome + "/applications";
+    defaults = entries + "/mimeapps.list";
+    const auto own = lists(entries, false);
+    before.insert(before.end(), own.begin(), own.end());
 }
 
 void LinuxSide::RequireUsablePrefix(const LinuxFiles& files) const {

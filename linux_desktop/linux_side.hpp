@@ -3,6 +3,7 @@
 #include "linux_files.hpp"
 
 #include <string>
+#include <vector>
 
 namespace desktop {
 
@@ -20,10 +21,19 @@ struct LinuxSide {
     std::string ownData;
     std::string app;       // the Flatpak app whose sandbox this runs in, or empty
     std::string ungranted; // why the sandbox may not write the host's folders, or empty
+    // The defaults we write: $XDG_CONFIG_HOME/mimeapps.list, or from a sandbox the one in the
+    // granted folder of entries, which desktops read too, after those in $XDG_CONFIG_HOME.
+    std::string defaults;
+    // The lists desktops read before that one, in their order, where a default of another
+    // program would come first.
+    std::vector<std::string> before;
 
     // In a Flatpak sandbox the data and configuration homes are the sandbox's own, which no
-    // browser reads: the host's, and whether the player let the sandbox write them.
+    // browser reads: the host's, and whether the player let the sandbox reach them.
     void EnterSandbox(const LinuxFiles& files, const std::string& home);
+
+    // The defaults and the lists before them, for the desktops named in XDG_CURRENT_DESKTOP.
+    void FindDefaults();
 
     // A folder holding a Wine prefix, which Windows programs reach as itself: one named like a
     // device (nul, aux.wine) they reach as that device, so that every spelling of such a prefix

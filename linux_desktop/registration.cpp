@@ -86,6 +86,7 @@ std::string Registration::Add(const std::wstring& iconFile) {
         made.added = {added.line && !found.added.line, added.group && !found.added.group,
                       added.newline && !found.added.newline};
         notes += UpdateDatabase();
+        notes += Shadowing();
         // The record as it is: what was found, and what this run made.
         home = found;
         home.added = added;
@@ -125,6 +126,15 @@ std::string Registration::Remove() {
     if (registered && (!ownFolder || (files_.Listed(own_ + "/prefix") && !OfThisPrefix()))) {
         return own_ + " is the registration of another Wine prefix (a copy of this one?): "
                       "it is kept\n";
+    }
+    // Without the id that setup kept (its Apps entry lost, or a copy that another install left
+    // behind), the registration is this copy's only while it runs this copy's program.
+    const auto program = Links()[2];
+    if (registered && !recorded_ && files_.Listed(program.second)) {
+        const auto runs = files_.Resolved(program.second);
+        if (runs && runs != files_.Resolved(program.first)) {
+            return own_ + " runs " + *runs + ", another copy of the program: it is kept\n";
+        }
     }
     std::string notes;
     desktop::HomeRecord home;

@@ -26,8 +26,7 @@ class Registration {
           icon_(own_ + "/quarrion-shell.png"), written_(own_ + "/written"),
           home_(shared_ + "/made"), lock_(shared_ + "/lock"),
           entry_(files_.RealPath(side_.dataHome + "/applications") + "/" + id_ + ".desktop"),
-          cache_(FolderOf(entry_) + "/mimeinfo.cache"),
-          mimeapps_(side_.configHome + "/mimeapps.list") {
+          cache_(FolderOf(entry_) + "/mimeinfo.cache"), mimeapps_(side_.defaults) {
         if (!desktop::IsEntryId(id_)) {
             throw Failure("not the id of a registration: " + id_);
         }
@@ -112,7 +111,8 @@ class Registration {
     // A registration whose prefix was deleted (rm -rf, as many remove a Wine game) starts
     // nothing, yet stays ahead of the player's own handler. It goes when it is provably ours (our
     // folder, an entry as its checksum says it wrote it) and its prefix is gone from a folder that
-    // is still there, unlike one on a disk that is not mounted.
+    // is still there, unlike one on a disk that is not mounted; or the Wine it runs is gone, as
+    // a launcher's runner update leaves it, from a folder that is still there.
     [[nodiscard]] std::string RemoveIfGone(const std::string& id) const;
 
     // Ours means: our folder's link to the prefix leads to this prefix. A registration copied
@@ -160,6 +160,10 @@ class Registration {
     // nothing when there is none, or when what is there is not ours: one that runs this copy's
     // command, or one this registration wrote and the player edited since.
     [[nodiscard]] std::optional<std::string> OurEntry() const;
+
+    // A note when a list of defaults that desktops read before ours names another handler
+    // first, or cannot be seen as it is now.
+    [[nodiscard]] std::string Shadowing() const;
 
     // The desktop's cache of MIME types, where the tool to refresh it is installed, and waited
     // for. A cache that is a link into the player's dotfiles would become a file: it is left to

@@ -1,5 +1,5 @@
-// What a run of the registrar that was killed left, and the registrations of prefixes that are
-// gone: found and removed by the next run.
+// What a run of the registrar that was killed left, and the registrations of prefixes or Wines
+// that are gone: found and removed by the next run.
 
 #include "registration.hpp"
 
@@ -94,16 +94,28 @@ std::string Registration::RemoveIfGone(const std::string& id) const {
     const std::string own = shared_ + "/" + id;
     const std::string entry = FolderOf(entry_) + "/" + id + ".desktop";
     if (files_.KindOf(own) != Kind::itself || !files_.IsFolder(own) ||
-        files_.KindOf(own + "/prefix") != Kind::throughLink || files_.Resolved(own + "/prefix") ||
         files_.KindOf(entry) != Kind::itself || files_.KindOf(own + "/written") != Kind::itself) {
+        return {};
+    }
+    const auto leadsNowhere = [this](const std::string& link) {
+        return files_.KindOf(link) == Kind::throughLink && !files_.Resolved(link);
+    };
+    const bool prefixGone = leadsNowhere(own + "/prefix");
+    // A launcher's runner update removes the Wine an entry runs: it then opens nothing.
+    std::string wine;
+    const bool wineGone = !prefixGone && leadsNowhere(own + "/wine") &&
+                          files_.RunToEnd({"/bin/readlink", "--", own + "/wine"}, &wine) == 0;
+    if (!prefixGone && !wineGone) {
         return {};
     }
     const std::string text = files_.Read(entry);
     const auto written = desktop::ParseChecksums(files_.Read(own + "/written"));
     const auto recorded = written.find(entry);
     const auto prefix = desktop::PrefixInEntry(text);
+    const std::string gone = prefixGone ? prefix.value_or("") : wine.substr(0, wine.find('\n'));
+    // Gone from a folder that is still there, unlike one on a disk that is not mounted.
     if (recorded == written.end() || recorded->second != Checksum(text) || !prefix ||
-        files_.Resolved(*prefix) || !files_.Resolved(FolderOf(*prefix))) {
+        !gone.starts_with('/') || files_.Resolved(gone) || !files_.Resolved(FolderOf(gone))) {
         return {};
     }
     (void)ChangeDefaults(DefaultsFile(), [&id](const std::optional<std::string>& now) {
@@ -119,7 +131,12 @@ std::string Registration::RemoveIfGone(const std::string& id) const {
         }
     }
     files_.RemoveEmptyFolder(own);
-    return "the registration for " + *prefix + ", a Wine prefix that is gone, is removed\n";
+    if (prefixGone) {
+        return "the registration for " + *prefix + ", a Wine prefix that is gone, is removed\n";
+    }
+    return "the registration for " + *prefix + " is removed: the Wine it ran, " + gone +
+           ", is gone (a launcher's runner updated?); run setup again in that prefix to register "
+           "it with the Wine that runs the game now\n";
 }
 
 } // namespace desktop

@@ -46,8 +46,8 @@ new_home() {
 	export HOME="$work/$1/home" XDG_DATA_HOME="$work/$1/data" XDG_CONFIG_HOME="$work/$1/config"
 	mkdir -p "$HOME"
 }
-registered() { # the ids on the handler line, one a line
-	sed -n 's/^x-scheme-handler\/quarrion=//p' "$XDG_CONFIG_HOME/mimeapps.list" 2>/dev/null | tr ';' '\n' | grep . || true
+registered() { # the ids on the handler line, one a line; of another list than the usual when given
+	sed -n 's/^x-scheme-handler\/quarrion=//p' "${1:-$XDG_CONFIG_HOME/mimeapps.list}" 2>/dev/null | tr ';' '\n' | grep . || true
 }
 # As from Apps: an uninstaller hands over to a copy of itself and returns; the copy removes the
 # folder.
@@ -123,15 +123,18 @@ flatpak_rows() (
 	nothing_anywhere "not granted"
 	sandboxed_registrar register CurrentUser 'C:\nowhere' 'C:\nowhere.png' && fail "flatpak, not granted: the registrar registered"
 	grant=$(tr -d '\r' <"$work/said" | sed -n 's/^  \(flatpak override --user .*\)$/\1/p')
-	[ "$grant" = "flatpak override --user --filesystem=xdg-data/applications --filesystem=xdg-config/mimeapps.list $app" ] &&
+	[ "$grant" = "flatpak override --user --filesystem=xdg-data/applications --filesystem=xdg-config/mimeapps.list:ro $app" ] &&
 		grep -qi 'run setup again' "$work/said" || fail "flatpak, not granted: it said $(cat "$work/said")"
+	# A silent setup shows nothing: the reason is in the log the docs name.
+	log=$(find "$real_prefix/drive_c/users" -name quarrion_shell_linux.log | head -n 1)
+	[ -n "$log" ] && grep -qF "  $grant" "$log" || fail "flatpak, not granted: the log ${log:-(none)} lacks the command"
 	sandboxed_registrar unregister CurrentUser 'C:\nowhere' '' && grep -q 'nothing to take away' "$work/said" ||
 		fail "flatpak, not granted: the uninstall said $(cat "$work/said")"
 	sandboxed_uninstall "not granted"
 	nothing_anywhere "not granted, uninstalled"
 	echo "    flatpak, not granted: 1155, nothing registered anywhere; the uninstall has nothing to take away ($(seconds "$rows") s)"
 	rows=$(date +%s)
-	# Granted read-only, or granted with no mimeapps.list on the host to share: refused as well.
+	# Granted read-only, or granted with no folder of entries on the host to share: refused as well.
 	printf 'xdg-data/applications:ro;xdg-config/mimeapps.list:ro;' >"$FLATPAK_STAND_IN/$app/filesystems"
 	sandboxed_registrar register CurrentUser 'C:\nowhere' 'C:\nowhere.png' && fail "flatpak, read-only: registered"
 	grep -qF "  $grant" "$work/said" || fail "flatpak, read-only: it said $(cat "$work/said")"
@@ -139,21 +142,23 @@ flatpak_rows() (
 	# As the message says.
 	# shellcheck disable=SC2086
 	$grant || fail "flatpak, granting: $grant failed"
-	mv "$XDG_CONFIG_HOME/mimeapps.list" "$work/flatpak-mimeapps.list"
-	sandboxed_registrar register CurrentUser 'C:\nowhere' 'C:\nowhere.png' && fail "flatpak, no mimeapps.list: registered"
-	grep -qF "touch $XDG_CONFIG_HOME/mimeapps.list" "$work/said" || fail "flatpak, no mimeapps.list: it said $(cat "$work/said")"
-	mv "$work/flatpak-mimeapps.list" "$XDG_CONFIG_HOME/mimeapps.list"
-	nothing_anywhere "read-only, or no mimeapps.list"
-	echo "    flatpak, granted read-only or with no mimeapps.list to share: refused, naming the command or the file ($(seconds "$rows") s)"
+	mv "$XDG_DATA_HOME/applications" "$work/flatpak-applications"
+	sandboxed_registrar register CurrentUser 'C:\nowhere' 'C:\nowhere.png' && fail "flatpak, no applications folder: registered"
+	grep -qF "mkdir -p $XDG_DATA_HOME/applications" "$work/said" || fail "flatpak, no applications folder: it said $(cat "$work/said")"
+	mv "$work/flatpak-applications" "$XDG_DATA_HOME/applications"
+	nothing_anywhere "read-only, or no applications folder"
+	echo "    flatpak, granted read-only or with no applications folder to share: refused, naming the command or the folder ($(seconds "$rows") s)"
 	rows=$(date +%s)
-	file=$(stat -c %i "$XDG_CONFIG_HOME/mimeapps.list")
 	sandboxed "$bin/quarrion_shell_setup.exe" /S /CurrentUser || fail "flatpak, granted: setup failed"
-	ours=$(registered | head -n 1)
+	ours=$(registered "$XDG_DATA_HOME/applications/mimeapps.list" | head -n 1)
 	case $ours in quarrion-shell-*-currentuser.desktop) ;; *) fail "flatpak, granted: the default is '$ours'" ;; esac
 	desktop-file-validate "$XDG_DATA_HOME/applications/$ours" || fail "flatpak, granted: desktop-file-validate refused it"
 	grep -q "^Exec=flatpak run --command=[^ ]*/wine --env=WINEPREFIX=[^ ]*/prefix $app [^ ]*/quarrion_shell.exe %u$" \
 		"$XDG_DATA_HOME/applications/$ours" || fail "flatpak, granted: $(grep ^Exec= "$XDG_DATA_HOME/applications/$ours")"
-	[ "$(stat -c %i "$XDG_CONFIG_HOME/mimeapps.list")" = "$file" ] || fail "flatpak, granted: mimeapps.list was replaced, not written in place"
+	# The player's own defaults, which the sandbox may only read, come first and name nothing.
+	[ "$(cat "$XDG_CONFIG_HOME/mimeapps.list")" = "$(printf '[Default Applications]\ntext/html=firefox-esr.desktop;')" ] ||
+		fail "flatpak, granted: the host's mimeapps.list changed: $(cat "$XDG_CONFIG_HOME/mimeapps.list")"
+	[ "$(xdg-mime query default x-scheme-handler/quarrion)" = "$ours" ] || fail "flatpak, granted: xdg-mime answers $(xdg-mime query default x-scheme-handler/quarrion)"
 	rm -f "$record" "$FLATPAK_STAND_IN/runs"
 	# xdg-open reads desktop entries only for a display, which running these rows alone lacks.
 	DISPLAY=${DISPLAY:-:0} xdg-open 'quarrion://flatpak.example.net:27960/$(touch${IFS}pwned)' >>"$work/open.log" 2>&1 ||
@@ -162,6 +167,18 @@ flatpak_rows() (
 	[ "$(game_line)" = "$game +connect flatpak.example.net:27960 +pass \$(touch\${IFS}pwned)" ] || fail "flatpak, granted: the game got $(game_line)"
 	grep -q "^$app|.*/wine$" "$FLATPAK_STAND_IN/runs" || fail "flatpak, granted: the link did not go through flatpak run $app"
 	echo "    flatpak, granted: xdg-open on the host -> flatpak run ... $app -> $(game_line) ($(seconds "$rows") s)"
+	# The player's own default in ~/.config/mimeapps.list, which desktops read first: setup says
+	# which program links open instead, and changes nothing of it.
+	rows=$(date +%s)
+	cp "$XDG_CONFIG_HOME/mimeapps.list" "$work/flatpak-mimeapps.before"
+	printf '\nx-scheme-handler/quarrion=other.desktop;\n' >>"$XDG_CONFIG_HOME/mimeapps.list"
+	cp "$XDG_CONFIG_HOME/mimeapps.list" "$work/flatpak-mimeapps.shadowing"
+	sandboxed "$bin/quarrion_shell_setup.exe" /S /CurrentUser || fail "flatpak, shadowed: setup failed"
+	grep -qF "quarrion:// links open other.desktop, not this program: $XDG_CONFIG_HOME/mimeapps.list" "$log" ||
+		fail "flatpak, shadowed: the log says $(cat "$log")"
+	cmp -s "$XDG_CONFIG_HOME/mimeapps.list" "$work/flatpak-mimeapps.shadowing" || fail "flatpak, shadowed: the player's default changed"
+	cp "$work/flatpak-mimeapps.before" "$XDG_CONFIG_HOME/mimeapps.list"
+	echo "    flatpak, a default of the player's first: said in the log, kept ($(seconds "$rows") s)"
 	rows=$(date +%s)
 	sandboxed_uninstall "granted"
 	nothing_anywhere "granted, uninstalled"
@@ -604,6 +621,19 @@ ln -s "$work/realhome" "$work/homelink"
 )
 [ -z "$(find "$work/realhome" -name 'quarrion-shell*')" ] || fail "a linked home kept $(find "$work/realhome" -name 'quarrion-shell*')"
 same_defaults "a linked home" "$work/defaults.before"
+# A desktop's own list, which GNOME reads before mimeapps.list, naming another handler: setup
+# registers, says which program links open instead, and leaves that list as it was.
+(
+	export HOME="$work/gnomehome" XDG_CURRENT_DESKTOP=ubuntu:GNOME
+	unset XDG_DATA_HOME XDG_CONFIG_HOME
+	mkdir -p "$HOME/.config"
+	printf '[Default Applications]\nx-scheme-handler/quarrion=other.desktop;\n' >"$HOME/.config/gnome-mimeapps.list"
+	registrar register CurrentUser 'C:\qs-direct' "$icon" || fail "register under GNOME: $(cat "$work/said")"
+	grep -qF "quarrion:// links open other.desktop, not this program: $HOME/.config/gnome-mimeapps.list" "$work/said" ||
+		fail "a desktop's own list first: it said $(cat "$work/said")"
+	registrar unregister CurrentUser 'C:\qs-direct' || fail "unregister under GNOME: $(cat "$work/said")"
+	[ "$(find "$HOME" -type f)" = "$HOME/.config/gnome-mimeapps.list" ] || fail "a desktop's own list first: left $(find "$HOME")"
+)
 echo "check-linux-desktop: links, read-only and full files, '=' and backslashes refused; the player's files kept ($(seconds "$start") s)"
 
 # The last copy goes: the link to the adopted entry goes, the entry in the dotfiles stays, and

@@ -89,6 +89,8 @@ TEST_P(Mimeapps, ChangeOnlyOurLine) {
     desktop::Additions added;
     EXPECT_EQ(WithDefaultHandler(GetParam().before, ours, added), GetParam().withOurs);
     EXPECT_EQ(WithoutDefaultHandler(GetParam().before, ours), GetParam().withoutOurs);
+    // What readers of the file then take for the default.
+    EXPECT_EQ(desktop::DefaultHandlers(GetParam().withOurs).front(), ours);
     // Install, then uninstall: the file byte for byte as it was, but for ours.
     EXPECT_EQ(WithoutDefaultHandler(GetParam().withOurs, ours, added), GetParam().withoutOurs);
 }
@@ -272,8 +274,10 @@ struct GrantCase {
     const char* name;
     std::string filesystems; // as /.flatpak-info lists them
     std::string path;
-    bool writable;
+    desktop::Access access;
 };
+
+using A = desktop::Access;
 
 class FlatpakGrants : public testing::TestWithParam<GrantCase> {};
 
@@ -285,29 +289,34 @@ TEST_P(FlatpakGrants, AreReadFromTheSandboxsInfo) {
         GetParam().filesystems + "\n\n[Instance]\ninstance-id=1\n");
     EXPECT_EQ(info.app, "org.example.Launcher");
     const desktop::HostFolders host{"/home/p", "/home/p/.local/share", "/home/p/.config"};
-    EXPECT_EQ(desktop::GrantsWriting(info.filesystems, host, GetParam().path), GetParam().writable);
+    EXPECT_EQ(desktop::GrantedAccess(info.filesystems, host, GetParam().path), GetParam().access);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Sandbox, FlatpakGrants,
     testing::Values(
-        GrantCase{"Nothing", "", "/home/p/.config/mimeapps.list", false},
-        GrantCase{"TheFile", "xdg-config/mimeapps.list;", "/home/p/.config/mimeapps.list", true},
+        GrantCase{"Nothing", "", "/home/p/.config/mimeapps.list", A::none},
+        GrantCase{"TheFile", "xdg-config/mimeapps.list;", "/home/p/.config/mimeapps.list",
+                  A::writing},
+        GrantCase{"TheFileToRead", "xdg-config/mimeapps.list:ro", "/home/p/.config/mimeapps.list",
+                  A::reading},
         GrantCase{"AnotherFile", "xdg-config/mimeapps.listx;", "/home/p/.config/mimeapps.list",
-                  false},
+                  A::none},
         GrantCase{"TheFolder", "xdg-data/applications", "/home/p/.local/share/applications/a",
-                  true},
+                  A::writing},
         GrantCase{"ReadOnly", "xdg-data/applications:ro;", "/home/p/.local/share/applications",
-                  false},
-        GrantCase{"Home", "home;", "/home/p/.config/mimeapps.list", true},
-        GrantCase{"Tilde", "~/.config/;", "/home/p/.config/mimeapps.list", true},
-        GrantCase{"Host", "host", "/home/p/.local/share/applications", true},
-        GrantCase{"Absolute", "/home/p/.local:create", "/home/p/.local/share/applications", true},
-        GrantCase{"ReadOnlyInside", "home;xdg-config:ro", "/home/p/.config/mimeapps.list", false},
+                  A::reading},
+        GrantCase{"Home", "home;", "/home/p/.config/mimeapps.list", A::writing},
+        GrantCase{"Tilde", "~/.config/;", "/home/p/.config/mimeapps.list", A::writing},
+        GrantCase{"Host", "host", "/home/p/.local/share/applications", A::writing},
+        GrantCase{"Absolute", "/home/p/.local:create", "/home/p/.local/share/applications",
+                  A::writing},
+        GrantCase{"ReadOnlyInside", "home;xdg-config:ro", "/home/p/.config/mimeapps.list",
+                  A::reading},
         GrantCase{"WritableInside", "home:ro;xdg-config/mimeapps.list",
-                  "/home/p/.config/mimeapps.list", true},
-        GrantCase{"Withdrawn", "xdg-config;!xdg-config", "/home/p/.config/mimeapps.list", false},
-        GrantCase{"OtherKeyword", "xdg-download;xdg-run/app", "/home/p/.config", false}),
+                  "/home/p/.config/mimeapps.list", A::writing},
+        GrantCase{"Withdrawn", "xdg-config;!xdg-config", "/home/p/.config/mimeapps.list", A::none},
+        GrantCase{"OtherKeyword", "xdg-download;xdg-run/app", "/home/p/.config", A::none}),
     CaseName<GrantCase>);
 
 TEST(FlatpakAppId, IsOneArgumentOfTheDottedForm) {
@@ -321,7 +330,7 @@ TEST(FlatpakAppId, IsOneArgumentOfTheDottedForm) {
     }
     EXPECT_EQ(desktop::GrantCommand("a.b"),
               "flatpak override --user "
-              "--filesystem=xdg-data/applications --filesystem=xdg-config/mimeapps.list a.b");
+              "--filesystem=xdg-data/applications --filesystem=xdg-config/mimeapps.list:ro a.b");
 }
 
 } // namespace
