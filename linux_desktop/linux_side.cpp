@@ -1,6 +1,7 @@
 #include "linux_side.hpp"
 
 #include "desktop_files.hpp"
+#include "flatpak_sandbox.hpp"
 #include "../windows/text.hpp"
 
 #include <algorithm>
@@ -63,6 +64,18 @@ LinuxSide::LinuxSide(const LinuxFiles& files) {
     dataHome = files.RealPath(dataHome);
     configHome = files.RealPath(configHome);
     ownData = files.RealPath(ownData);
+    // A prefix in a Flatpak launcher's own folder is registered where that launcher's sandbox
+    // keeps its registrations, whether setup runs in the sandbox or on the host: one lock, one
+    // record, one registration.
+    const std::string apps = files.RealPath(home) + "/.var/app/";
+    if (app.empty() && prefix.starts_with(apps)) {
+        const std::string launcher =
+            prefix.substr(apps.size(), prefix.find('/', apps.size()) - apps.size());
+        if (IsFlatpakAppId(launcher)) {
+            ownData = apps + launcher + "/data";
+            inLauncher = true;
+        }
+    }
     FindDefaults();
 }
 
@@ -91,8 +104,9 @@ void LinuxSide::FindDefaults() {
         }
         return paths;
     };
-    before = lists(configHome, !app.empty());
-    if (app.empty()) {
+    const bool launcher = !app.empty() || inLauncher;
+    before = lists(configHome, launcher);
+    if (!launcher) {
         defaults = configHome + "/mimeapps.list";
         return;
     }

@@ -21,8 +21,12 @@ struct LinuxSide {
     std::string ownData;
     std::string app;       // the Flatpak app whose sandbox this runs in, or empty
     std::string ungranted; // why the sandbox may not write the host's folders, or empty
-    // The defaults we write: $XDG_CONFIG_HOME/mimeapps.list, or from a sandbox the one in the
-    // granted folder of entries, which desktops read too, after those in $XDG_CONFIG_HOME.
+    // Whether the prefix is in a Flatpak launcher's own folder, and this runs outside its
+    // sandbox: registered as the sandbox registers it.
+    bool inLauncher = false;
+    // The defaults we write: $XDG_CONFIG_HOME/mimeapps.list, or for a Flatpak launcher's prefix
+    // the one in the folder of entries, which its sandbox may be granted, and which desktops
+    // read too, after those in $XDG_CONFIG_HOME.
     std::string defaults;
     // The lists desktops read before that one, in their order, where a default of another
     // program would come first.

@@ -165,8 +165,15 @@ std::string Registration::Remove() {
         if (!last) {
             return notes + (registered && cached ? UpdateDatabase() : "");
         }
-        // The last one: the home as it was before the first.
-        if (home.cache && files_.KindOf(cache_) == Kind::itself &&
+        // The last one: the home as it was before the first. The cache also serves the entries
+        // that registrations kept elsewhere put beside ours (another launcher's, or the host's).
+        const auto names = files_.Names(FolderOf(entry_));
+        const bool otherEntries =
+            std::any_of(names.begin(), names.end(), [this](const std::string& name) {
+                return name != Unit() && name.ends_with(".desktop") &&
+                       desktop::IsEntryId(name.substr(0, name.size() - 8));
+            });
+        if (home.cache && !otherEntries && files_.KindOf(cache_) == Kind::itself &&
             desktop::IsCacheOf(files_.Read(cache_), "quarrion-shell-")) {
             files_.RemoveFile(cache_);
         } else if (registered && cached) {
@@ -309,7 +316,7 @@ std::string Registration::Checksum(const std::string& text) {
 
 std::string Registration::EntryTextNow() const {
     return desktop::EntryText(
-        {std::string(product), desktop::EntryComment(side_.prefix), icon_, Command()});
+        {std::string(product), desktop::EntryComment(side_.prefix), icon_, Command(own_)});
 }
 
 bool Registration::Unchanged(const std::string& entry) const {
@@ -379,22 +386,22 @@ std::array<std::pair<std::string, std::string>, 3> Registration::Links() const {
               own_ + "/quarrion_shell.exe"}}};
 }
 
-std::vector<std::string> Registration::Command() const {
+std::vector<std::string> Registration::Command(const std::string& own) const {
     if (!side_.app.empty()) {
         return {"flatpak",
                 "run",
-                "--command=" + own_ + "/wine",
-                "--env=WINEPREFIX=" + own_ + "/prefix",
+                "--command=" + own + "/wine",
+                "--env=WINEPREFIX=" + own + "/prefix",
                 side_.app,
-                own_ + "/quarrion_shell.exe"};
+                own + "/quarrion_shell.exe"};
     }
-    return {"env", "WINEPREFIX=" + own_ + "/prefix", own_ + "/wine", own_ + "/quarrion_shell.exe"};
+    return {"env", "WINEPREFIX=" + own + "/prefix", own + "/wine", own + "/quarrion_shell.exe"};
 }
 
 std::optional<std::string> Registration::OurEntry() const {
     auto file = files_.Resolved(entry_);
     if (file &&
-        (desktop::IsEntryFor(files_.Read(*file), Command()) || Written().contains(entry_))) {
+        (desktop::IsEntryFor(files_.Read(*file), Command(own_)) || Written().contains(entry_))) {
         return file;
     }
     return std::nullopt;

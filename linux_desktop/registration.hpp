@@ -154,7 +154,8 @@ class Registration {
     // Exec is split at blanks by xdg-open without a desktop environment, and quotes stay as
     // text there, so every path in it is one of our links, named without blanks. From a
     // Flatpak sandbox, Wine runs in it again: the host reaches it only through flatpak run.
-    [[nodiscard]] std::vector<std::string> Command() const;
+    // `own` is the registration's own folder.
+    [[nodiscard]] std::vector<std::string> Command(const std::string& own) const;
 
     // The file holding our entry: the entry's path, or the file that a link there leads to;
     // nothing when there is none, or when what is there is not ours: one that runs this copy's

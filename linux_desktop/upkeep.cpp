@@ -101,14 +101,16 @@ std::string Registration::RemoveIfGone(const std::string& id) const {
         return files_.KindOf(link) == Kind::throughLink && !files_.Resolved(link);
     };
     const bool prefixGone = leadsNowhere(own + "/prefix");
-    // A launcher's runner update removes the Wine an entry runs: it then opens nothing.
+    const std::string text = files_.Read(entry);
+    // A launcher's runner update removes the Wine an entry runs: it then opens nothing. Only an
+    // entry that runs Wine where this runs it (the host, or this sandbox) is judged from here.
     std::string wine;
-    const bool wineGone = !prefixGone && leadsNowhere(own + "/wine") &&
+    const bool wineGone = !prefixGone && desktop::IsEntryFor(text, Command(own)) &&
+                          leadsNowhere(own + "/wine") &&
                           files_.RunToEnd({"/bin/readlink", "--", own + "/wine"}, &wine) == 0;
     if (!prefixGone && !wineGone) {
         return {};
     }
-    const std::string text = files_.Read(entry);
     const auto written = desktop::ParseChecksums(files_.Read(own + "/written"));
     const auto recorded = written.find(entry);
     const auto prefix = desktop::PrefixInEntry(text);
