@@ -2,7 +2,7 @@
 # Installs the Debian packages the build and the tests need; does nothing when all are present.
 set -eu
 
-packages="cmake make strace g++ googletest libbenchmark-dev clang libclang-rt-14-dev clang-tidy clang-format cppcheck g++-mingw-w64-i686 wine wine32:i386 wine64 python3-pefile python3-jsonschema faketime nsis osslsigncode openssl git fonts-wqy-microhei firefox-esr xdg-utils desktop-file-utils libglib2.0-bin xvfb xdotool xdg-desktop-portal xdg-desktop-portal-gtk dbus chromium kde-cli-tools bubblewrap"
+packages="cmake make strace g++ googletest libbenchmark-dev clang libclang-rt-14-dev clang-tidy clang-format cppcheck g++-mingw-w64-i686 wine wine32:i386 wine64 python3-pefile python3-jsonschema faketime nsis osslsigncode openssl git fonts-wqy-microhei firefox-esr xdg-utils desktop-file-utils libglib2.0-bin xvfb xdotool xdg-desktop-portal xdg-desktop-portal-gtk dbus chromium kde-cli-tools bubblewrap flatpak ostree"
 
 missing=""
 for p in $packages; do
