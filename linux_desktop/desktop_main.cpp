@@ -23,6 +23,7 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -71,22 +72,52 @@ void KeepInLog(const std::vector<std::wstring>& arguments, const std::string& te
     ::WriteFile(log.get(), whole.data(), static_cast<DWORD>(whole.size()), &written, nullptr);
 }
 
+// What the run says, once: its result, or the watchdog's.
+class Outcome {
+  public:
+    Outcome(const Report& report, const std::vector<std::wstring>& arguments)
+        : report_(report), arguments_(arguments) {}
+
+    void Say(const std::string& text) {
+        if (!said_.exchange(true)) {
+            KeepInLog(arguments_, text);
+            report_.Say(text);
+        }
+    }
+
+  private:
+    const Report& report_;
+    const std::vector<std::wstring>& arguments_;
+    std::atomic<bool> said_{false};
+};
+
+// Each wait of a run is bounded, but a Wine call can block for good (a Wine server that another
+// Flatpak run of the launcher started): setup must not wait for ever. After this long the run
+// ends as a kill would end it, and the next one finishes or takes back what it left.
+constexpr DWORD patience = 180'000;
+
+DWORD WINAPI Watchdog(void* outcome) {
+    ::Sleep(patience);
+    static_cast<Outcome*>(outcome)->Say(
+        "quarrion_desktop.exe did not finish within 3 minutes, and was stopped: run it again (if "
+        "a launcher installed as a Flatpak runs it, quit the launcher and its games first)\n");
+    ::ExitProcess(1);
+}
+
 } // namespace
 
 int wmain(int argc, wchar_t** argv) {
     std::vector<std::wstring> arguments(argv + 1, argv + argc);
     const Report report(arguments);
+    Outcome outcome(report, arguments);
+    const UniqueHandle watchdog(::CreateThread(nullptr, 0, Watchdog, &outcome, 0, nullptr));
     try {
         // Setup takes the run as finished only when this line is the last it reads: under
         // Wine, a process that a signal ended reports 0 too.
-        const std::string said = Run(arguments) + "quarrion_desktop: finished\n";
-        KeepInLog(arguments, said);
-        report.Say(said);
+        outcome.Say(Run(arguments) + "quarrion_desktop: finished\n");
         return 0;
     } catch (const std::exception& failure) {
-        const std::string said = std::string(failure.what()) + "\n";
-        KeepInLog(arguments, said);
-        report.Say(said);
+        outcome.Say(std::string(failure.what()) + "\n");
         return 1;
     }
 }

@@ -112,6 +112,8 @@ void LinuxSide::FindDefaults() {
     }
     const std::string entries = dataHome + "/applications";
     defaults = entries + "/mimeapps.list";
+    earlierDefaults = configHome + "/mimeapps.list";
+    earlierWritable = earlierWritable || inLauncher;
     const auto own = lists(entries, false);
     before.insert(before.end(), own.begin(), own.end());
 }

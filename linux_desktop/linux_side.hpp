@@ -31,6 +31,10 @@ struct LinuxSide {
     // The lists desktops read before that one, in their order, where a default of another
     // program would come first.
     std::vector<std::string> before;
+    // Where earlier versions wrote the defaults of a launcher's prefix ($XDG_CONFIG_HOME's), and
+    // whether this run may change it; empty when that is `defaults`.
+    std::string earlierDefaults;
+    bool earlierWritable = false;
 
     // In a Flatpak sandbox the data and configuration homes are the sandbox's own, which no
     // browser reads: the host's, and whether the player let the sandbox reach them.

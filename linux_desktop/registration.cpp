@@ -156,6 +156,7 @@ std::string Registration::Remove() {
             }
             return kept && kept->empty() && home.mimeapps && last ? std::nullopt : kept;
         });
+        notes += RemoveEarlierDefault();
         if (registered) {
             notes += RemoveOwnFiles();
         }
@@ -238,6 +239,28 @@ void Registration::TakeBack(const Made& made, const UniqueHandle& lock) const no
     } catch (const std::exception&) {
         // The failure that led here is the one to report.
     }
+}
+
+std::string Registration::RemoveEarlierDefault() const {
+    const std::string& earlier = side_.earlierDefaults;
+    if (earlier.empty() || !files_.Resolved(earlier) ||
+        files_.RealPath(earlier) == DefaultsFile()) {
+        return {};
+    }
+    const std::string file = files_.RealPath(earlier);
+    const std::string text = files_.Read(file);
+    if (desktop::WithoutDefaultHandler(text, Unit()) == text) {
+        return {};
+    }
+    if (!side_.earlierWritable || files_.IsUnlinked(file)) {
+        return file + " still names " + Unit() +
+               ", put there by an earlier version: take it out of the x-scheme-handler/quarrion "
+               "line there\n";
+    }
+    (void)ChangeDefaults(file, [this](const std::optional<std::string>& now) {
+        return now ? std::optional(desktop::WithoutDefaultHandler(*now, Unit())) : now;
+    });
+    return {};
 }
 
 std::string Registration::RemoveOwnFiles() const {

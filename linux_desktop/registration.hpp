@@ -66,6 +66,10 @@ class Registration {
     // too, with what this run added for them, unless they were there before.
     void TakeBack(const Made& made, const UniqueHandle& lock) const noexcept;
 
+    // Our unit in the defaults where earlier versions wrote those of a Flatpak launcher's prefix,
+    // or a note when it cannot be taken out from here.
+    [[nodiscard]] std::string RemoveEarlierDefault() const;
+
     // Our entry (unless the player changed it), icon, checksums and links, and our folder.
     [[nodiscard]] std::string RemoveOwnFiles() const;
 
