@@ -17,7 +17,7 @@
 // last run's), where a player or administrator finds why a silent setup ended with 1155.
 
 #include "linux_files.hpp"
-#include "registration.hpp"
+#include "desktop_registration.hpp"
 #include "../windows/report.hpp"
 #include "../windows/text.hpp"
 

@@ -1,6 +1,6 @@
 #include "flatpak_sandbox.hpp"
 
-#include "desktop_files.hpp"
+#include "desktop_text.hpp"
 
 #include <algorithm>
 #include <optional>

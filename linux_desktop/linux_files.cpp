@@ -1,6 +1,7 @@
 #include "linux_files.hpp"
 
-#include "desktop_files.hpp"
+#include "desktop_text.hpp"
+#include "temporary_names.hpp"
 #include "../windows/owners.hpp" // by path: CMake mangles a -I holding $ in its build path
 #include "../windows/process.hpp"
 #include "../windows/text.hpp"

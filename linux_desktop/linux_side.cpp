@@ -1,6 +1,7 @@
 #include "linux_side.hpp"
 
-#include "desktop_files.hpp"
+#include "desktop_text.hpp"
+#include "entry_ids.hpp"
 #include "flatpak_sandbox.hpp"
 #include "../windows/text.hpp"
 
@@ -84,8 +85,7 @@ void LinuxSide::FindDefaults() {
     // XDG_CURRENT_DESKTOP, names in lower case).
     std::vector<std::string> desktops;
     std::string names = Utf8(Environment(L"XDG_CURRENT_DESKTOP"));
-    std::transform(names.begin(), names.end(), names.begin(),
-                   [](char unit) { return unit >= 'A' && unit <= 'Z' ? unit - 'A' + 'a' : unit; });
+    std::transform(names.begin(), names.end(), names.begin(), Lower);
     for (std::string_view rest = names; !rest.empty();) {
         const auto colon = std::min(rest.find(':'), rest.size());
         const std::string_view name = rest.substr(0, colon);

@@ -2,7 +2,7 @@
 // one read before ours that names another program makes ours wait behind it. It is the player's
 // choice, so it is said, not changed.
 
-#include "registration.hpp"
+#include "desktop_registration.hpp"
 
 namespace desktop {
 

@@ -1,7 +1,8 @@
 // What a run of the registrar that was killed left, and the registrations of prefixes or Wines
 // that are gone: found and removed by the next run.
 
-#include "registration.hpp"
+#include "desktop_registration.hpp"
+#include "temporary_names.hpp"
 
 #include <algorithm>
 

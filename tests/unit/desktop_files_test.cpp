@@ -1,5 +1,11 @@
 #include "case_name.hpp"
-#include "desktop_files.hpp"
+#include "checksums.hpp"
+#include "desktop_entry.hpp"
+#include "desktop_text.hpp"
+#include "entry_ids.hpp"
+#include "home_record.hpp"
+#include "mimeapps.hpp"
+#include "temporary_names.hpp"
 #include "flatpak_sandbox.hpp"
 
 #include <gtest/gtest.h>

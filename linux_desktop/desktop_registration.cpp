@@ -1,4 +1,4 @@
-#include "registration.hpp"
+#include "desktop_registration.hpp"
 
 #include "../windows/sha256.hpp"
 
@@ -28,11 +28,11 @@ std::string Registration::Add(const std::wstring& iconFile) {
         made.recordWritten = !made.folders.empty();
         lock = files_.Lock(lock_, made.folders);
         if (made.folders.empty()) {
-            made.record = files_.ReadIfThere(home_);
+            made.record = files_.ReadIfThere(madeRecord_);
         }
         std::string notes = Tidy();
         const std::string mimeapps = DefaultsFile();
-        const auto found = HomeRecord();
+        const auto found = ReadHomeRecord();
         auto home = found;
         const auto current = files_.ReadIfThere(mimeapps);
         if (desktop::WithDefaultHandler(current.value_or(""), Unit(), home.added) != current) {
@@ -51,7 +51,7 @@ std::string Registration::Add(const std::wstring& iconFile) {
         for (const auto& folder : {own_, FolderOf(entry), FolderOf(mimeapps)}) {
             Missing(folder, home.folders);
         }
-        files_.Replace(home_, desktop::HomeRecordText(home));
+        files_.Replace(madeRecord_, desktop::HomeRecordText(home));
         made.recordWritten = true;
         for (const auto& folder : {own_, FolderOf(entry), FolderOf(mimeapps)}) {
             files_.CreateFolders(folder, made.folders);
@@ -73,10 +73,10 @@ std::string Registration::Add(const std::wstring& iconFile) {
             files_.Replace(entry, text);
             written[entry_] = Checksum(text);
         }
-        if (files_.KindOf(written_) == Kind::absent) {
-            made.files.push_back(written_);
+        if (files_.KindOf(checksums_) == Kind::absent) {
+            made.files.push_back(checksums_);
         }
-        files_.Replace(written_, desktop::ChecksumsText(written));
+        files_.Replace(checksums_, desktop::ChecksumsText(written));
         desktop::Additions added;
         made.defaults = ChangeDefaults(mimeapps, [&](const std::optional<std::string>& now) {
             added = found.added;
@@ -93,7 +93,7 @@ std::string Registration::Add(const std::wstring& iconFile) {
         home.mimeapps = home.mimeapps || !*made.defaults;
         home.cache = home.cache || (!cacheWasThere && files_.KindOf(cache_) == Kind::itself);
         Append(home.folders, made.folders);
-        files_.Replace(home_, desktop::HomeRecordText(home));
+        files_.Replace(madeRecord_, desktop::HomeRecordText(home));
         return id_ + "\n" + notes;
     } catch (const std::exception&) {
         TakeBack(made, lock);
@@ -142,9 +142,9 @@ std::string Registration::Remove() {
         std::vector<std::string> remade; // gone with the last registration, and made again
         const UniqueHandle lock = files_.Lock(lock_, remade);
         notes += Tidy();
-        home = HomeRecord();
+        home = ReadHomeRecord();
         Append(home.folders, remade);
-        if (registered && files_.KindOf(home_) == Kind::absent) {
+        if (registered && files_.KindOf(madeRecord_) == Kind::absent) {
             // Registered by a version that kept no record: a line holding only ours was its.
             home.added.line = true;
         }
@@ -193,7 +193,7 @@ std::string Registration::Remove() {
             }
         }
         files_.RemoveLockFile(lock_);
-        files_.RemoveFile(home_);
+        files_.RemoveFile(madeRecord_);
     }
     files_.RemoveEmptyFolder(shared_);
     for (std::size_t left = home.folders.size(); left > 0; --left) {
@@ -224,9 +224,9 @@ void Registration::TakeBack(const Made& made, const UniqueHandle& lock) const no
         }
         if (made.recordWritten && lock) {
             if (made.record) {
-                files_.Replace(home_, *made.record);
+                files_.Replace(madeRecord_, *made.record);
             } else {
-                files_.RemoveFile(home_);
+                files_.RemoveFile(madeRecord_);
             }
         }
         // A first registration in this home that failed leaves no lock's file either.
@@ -274,7 +274,7 @@ std::string Registration::RemoveOwnFiles() const {
             files_.RemoveLink(entry_);
         }
     }
-    for (const auto& file : {icon_, written_}) {
+    for (const auto& file : {icon_, checksums_}) {
         files_.RemoveFile(file);
     }
     // The link to the prefix last: it shows the folder is this prefix's, so an uninstall
@@ -312,9 +312,10 @@ std::vector<std::string> Registration::Others() const {
     return others;
 }
 
-desktop::HomeRecord Registration::HomeRecord() const {
-    auto home = files_.KindOf(home_) == Kind::itself ? desktop::ParseHomeRecord(files_.Read(home_))
-                                                     : desktop::HomeRecord{};
+desktop::HomeRecord Registration::ReadHomeRecord() const {
+    auto home = files_.KindOf(madeRecord_) == Kind::itself
+                    ? desktop::ParseHomeRecord(files_.Read(madeRecord_))
+                    : desktop::HomeRecord{};
     const std::array ours{&own_, &entry_, &mimeapps_};
     std::erase_if(home.folders, [&ours](const std::string& folder) {
         return std::none_of(ours.begin(), ours.end(), [&folder](const std::string* path) {
@@ -325,8 +326,9 @@ desktop::HomeRecord Registration::HomeRecord() const {
 }
 
 std::map<std::string, std::string> Registration::Written() const {
-    return files_.KindOf(written_) == Kind::itself ? desktop::ParseChecksums(files_.Read(written_))
-                                                   : std::map<std::string, std::string>{};
+    return files_.KindOf(checksums_) == Kind::itself
+               ? desktop::ParseChecksums(files_.Read(checksums_))
+               : std::map<std::string, std::string>{};
 }
 
 std::string Registration::Checksum(const std::string& text) {
@@ -380,7 +382,7 @@ std::string Registration::WhereTheEntryGoes() const {
         file != ownFolders.end()) {
         throw Failure(**file + " is a file that this program did not make");
     }
-    const std::array ownPaths{&shared_, &own_, &icon_, &written_, &home_, &lock_};
+    const std::array ownPaths{&shared_, &own_, &icon_, &checksums_, &madeRecord_, &lock_};
     if (const auto* const* linked = std::find_if(
             ownPaths.begin(), ownPaths.end(),
             [this](const std::string* path) { return files_.KindOf(*path) == Kind::throughLink; });

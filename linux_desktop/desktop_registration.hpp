@@ -2,7 +2,11 @@
 
 // One copy's registration with the Linux desktop of the user who runs it: made, or removed.
 
-#include "desktop_files.hpp"
+#include "checksums.hpp"
+#include "desktop_entry.hpp"
+#include "entry_ids.hpp"
+#include "home_record.hpp"
+#include "mimeapps.hpp"
 #include "linux_files.hpp"
 #include "linux_side.hpp"
 #include "../windows/owners.hpp" // by path: CMake mangles a -I holding $ in its build path
@@ -23,8 +27,8 @@ class Registration {
         : side_(files_), installFolder_(std::move(installFolder)),
           id_(id.empty() ? desktop::EntryId(side_.prefix, Utf8(mode)) : id), recorded_(!id.empty()),
           shared_(side_.ownData + "/quarrion-shell"), own_(shared_ + "/" + id_),
-          icon_(own_ + "/quarrion-shell.png"), written_(own_ + "/written"),
-          home_(shared_ + "/made"), lock_(shared_ + "/lock"),
+          icon_(own_ + "/quarrion-shell.png"), checksums_(own_ + "/written"),
+          madeRecord_(shared_ + "/made"), lock_(shared_ + "/lock"),
           entry_(files_.RealPath(side_.dataHome + "/applications") + "/" + id_ + ".desktop"),
           cache_(FolderOf(entry_) + "/mimeinfo.cache"), mimeapps_(side_.defaults) {
         if (!desktop::IsEntryId(id_)) {
@@ -128,7 +132,7 @@ class Registration {
 
     // What the registrations made in this home; of the folders, only those on the way to ours,
     // whatever an edited record says.
-    [[nodiscard]] desktop::HomeRecord HomeRecord() const;
+    [[nodiscard]] desktop::HomeRecord ReadHomeRecord() const;
 
     [[nodiscard]] std::map<std::string, std::string> Written() const;
 
@@ -179,16 +183,16 @@ class Registration {
     LinuxSide side_;
     std::wstring installFolder_;
     std::string id_;
-    bool recorded_;        // whether setup kept the id, having registered
-    std::string shared_;   // the folder of every copy's own folder
-    std::string own_;      // this copy's folder: the links in Exec and the icon
-    std::string icon_;     // the icon's copy there
-    std::string written_;  // the checksums of what this registration wrote
-    std::string home_;     // what the registrations made in this home
-    std::string lock_;     // held while one registrar changes the home
-    std::string entry_;    // the desktop entry
-    std::string cache_;    // update-desktop-database's cache beside it
-    std::string mimeapps_; // the defaults, perhaps a link to the player's dotfiles
+    bool recorded_;          // whether setup kept the id, having registered
+    std::string shared_;     // the folder of every copy's own folder
+    std::string own_;        // this copy's folder: the links in Exec and the icon
+    std::string icon_;       // the icon's copy there
+    std::string checksums_;  // the file of checksums of what this registration wrote
+    std::string madeRecord_; // the home's record of what the registrations made in it
+    std::string lock_;       // held while one registrar changes the home
+    std::string entry_;      // the desktop entry
+    std::string cache_;      // update-desktop-database's cache beside it
+    std::string mimeapps_;   // the defaults, perhaps a link to the player's dotfiles
 };
 
 } // namespace desktop
