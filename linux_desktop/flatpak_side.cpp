@@ -36,7 +36,10 @@ void LinuxSide::EnterSandbox(const LinuxFiles& files, const std::string& home) {
     // started it sees them: without the grants given since, or with another's. A Linux program
     // started from here sees this run's.
     std::string ours;
-    if (files.RunToEnd({"/bin/cat", "--", info}, &ours) != 0 || ours != seen) {
+    if (files.RunToEnd({"/bin/cat", "--", info}, &ours) != 0) {
+        throw Failure("a Linux program in the sandbox of " + app + " cannot read " + info);
+    }
+    if (ours != seen) {
         throw Failure("the Wine server of this prefix was started by another run of " + app +
                       ", which does not see the files as this one does (it may have started "
                       "before you granted them): quit " +

@@ -116,9 +116,22 @@ std::string Registration::RemoveIfGone(const std::string& id) const {
     const auto recorded = written.find(entry);
     const auto prefix = desktop::PrefixInEntry(text);
     const std::string gone = prefixGone ? prefix.value_or("") : wine.substr(0, wine.find('\n'));
-    // Gone from a folder that is still there, unlike one on a disk that is not mounted.
     if (recorded == written.end() || recorded->second != Checksum(text) || !prefix ||
-        !gone.starts_with('/') || files_.Resolved(gone) || !files_.Resolved(FolderOf(gone))) {
+        !gone.starts_with('/') || files_.Resolved(gone)) {
+        return {};
+    }
+    // Gone, unlike one on a disk that is not mounted: a prefix from a folder that is still there;
+    // a runner, which goes with its folders, from the nearest folder still there, not left empty
+    // (the launcher's other runners, the new one among them, are there; a mount point is empty).
+    const auto parent = [](const std::string& path) {
+        const std::string folder = FolderOf(path);
+        return folder.empty() ? std::string("/") : folder;
+    };
+    std::string above = parent(gone);
+    while (!prefixGone && above != "/" && !files_.Resolved(above)) {
+        above = parent(above);
+    }
+    if (!files_.Resolved(above) || (!prefixGone && files_.Names(above).empty())) {
         return {};
     }
     (void)ChangeDefaults(DefaultsFile(), [&id](const std::optional<std::string>& now) {

@@ -634,6 +634,29 @@ same_defaults "a linked home" "$work/defaults.before"
 	registrar unregister CurrentUser 'C:\qs-direct' || fail "unregister under GNOME: $(cat "$work/said")"
 	[ "$(find "$HOME" -type f)" = "$HOME/.config/gnome-mimeapps.list" ] || fail "a desktop's own list first: left $(find "$HOME")"
 )
+# A launcher's runner update takes away the Wine an entry runs: the next registration in that home
+# removes that one, and says so; a Wine on a disk that is not mounted (an empty folder) stays.
+(
+	export HOME="$work/runnerhome"
+	unset XDG_DATA_HOME XDG_CONFIG_HOME
+	mkdir -p "$HOME" "$work/runners/new-runner" "$work/mnt/disk"
+	registrar register AllUsers 'C:\qs-direct' "$icon" || fail "register for a runner: $(cat "$work/said")"
+	shared="$HOME/.local/share/quarrion-shell"
+	old=$(cd "$shared" && echo quarrion-shell-*-allusers)
+	for wine in "$work/mnt/disk/runner/bin/wine" "$work/runners/old-runner/bin/wine"; do
+		ln -sfn "$wine" "$shared/$old/wine"
+		registrar register CurrentUser 'C:\qs-direct' "$icon" || fail "register beside a runner gone: $(cat "$work/said")"
+		case $wine in "$work/mnt/"*) [ -e "$HOME/.local/share/applications/$old.desktop" ] ||
+			fail "a Wine on a disk not mounted: its registration was removed" ;;
+		esac
+	done
+	grep -qF "the Wine it ran, $work/runners/old-runner/bin/wine, is gone" "$work/said" &&
+		[ ! -e "$HOME/.local/share/applications/$old.desktop" ] && [ ! -e "$shared/$old" ] &&
+		! grep -q "$old" "$HOME/.config/mimeapps.list" || fail "a runner gone: kept, saying $(cat "$work/said")"
+	registrar unregister CurrentUser 'C:\qs-direct' || fail "unregister beside a runner gone: $(cat "$work/said")"
+	[ -z "$(find "$HOME" -mindepth 1)" ] || fail "a runner gone: left $(find "$HOME" -mindepth 1)"
+	echo "    a runner gone: its registration removed by the next; one on a disk not mounted kept until then"
+)
 echo "check-linux-desktop: links, read-only and full files, '=' and backslashes refused; the player's files kept ($(seconds "$start") s)"
 
 # The last copy goes: the link to the adopted entry goes, the entry in the dotfiles stays, and
@@ -916,6 +939,10 @@ as_player() {
 		WINEPREFIX="$work/player/prefix" WINEDEBUG=-all "$@" </dev/null >>"$work/player/wine.log" 2>&1
 }
 as_player "$work/player/prefix.sh" "$work/player/prefix" || fail "as a player: no prefix"
+# The registry as it was before setup, for the row after: saved by the server as it ends.
+as_player wineserver -k || true
+mkdir "$work/player/registry"
+cp -p "$work/player/prefix/"*.reg "$work/player/registry/"
 as_player wine "$work/player/quarrion_shell_setup.exe" /S /CurrentUser || fail "as a player: setup failed"
 theirs=$(find "$work/player/prefix/drive_c/users" -path "*/Tabrix/Quarrion Shell" -type d | head -n 1)
 mine=$(cd "$work/player/home/.local/share/applications" && echo quarrion-shell-*.desktop)
@@ -938,6 +965,19 @@ as_player wine reg query 'HKCU\Software\Classes\quarrion\shell\open\command' ||
 	fail "as a player with a ~/.config of root's: the failed uninstall removed the registration"
 as_player wineserver -k || true
 echo "check-linux-desktop: a ~/.config that cannot be written fails the uninstall, which keeps everything ($(seconds "$start") s)"
+# A Wine server killed right after setup (the OOM killer, a logout) before it saved the registry:
+# the registry as before setup, the files and the Linux side as setup left them. The uninstall,
+# with no Apps entry to name the registration, finds it by the prefix and the mode.
+chown "$player:$player" "$work/player/home/.config"
+cp -p "$work/player/registry/"*.reg "$work/player/prefix/"
+status=0
+as_player wine cmd /c "$(printf 'Z:%s' "$work/player/u.exe" | tr / '\\') /S _?=C:$(printf '%s' \
+	"${theirs#"$work/player/prefix/drive_c"}" | tr / '\\')" || status=$?
+as_player wineserver -k || true
+[ $status -eq 0 ] || fail "the registry lost: the uninstall exited with $status"
+[ -z "$(find "$work/player/home" -name 'quarrion-shell*')" ] && ! grep -q quarrion "$work/player/home/.config/mimeapps.list" 2>/dev/null ||
+	fail "the registry lost: the uninstall left $(find "$work/player/home" -name 'quarrion-shell*') $(cat "$work/player/home/.config/mimeapps.list" 2>/dev/null)"
+echo "check-linux-desktop: the registry lost after setup: the uninstall still takes the Linux side away ($(seconds "$start") s)"
 rm -f "$record"
 wine_run reg delete 'HKLM\Software\Dunmarch\Quarrion' /f /reg:32 || true
 echo "check-linux-desktop: each uninstall removed its entry and only its default, and kept the rest ($(seconds "$start") s)"
