@@ -3,6 +3,7 @@
 # make test                                          build everything and run every test
 # make crash-table                                   setup and the uninstall stopped after every step
 # make crash-linux                                   the Linux registrar killed at each step, run again
+# make check-flatpak                                 setup in a Wine launcher installed with real Flatpak
 # make dist                                          dist/: the program, its installer, notices, SBOM, sums
 # make verify-dist [SIGN_CA=ca.pem SIGNER_SHA256=…]  check dist/ against SHA256SUMS, the signer and
 #                  [SIGN_TSA_CA=tsa-ca.pem]          the signatures' time stamps
@@ -16,7 +17,7 @@ WINE_PREFIX := $(CURDIR)/$(WINDOWS_BUILD)/wineprefix
 WINE_RUN := tests/wine/wine-run.sh "$(WINE_PREFIX)"
 
 .PHONY: all deps native windows fuzz-build fuzz fuzz-run bench-build bench bench-click analysis test demo \
-	crash-table demo-linux crash-linux dist verify-dist clean format format-check
+	crash-table demo-linux crash-linux check-flatpak dist verify-dist clean format format-check
 
 all: native windows
 
@@ -116,6 +117,13 @@ demo-linux: windows
 # 1 to 1.5 min; make test and make demo-linux run a fixed part of it).
 crash-linux: windows
 	tests/linux_desktop/crash-table.sh "$(WINE_PREFIX)-win64" "$(WINDOWS_BUILD)/bin" all
+
+# Setup in a Wine launcher installed as a Flatpak, with real Flatpak, offline: a runtime made of this
+# machine's Wine, built once in build/flatpak (a minute or two), and throwaway HOME and XDG folders
+# in $(WINE_PREFIX)-flatpak, which holds the launcher's prefix. One row alone:
+# make check-flatpak CHECK_FLATPAK_ONLY=<row>. Every Wine server of the launcher is stopped at the end.
+check-flatpak: windows
+	tests/flatpak/check-flatpak.sh "$(WINE_PREFIX)-flatpak" "$(WINDOWS_BUILD)/bin"
 
 # The release in $(DIST): the program, its installer, BUILDINFO, the third-party notices, the SPDX
 # bill of materials and SHA256SUMS, built apart from the
