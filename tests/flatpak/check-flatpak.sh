@@ -394,7 +394,8 @@ row_registry_lost() {
 }
 
 # h. The launcher's runner replaced (a runner update): the entry's wine link leads nowhere. A setup
-# in another prefix prunes the dead entry. The runner is a copy of the runtime's Wine in the
+# in another prefix prunes the dead entry (the runners' folder still holds the new one, unlike a
+# disk that is not mounted). The runner is a copy of the runtime's Wine in the
 # launcher's own data folder, as launchers keep their runners.
 row_runner_removed() {
 	grant
@@ -413,6 +414,8 @@ row_runner_removed() {
 	wine_link=$(find "$own/data/quarrion-shell" -name wine -type l | head -n 1)
 	echo "    setup with the runner: 0; $dead; its wine link: $(readlink "$wine_link" 2>/dev/null || echo none)"
 	quit_launcher
+	# The update: the new runner in, the old one out.
+	mkdir -p "$own/data/runners/wine-b"
 	rm -rf "$runner"
 	second="$own/data/prefix2"
 	[ -d "$second/drive_c" ] || make_prefix "$second"
