@@ -12,14 +12,24 @@ std::string_view Trimmed(std::string_view text) {
     return text.substr(first, text.find_last_not_of(" \t\r\n") - first + 1);
 }
 
+std::vector<std::string_view> Fields(std::string_view text, char separator) {
+    std::vector<std::string_view> fields;
+    while (!text.empty()) {
+        const auto end = std::min(text.find(separator), text.size());
+        if (end > 0) {
+            fields.push_back(text.substr(0, end));
+        }
+        text.remove_prefix(std::min(end + 1, text.size()));
+    }
+    return fields;
+}
+
 std::vector<std::string_view> ListItems(std::string_view list) {
     std::vector<std::string_view> items;
-    while (!list.empty()) {
-        const auto end = std::min(list.find(';'), list.size());
-        if (const auto item = Trimmed(list.substr(0, end)); !item.empty()) {
+    for (const auto field : Fields(list, ';')) {
+        if (const auto item = Trimmed(field); !item.empty()) {
             items.push_back(item);
         }
-        list.remove_prefix(std::min(end + 1, list.size()));
     }
     return items;
 }

@@ -15,6 +15,10 @@ std::string_view Trimmed(std::string_view text);
 // left out.
 std::vector<std::string_view> ListItems(std::string_view list);
 
+// The parts of a text between separators, such as a colon-separated list of folders; empty ones
+// left out.
+std::vector<std::string_view> Fields(std::string_view text, char separator);
+
 // The text's lines, each with its own line ending, so that unchanged ones are copied exactly.
 std::vector<std::string> Lines(std::string_view text);
 

@@ -86,13 +86,10 @@ void LinuxSide::FindDefaults() {
     std::vector<std::string> desktops;
     std::string names = Utf8(Environment(L"XDG_CURRENT_DESKTOP"));
     std::transform(names.begin(), names.end(), names.begin(), Lower);
-    for (std::string_view rest = names; !rest.empty();) {
-        const auto colon = std::min(rest.find(':'), rest.size());
-        const std::string_view name = rest.substr(0, colon);
-        if (!name.empty() && name.find('/') == std::string_view::npos) {
+    for (const auto name : Fields(names, ':')) {
+        if (name.find('/') == std::string_view::npos) {
             desktops.emplace_back(name);
         }
-        rest.remove_prefix(std::min(colon + 1, rest.size()));
     }
     const auto lists = [&desktops](const std::string& folder, bool common) {
         std::vector<std::string> paths;
@@ -104,6 +101,21 @@ void LinuxSide::FindDefaults() {
         }
         return paths;
     };
+    entryFolders = {dataHome + "/applications"};
+    if (app.empty()) {
+        std::string dirs = Utf8(Environment(L"XDG_DATA_DIRS"));
+        if (dirs.empty()) {
+            dirs = "/usr/local/share/:/usr/share/";
+        }
+        for (auto dir : Fields(dirs, ':')) {
+            while (dir.size() > 1 && dir.ends_with('/')) {
+                dir.remove_suffix(1);
+            }
+            if (dir.starts_with('/')) {
+                entryFolders.push_back(std::string(dir) + "/applications");
+            }
+        }
+    }
     const bool launcher = !app.empty() || inLauncher;
     before = lists(configHome, launcher);
     if (!launcher) {

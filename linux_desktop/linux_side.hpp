@@ -31,6 +31,9 @@ struct LinuxSide {
     // The lists desktops read before that one, in their order, where a default of another
     // program would come first.
     std::vector<std::string> before;
+    // Where desktops find installed entries, as far as this can see: the data home's, and
+    // outside a sandbox the system's ($XDG_DATA_DIRS).
+    std::vector<std::string> entryFolders;
     // Where earlier versions wrote the defaults of a launcher's prefix ($XDG_CONFIG_HOME's), and
     // whether this run may change it; empty when that is `defaults`.
     std::string earlierDefaults;

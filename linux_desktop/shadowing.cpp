@@ -4,9 +4,22 @@
 
 #include "desktop_registration.hpp"
 
+#include <algorithm>
+
 namespace desktop {
 
 std::string Registration::Shadowing() const {
+    // Desktops pass over a handler whose entry is not installed.
+    const auto installed = [this](const std::string& handler) {
+        return std::any_of(side_.entryFolders.begin(), side_.entryFolders.end(),
+                           [&](const std::string& folder) {
+                               return files_.Resolved(folder + "/" + handler).has_value();
+                           });
+    };
+    const auto takeOut = [](const std::string& handler) {
+        return ". To open them with this one, take " + handler +
+               " out of the x-scheme-handler/quarrion line there\n";
+    };
     for (const auto& list : side_.before) {
         if (!files_.Resolved(list)) {
             continue;
@@ -19,12 +32,22 @@ std::string Registration::Shadowing() const {
                    side_.app + " (on the host: flatpak kill " + side_.app +
                    ") and run setup again\n";
         }
-        const auto handlers = desktop::DefaultHandlers(files_.Read(list));
-        if (!handlers.empty() && handlers.front() != Unit()) {
-            return "quarrion:// links open " + handlers.front() + ", not this program: " + list +
-                   ", which desktops read before " + mimeapps_ +
-                   ", names it first. To open them with this one, take " + handlers.front() +
-                   " out of the x-scheme-handler/quarrion line there\n";
+        for (const auto& handler : desktop::DefaultHandlers(files_.Read(list))) {
+            if (handler == Unit()) {
+                return {};
+            }
+            if (installed(handler)) {
+                return "quarrion:// links open " + handler + ", not this program: " + list +
+                       ", which desktops read before " + mimeapps_ + ", names it first" +
+                       takeOut(handler);
+            }
+            // A sandbox sees the entries of the player's own folder, not the system's.
+            if (!side_.app.empty()) {
+                return list + ", which desktops read before " + mimeapps_ + ", names " + handler +
+                       " first: if it is installed on the host (it is not in " +
+                       side_.entryFolders.front() +
+                       "), quarrion:// links open it, not this program" + takeOut(handler);
+            }
         }
     }
     return {};

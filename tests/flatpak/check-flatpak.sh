@@ -360,6 +360,9 @@ row_stale_file() {
 	status=$(cat "$own/data/status" 2>/dev/null || echo "none (timed out)")
 	echo "    setup in the running instance $instance exited with $status; the host's xdg-mime answers '$(default_handler)'"
 	quit_launcher
+	# The player's list, which the sandbox only reads, is the file it found at its start: said.
+	grep -qF "$original was replaced on the host after $app started" "$(linux_log)" ||
+		fail "the stale view of $original was not said: $(cat "$(linux_log)")"
 	if [ "$status" = 0 ]; then
 		[ -n "$(ours)" ] || fail "setup said 0, but no entry on the host"
 		[ "$(default_handler)" = "$(ours)" ] || fail "setup said 0, but the host's mimeapps.list does not name our entry: $(cat "$original")"
@@ -433,7 +436,71 @@ row_runner_removed() {
 	quit_launcher
 }
 
-rows="not-granted granted uninstall no-xdg log earlier-server stale-file registry-lost runner-removed"
+# A link opened on the host, and at once the uninstall from the launcher: the link's run has
+# started the server the uninstall joins. It ends within its bound, either done (0, the host as
+# before) or refused with 1155 naming flatpak kill, and then done once the launcher is quit.
+row_link_then_uninstall() {
+	grant
+	before=$(host_folders)
+	granted_setup link-then-uninstall
+	rm -f "$record"
+	timeout 60 xdg-open "$link" >>"$work/open.log" 2>&1 || fail "xdg-open failed"
+	wait_for_game "xdg-open"
+	began=$(ms)
+	status=0
+	uninstall || status=$?
+	echo "    the uninstall at once after a link: $status, $(($(ms) - began)) ms"
+	case $status in
+	0) ;;
+	131) grep -q "flatpak kill $app" "$(linux_log)" || fail "1155 without naming flatpak kill: $(cat "$(linux_log)")"
+		quit_launcher
+		uninstalled "link-then-uninstall, again" "$before" ;;
+	*) fail "the uninstall at once after a link exited with $status" ;;
+	esac
+	[ "$(host_folders)" = "$before" ] || fail "the host's folders are not as before: $(host_folders)"
+}
+
+# The player's own default in ~/.config/mimeapps.list, which desktops read before the list in
+# the folder of entries: setup registers, and says in the log which program links open.
+row_shadowed() {
+	grant
+	original="$(host_config)/mimeapps.list"
+	cp "$original" "$work/mimeapps.list.kept"
+	printf '[Default Applications]\nx-scheme-handler/quarrion=other.desktop;\n' >"$original"
+	printf '[Desktop Entry]\nType=Application\nName=Other\nExec=true %%u\n' >"$(host_data)/applications/other.desktop"
+	before=$(host_folders)
+	status=0
+	setup || status=$?
+	[ $status -eq 0 ] || fail "setup exited with $status"
+	grep -qF "quarrion:// links open other.desktop, not this program: $original" "$(linux_log)" ||
+		fail "the log does not say so: $(cat "$(linux_log)")"
+	[ "$(default_handler)" = other.desktop ] || fail "xdg-mime answers '$(default_handler)'"
+	uninstalled shadowed "$before"
+	cp "$work/mimeapps.list.kept" "$original"
+	rm "$(host_data)/applications/other.desktop"
+	echo "    the player's default first: registered, said in the log; the uninstall leaves it"
+}
+
+# One prefix, setup in the sandbox and under the host's Wine: one registration, which either
+# uninstall takes away whole.
+row_host_and_sandbox() {
+	grant
+	before=$(host_folders)
+	granted_setup host-and-sandbox
+	quit_launcher
+	WINEPREFIX="$prefix" WINEDEBUG=-all timeout 120 wine "$prefix/drive_c/setup/quarrion_shell_setup.exe" /S /CurrentUser \
+		</dev/null >>"$work/wine.log" 2>&1 || fail "setup on the host failed: $(cat "$(linux_log)")"
+	WINEPREFIX="$prefix" wineserver -w
+	[ "$(find "$(host_data)/applications" -name 'quarrion-shell-*.desktop' | wc -l)" = 1 ] ||
+		fail "two entries: $(ls "$(host_data)/applications")"
+	[ "$(default_handler)" = "$(ours)" ] || fail "xdg-mime answers '$(default_handler)'"
+	[ ! -e "$(host_data)/quarrion-shell" ] || fail "the host keeps a record of its own: $(ls -R "$(host_data)/quarrion-shell")"
+	uninstalled host-and-sandbox "$before"
+	echo "    setup in the sandbox, then on the host: one registration; the uninstall takes it away"
+}
+
+rows="not-granted granted uninstall no-xdg log earlier-server stale-file registry-lost runner-removed
+	link-then-uninstall shadowed host-and-sandbox"
 failed=""
 for row in $rows; do
 	[ -z "$only" ] || [ "$only" = "$row" ] || continue

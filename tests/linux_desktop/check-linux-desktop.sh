@@ -173,11 +173,13 @@ flatpak_rows() (
 	cp "$XDG_CONFIG_HOME/mimeapps.list" "$work/flatpak-mimeapps.before"
 	printf '\nx-scheme-handler/quarrion=other.desktop;\n' >>"$XDG_CONFIG_HOME/mimeapps.list"
 	cp "$XDG_CONFIG_HOME/mimeapps.list" "$work/flatpak-mimeapps.shadowing"
+	printf '[Desktop Entry]\nType=Application\nName=Other\nExec=true %%u\n' >"$XDG_DATA_HOME/applications/other.desktop"
 	sandboxed "$bin/quarrion_shell_setup.exe" /S /CurrentUser || fail "flatpak, shadowed: setup failed"
 	grep -qF "quarrion:// links open other.desktop, not this program: $XDG_CONFIG_HOME/mimeapps.list" "$log" ||
 		fail "flatpak, shadowed: the log says $(cat "$log")"
 	cmp -s "$XDG_CONFIG_HOME/mimeapps.list" "$work/flatpak-mimeapps.shadowing" || fail "flatpak, shadowed: the player's default changed"
 	cp "$work/flatpak-mimeapps.before" "$XDG_CONFIG_HOME/mimeapps.list"
+	rm "$XDG_DATA_HOME/applications/other.desktop"
 	echo "    flatpak, a default of the player's first: said in the log, kept ($(seconds "$rows") s)"
 	rows=$(date +%s)
 	sandboxed_uninstall "granted"
@@ -627,12 +629,15 @@ same_defaults "a linked home" "$work/defaults.before"
 	export HOME="$work/gnomehome" XDG_CURRENT_DESKTOP=ubuntu:GNOME
 	unset XDG_DATA_HOME XDG_CONFIG_HOME
 	mkdir -p "$HOME/.config"
-	printf '[Default Applications]\nx-scheme-handler/quarrion=other.desktop;\n' >"$HOME/.config/gnome-mimeapps.list"
+	printf '[Default Applications]\nx-scheme-handler/quarrion=gone.desktop;other.desktop;\n' >"$HOME/.config/gnome-mimeapps.list"
+	mkdir -p "$HOME/.local/share/applications"
+	printf '[Desktop Entry]\nType=Application\nName=Other\nExec=true %%u\n' >"$HOME/.local/share/applications/other.desktop"
 	registrar register CurrentUser 'C:\qs-direct' "$icon" || fail "register under GNOME: $(cat "$work/said")"
 	grep -qF "quarrion:// links open other.desktop, not this program: $HOME/.config/gnome-mimeapps.list" "$work/said" ||
 		fail "a desktop's own list first: it said $(cat "$work/said")"
 	registrar unregister CurrentUser 'C:\qs-direct' || fail "unregister under GNOME: $(cat "$work/said")"
-	[ "$(find "$HOME" -type f)" = "$HOME/.config/gnome-mimeapps.list" ] || fail "a desktop's own list first: left $(find "$HOME")"
+	[ "$(find "$HOME" -type f | sort)" = "$(printf '%s\n' "$HOME/.config/gnome-mimeapps.list" "$HOME/.local/share/applications/other.desktop")" ] ||
+		fail "a desktop's own list first: left $(find "$HOME")"
 )
 # A launcher's runner update takes away the Wine an entry runs: the next registration in that home
 # removes that one, and says so; a Wine on a disk that is not mounted (an empty folder) stays.
