@@ -460,6 +460,24 @@ row_link_then_uninstall() {
 	[ "$(host_folders)" = "$before" ] || fail "the host's folders are not as before: $(host_folders)"
 }
 
+# A link clicked right after setup, while setup's Wine server lingers: the link's run joins it.
+row_link_after_setup() {
+	grant
+	before=$(host_folders)
+	status=0
+	in_sandbox 120 wine 'C:\setup\quarrion_shell_setup.exe' /S /CurrentUser </dev/null >>"$work/wine.log" 2>&1 || status=$?
+	[ $status -eq 0 ] || fail "setup exited with $status"
+	rm -f "$record"
+	opened=$(ms)
+	timeout 60 xdg-open "$link" >>"$work/open.log" 2>&1 || fail "xdg-open failed"
+	wait_for_game "a link right after setup"
+	[ "$(game_line)" = "$expected" ] || fail "the game got $(game_line)"
+	echo "    a link right after setup, its server still there: the game in $(($(ms) - opened)) ms"
+	server_ended
+	quit_launcher
+	uninstalled link-after-setup "$before"
+}
+
 # The player's own default in ~/.config/mimeapps.list, which desktops read before the list in
 # the folder of entries: setup registers, and says in the log which program links open.
 row_shadowed() {
@@ -500,7 +518,7 @@ row_host_and_sandbox() {
 }
 
 rows="not-granted granted uninstall no-xdg log earlier-server stale-file registry-lost runner-removed
-	link-then-uninstall shadowed host-and-sandbox"
+	link-after-setup link-then-uninstall shadowed host-and-sandbox"
 failed=""
 for row in $rows; do
 	[ -z "$only" ] || [ "$only" = "$row" ] || continue
