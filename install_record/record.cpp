@@ -59,13 +59,18 @@ ValueState ParseState(std::wstring_view text) {
         (text.size() - colon - 1) % 2 != 0) {
         throw Failure("a value in the record is not readable");
     }
-    ValueState state{true, 0, {}};
+    std::uint64_t type = 0;
     for (const wchar_t unit : text.substr(0, colon)) {
         if (unit < L'0' || unit > L'9') {
             throw Failure("a value type in the record is not a number");
         }
-        state.type = state.type * 10 + static_cast<std::uint32_t>(unit - L'0');
+        type = type * 10 + static_cast<std::uint64_t>(unit - L'0');
     }
+    // Only as the writer writes a type: another one is a damaged record, not a type to guess.
+    if (type > 0xFFFFFFFFu || std::to_wstring(type) != text.substr(0, colon)) {
+        throw Failure("a value type in the record is not one this program writes");
+    }
+    ValueState state{true, static_cast<std::uint32_t>(type), {}};
     const auto nibble = [](wchar_t unit) {
         const auto at = digits.find(unit);
         if (at == std::wstring_view::npos) {
@@ -164,6 +169,10 @@ Record ParseRecord(std::wstring_view text) {
     }
     Record record;
     for (std::size_t at = 1; at < lines.size(); ++at) {
+        // Its last field would lose the CR when written again.
+        if (lines[at].ends_with(L'\r')) {
+            throw Failure("a line of the record ends in a carriage return");
+        }
         const auto fields = Split(lines[at], L'\t');
         const auto kind = fields.front();
         const auto expect = [&fields](std::size_t count) {
@@ -171,14 +180,29 @@ Record ParseRecord(std::wstring_view text) {
                 throw Failure("a line of the record has the wrong number of fields");
             }
         };
+        // Two lines of what a record holds once: which one to believe is a guess.
+        const auto once = [](const std::wstring& held) {
+            if (!held.empty()) {
+                throw Failure("the record names its mode, copy or removal twice");
+            }
+        };
         if (kind == L"mode") {
             expect(2);
+            once(record.mode);
+            if (fields[1] != L"AllUsers" && fields[1] != L"CurrentUser") {
+                throw Failure("the record names an unknown install mode");
+            }
             record.mode = fields[1];
         } else if (kind == L"copy") {
             expect(3);
+            once(record.copy.path);
+            if (fields[2].empty()) {
+                throw Failure("the record names a copy without its folder");
+            }
             record.copy = {std::wstring(fields[2]), std::wstring(fields[1])};
         } else if (kind == L"removal") {
             expect(2);
+            once(record.removal);
             if (fields[1] != L"give-back" && fields[1] != L"drop" && fields[1] != L"keep") {
                 throw Failure("the record names an unknown way to end the registration");
             }
@@ -215,7 +239,7 @@ Record ParseRecord(std::wstring_view text) {
             throw Failure("the record holds a line this program does not know");
         }
     }
-    if (record.mode != L"AllUsers" && record.mode != L"CurrentUser") {
+    if (record.mode.empty()) {
         throw Failure("the record names no install mode");
     }
     return record;
@@ -226,6 +250,9 @@ std::vector<ValueChange> ParsePlan(std::wstring_view text) {
     for (auto line : Lines(text)) {
         if (!line.empty() && line.front() == L'\xFEFF') {
             line.remove_prefix(1);
+        }
+        if (line.ends_with(L'\r')) {
+            throw Failure("a line of setup's plan ends in a carriage return");
         }
         const auto fields = Split(line, L'\t');
         const auto change = [&fields](ValueState ours) {

@@ -36,6 +36,7 @@ struct ValueChange {
     // While an install that changes `ours` is unfinished: what was ours before it, which the
     // value may still hold.
     std::vector<ValueState> alsoOurs;
+    bool operator==(const ValueChange&) const = default;
 };
 
 struct CreatedKey {
@@ -48,12 +49,14 @@ struct CreatedKey {
 struct CreatedFolder {
     std::wstring path;
     std::wstring identity;
+    bool operator==(const CreatedFolder&) const = default;
 };
 
 // A file may have two lines while an upgrade replaces it: the old bytes and the new are ours.
 struct FileHash {
     std::wstring name; // in the install folder
     std::wstring sha256;
+    bool operator==(const FileHash&) const = default;
 };
 
 // The folder's record holds the mode, the folders and the files; the registration's holds the
@@ -67,6 +70,7 @@ struct Record {
     std::vector<FileHash> files;
     std::vector<CreatedKey> keys;    // outermost first
     std::vector<ValueChange> values; // in the order they were set
+    bool operator==(const Record&) const = default;
 };
 
 std::wstring FormatRecord(const Record& record);

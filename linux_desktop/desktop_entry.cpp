@@ -2,8 +2,6 @@
 
 #include "desktop_text.hpp"
 
-#include <algorithm>
-
 namespace desktop {
 namespace {
 
@@ -106,8 +104,24 @@ std::optional<std::string> PrefixInEntry(std::string_view text) {
 
 bool IsEntryFor(std::string_view text, const std::vector<std::string>& command) {
     const auto lines = Lines(text);
-    return !lines.empty() && lines.front() == "[Desktop Entry]\n" &&
-           std::find(lines.begin(), lines.end(), ExecLine(command)) != lines.end();
+    if (lines.empty() || lines.front() != "[Desktop Entry]\n") {
+        return false;
+    }
+    // Ours has one Exec key, in its [Desktop Entry] group: with another anywhere, or in another
+    // group, which one runs is not ours to say.
+    int execs = 0;
+    bool ours = false;
+    bool inEntry = true;
+    for (const std::string_view line : lines) {
+        const auto equals = line.find('=');
+        if (Trimmed(line).starts_with('[')) {
+            inEntry = Trimmed(line) == "[Desktop Entry]";
+        } else if (equals != std::string_view::npos && Trimmed(line.substr(0, equals)) == "Exec") {
+            ++execs;
+            ours = inEntry && line == ExecLine(command);
+        }
+    }
+    return execs == 1 && ours;
 }
 
 } // namespace desktop

@@ -18,6 +18,7 @@ struct HomeRecord {
     bool mimeapps = false;            // mimeapps.list itself
     bool cache = false;               // applications/mimeinfo.cache, by update-desktop-database
     std::vector<std::string> folders; // outermost first
+    bool operator==(const HomeRecord&) const = default;
 };
 std::string HomeRecordText(const HomeRecord& record);
 HomeRecord ParseHomeRecord(std::string_view text);

@@ -205,11 +205,15 @@ std::string WithoutDefaultHandler(std::string_view mimeapps, std::string_view en
                                   const Additions& added) {
     auto lines = Lines(mimeapps);
     const Place place = Find(lines);
+    // The ending of the lines added with ours, which is the one a last line was given: "\n" given
+    // to a line ending in CR is not a CR LF of its own.
+    std::string addedEnding;
     // From the last, so that erasing a line leaves the others' places as found.
     for (std::size_t left = place.handlers.size(); left > 0; --left) {
         const std::size_t index = place.handlers[left - 1];
         std::string kept = WithoutEntry(lines[index], entry);
         if (kept.empty() || (added.line && IsEmptyHandlerLine(kept))) {
+            addedEnding = EndingOf(lines[index]);
             lines.erase(lines.begin() + static_cast<std::ptrdiff_t>(index));
         } else {
             lines[index] = std::move(kept);
@@ -218,13 +222,19 @@ std::string WithoutDefaultHandler(std::string_view mimeapps, std::string_view en
     const std::size_t group = Find(lines).group;
     const bool groupEmpty = group != std::string_view::npos &&
                             (group + 1 == lines.size() || IsGroupHeader(Content(lines, group + 1)));
+    const auto takeEndingOfLast = [&lines, &addedEnding] {
+        if (!lines.empty() && lines.back().ends_with(addedEnding)) {
+            lines.back().resize(lines.back().size() - addedEnding.size());
+        }
+    };
     if (added.group && groupEmpty && Trimmed(Content(lines, group)) == defaultsGroup) {
+        addedEnding = EndingOf(lines[group]);
         lines.erase(lines.begin() + static_cast<std::ptrdiff_t>(group));
-        if (added.newline && group == lines.size() && !lines.empty()) {
-            lines.back().resize(lines.back().size() - EndingOf(lines.back()).size());
+        if (added.newline && group == lines.size()) {
+            takeEndingOfLast();
         }
     } else if (added.newline && !added.group && groupEmpty && group + 1 == lines.size()) {
-        lines.back().resize(lines.back().size() - EndingOf(lines.back()).size());
+        takeEndingOfLast();
     }
     return Joined(lines);
 }

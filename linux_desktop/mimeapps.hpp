@@ -15,6 +15,7 @@ struct Additions {
     bool line = false;    // the x-scheme-handler/quarrion= line
     bool group = false;   // the [Default Applications] header
     bool newline = false; // the line ending of a last line that had none
+    bool operator==(const Additions&) const = default;
 };
 
 // mimeapps.list with `entry` first among the default handlers of quarrion:// links, the

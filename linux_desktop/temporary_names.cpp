@@ -2,7 +2,22 @@
 
 #include "entry_ids.hpp"
 
+#include <charconv>
+
 namespace desktop {
+
+namespace {
+
+// A number as TemporaryName writes it: no leading zero, none too large for it. A name with another
+// is not one of ours, whatever it looks like.
+template <typename Number> bool IsWritten(std::string_view text) {
+    Number number = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), number);
+    return error == std::errc() && end == text.data() + text.size() &&
+           std::to_string(number) == text;
+}
+
+} // namespace
 
 // Appended piece by piece: GCC 12 warns (-Wrestrict) about "." + std::string at -O2.
 std::string TemporaryName(std::string_view name, unsigned long process, unsigned attempt) {
@@ -19,11 +34,8 @@ bool IsTemporaryOf(std::string_view temporary, std::string_view name) {
     }
     const auto numbers = temporary.substr(start.size());
     const auto dash = numbers.find('-');
-    const auto digits = [](std::string_view text) {
-        return !text.empty() && text.find_first_not_of("0123456789") == std::string_view::npos;
-    };
-    return dash != std::string_view::npos && digits(numbers.substr(0, dash)) &&
-           digits(numbers.substr(dash + 1));
+    return dash != std::string_view::npos && IsWritten<unsigned long>(numbers.substr(0, dash)) &&
+           IsWritten<unsigned>(numbers.substr(dash + 1));
 }
 
 bool IsOurTemporary(std::string_view name) {

@@ -1,19 +1,17 @@
 // libFuzzer target over the link logic: decoding, the safety check, the game's command line and
 // its folder. It checks properties against a deliberately simple model, not just "no crash".
 //
-// Input: the link's units, ASCII bytes as they are (so the corpus stays readable) and 0xFF
-// followed by two bytes as any UTF-16 unit. A zero byte, if any, ends an install path that comes
+// Input: the link's units (see fuzz::Units). A zero byte, if any, ends an install path that comes
 // first; otherwise the install path is a typical one.
 
 #include "install_path.hpp"
 #include "best_fit.hpp"
+#include "fuzz_input.hpp"
 #include "launch_failure.hpp"
 #include "link.hpp"
 
 #include <algorithm>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -23,25 +21,7 @@ namespace {
 
 constexpr std::wstring_view scheme = L"quarrion://";
 
-std::wstring Units(const std::uint8_t* data, std::size_t size) {
-    std::wstring units;
-    for (std::size_t i = 0; i < size; ++i) {
-        if (data[i] == 0xFF && i + 2 < size) {
-            units.push_back(static_cast<wchar_t>(data[i + 1] << 8 | data[i + 2]));
-            i += 2;
-        } else {
-            units.push_back(static_cast<wchar_t>(data[i]));
-        }
-    }
-    return units;
-}
-
-void Require(bool holds, const char* property) {
-    if (!holds) {
-        std::fprintf(stderr, "property broken: %s\n", property);
-        std::abort();
-    }
-}
+using fuzz::Require;
 
 // The scheme removed one unit at a time, remembering where a removal joined two pieces.
 struct Model {
@@ -230,7 +210,7 @@ void CheckLink(std::wstring_view installPath, std::wstring_view text) {
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    const std::wstring units = Units(data, size);
+    const std::wstring units = fuzz::Units(data, size);
     std::wstring_view link = units;
     std::wstring_view installPath = L"C:\\Games\\Quarrion\\quarrion.exe";
     if (const auto end = link.find(L'\0'); end != std::wstring_view::npos) {

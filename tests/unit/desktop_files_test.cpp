@@ -70,6 +70,10 @@ TEST(EntryText, IsAHiddenHandlerOfTheScheme) {
     EXPECT_TRUE(desktop::IsEntryFor(text, command));
     EXPECT_FALSE(desktop::IsEntryFor(text, {"env", "/a b/wine", "x"}));
     EXPECT_FALSE(desktop::IsEntryFor("notes\nExec=env \"/a b/wine\" %u\n", command));
+    // Another Exec beside ours, or ours outside the entry's group, runs what is not ours.
+    EXPECT_FALSE(desktop::IsEntryFor(text + "Exec = other %u\n", command));
+    EXPECT_FALSE(desktop::IsEntryFor(
+        "[Desktop Entry]\nType=Application\n[Other]\nExec=env \"/a b/wine\" %u\n", command));
     // The prefix an entry of ours runs in, read back from its comment, for one that is gone.
     const auto prefixIn = [&command](const std::string& prefix) {
         return desktop::PrefixInEntry(
@@ -130,6 +134,10 @@ INSTANTIATE_TEST_SUITE_P(
                      "[Added Associations]\r\na=b;\r\n"
                      "[Default Applications]\r\nx-scheme-handler/quarrion=q.desktop;\r\n",
                      "[Added Associations]\r\na=b;"},
+        // The line feed given to a last line that ends in CR goes again, and the CR stays.
+        MimeappsCase{"LastLineEndsInCarriageReturn", "# mine\nX\r",
+                     "# mine\nX\r\n[Default Applications]\nx-scheme-handler/quarrion=q.desktop;\n",
+                     "# mine\nX\r"},
         MimeappsCase{"GroupHeaderLast", "# mine\n[Default Applications]",
                      "# mine\n[Default Applications]\nx-scheme-handler/quarrion=q.desktop;\n",
                      "# mine\n[Default Applications]"},
@@ -271,7 +279,8 @@ TEST(EntryId, NamesTheProgramThePrefixAndTheMode) {
     }
     for (const char* other :
          {"mimeapps.list.new-12-0", ".mimeapps.list.new-12", ".made.new-x-0", ".notes.new-1-0",
-          ".other.desktop.new-1-0", ".made.new-1-0-", ".mimeapps.list.XA1b2c"}) {
+          ".other.desktop.new-1-0", ".made.new-1-0-", ".mimeapps.list.XA1b2c", ".made.new-007-1",
+          ".written.new-1-99999999999999999999999"}) {
         EXPECT_FALSE(desktop::IsOurTemporary(other)) << other;
     }
 }

@@ -114,7 +114,16 @@ INSTANTIATE_TEST_SUITE_P(
         DamagedCase{"OursOfNoValue", L"quarrion-record\t1\nmode\tAllUsers\nours\t\tk\tn\t1:00\n"},
         DamagedCase{"OursOfAnotherValue", L"quarrion-record\t1\nmode\tAllUsers\n"
                                           L"value\t\tk\tn\t-\t-\nours\t\tk\tm\t1:00\n"},
-        DamagedCase{"UnknownRemoval", L"quarrion-record\t1\nmode\tAllUsers\nremoval\tall\n"}),
+        DamagedCase{"UnknownRemoval", L"quarrion-record\t1\nmode\tAllUsers\nremoval\tall\n"},
+        DamagedCase{"ModeTwice", L"quarrion-record\t1\nmode\tAllUsers\nmode\tCurrentUser\n"},
+        DamagedCase{"EmptyModeThenMode", L"quarrion-record\t1\nmode\t\nmode\tAllUsers\n"},
+        DamagedCase{"CopyWithoutFolder", L"quarrion-record\t1\nmode\tAllUsers\ncopy\tC:\\q\t\n"},
+        DamagedCase{"CarriageReturnEndingAField",
+                    L"quarrion-record\t1\nmode\tAllUsers\ncopy\tC:\\q\tC:\\q\r\r\n"},
+        DamagedCase{"TypeBeyond32Bits",
+                    L"quarrion-record\t1\nmode\tAllUsers\nvalue\t\tk\tn\t4294967297:00\t-\n"},
+        DamagedCase{"TypeWithLeadingZero",
+                    L"quarrion-record\t1\nmode\tAllUsers\nvalue\t\tk\tn\t01:00\t-\n"}),
     CaseName<DamagedCase>);
 
 TEST(Plan, SetsAndRemovesAsSetupWroteThem) {
@@ -134,7 +143,7 @@ TEST(Plan, SetsAndRemovesAsSetupWroteThem) {
     EXPECT_EQ(plan[3].ours, editFlags);
     for (const wchar_t* line :
          {L"set\tk\tn\n", L"number\t\tk\tn\t-1\n", L"number\t\tk\tn\t4294967296\n",
-          L"number\t\tk\tn\t\n", L"number\t\tk\tn\t0x2\n"}) {
+          L"number\t\tk\tn\t\n", L"number\t\tk\tn\t0x2\n", L"remove\t\tk\tn\r\r\n"}) {
         EXPECT_THROW(record::ParsePlan(line), Failure) << testing::PrintToString(line);
     }
 }
