@@ -379,6 +379,9 @@ Function PrepareInstallFolder
     File "/oname=$PLUGINSDIR\new\${SHELL_NAME}" "${SHELL_EXE}"
     WriteUninstaller "$PLUGINSDIR\new\uninstall.exe"
     File "/oname=$PLUGINSDIR\new\${NOTICES_NAME}" "${NOTICES}"
+    ; Setup's working folder: one left inside the temp folder outlives setup (Windows removes no
+    ; process's working folder).
+    SetOutPath "$TEMP"
 FunctionEnd
 
 ; The folder made and recorded, then our files, before anything is registered; the uninstaller

@@ -48,14 +48,12 @@ std::string Run(const std::vector<std::wstring>& arguments) {
     throw Failure("usage: quarrion_desktop.exe register|unregister <mode> <folder> [<icon>|<id>]");
 }
 
-// Best effort: a log that cannot be written changes nothing of the run.
+// Best effort: a log that cannot be written changes nothing of the run. Written whole beside it
+// and renamed over it, so that a link at its name is replaced, never written through.
 void KeepInLog(const std::vector<std::wstring>& arguments, const std::string& text) {
     std::wstring temp(MAX_PATH + 1, L'\0');
     temp.resize(::GetTempPathW(static_cast<DWORD>(temp.size()), temp.data()));
-    const UniqueHandle log(::CreateFileW((temp + L"quarrion_shell_linux.log").c_str(),
-                                         GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                                         FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (temp.empty() || !log) {
+    if (temp.empty()) {
         return;
     }
     SYSTEMTIME now{};
@@ -67,9 +65,12 @@ void KeepInLog(const std::vector<std::wstring>& arguments, const std::string& te
     for (const auto& argument : arguments) {
         line += " " + Utf8(argument);
     }
-    const std::string whole = line + "\n" + text;
-    DWORD written = 0;
-    ::WriteFile(log.get(), whole.data(), static_cast<DWORD>(whole.size()), &written, nullptr);
+    try {
+        const desktop::LinuxFiles files;
+        files.Replace(files.UnixPath(temp + L"quarrion_shell_linux.log"), line + "\n" + text);
+    } catch (const std::exception&) {
+        // Not Wine, or a temp folder that cannot be written: no log.
+    }
 }
 
 // What the run says, once: its result, or the watchdog's.

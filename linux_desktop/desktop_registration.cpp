@@ -103,7 +103,9 @@ std::string Registration::Add(const std::wstring& iconFile) {
 
 std::string Registration::Remove() {
     if (!side_.ungranted.empty()) {
-        if (recorded_) {
+        // Our folder is the sandbox's own, seen without a grant: a registration without the id
+        // setup kept (its Apps entry lost) is there all the same.
+        if (recorded_ || files_.Listed(own_)) {
             throw Failure("nothing was taken away from the Linux desktop: " + side_.ungranted +
                           "\nThen uninstall again.");
         }
@@ -111,6 +113,16 @@ std::string Registration::Remove() {
                side_.app + ": there is nothing to take away\n";
     }
     const bool registered = files_.Listed(own_);
+    // From a sandbox, a registration of this prefix that setup made with the host's Wine (an
+    // earlier version kept it in the host's folders, which the sandbox cannot see) shows only as
+    // its entry: taken away from the host, not left pointing at a program gone.
+    if (!registered && !side_.app.empty() && files_.KindOf(entry_) == Kind::itself &&
+        desktop::PrefixInEntry(files_.Read(entry_)) == side_.prefix) {
+        throw Failure(entry_ + " registers this prefix from outside the sandbox of " + side_.app +
+                      " (setup run with the host's Wine), where its files are out of reach: "
+                      "uninstall with the host's Wine instead\n  WINEPREFIX=" +
+                      side_.given + " wine uninstaller");
+    }
     if (!registered && files_.KindOf(shared_) != Kind::itself) {
         std::vector<std::string> missing;
         Missing(shared_, missing);
@@ -149,12 +161,19 @@ std::string Registration::Remove() {
             home.added.line = true;
         }
         const bool last = Others().empty();
+        // The launchers' list, in the folder of entries, is shared by the records of every
+        // launcher (and the host's for their prefixes): what one added, another may be the last
+        // to hold. Nothing but ours goes there (desktops write ~/.config's), so a line, group or
+        // file left holding nothing goes with the last of ours in it.
+        const bool shared = !side_.app.empty() || side_.inLauncher;
+        const desktop::Additions added =
+            shared ? desktop::Additions{true, true, home.added.newline} : home.added;
         (void)ChangeDefaults(DefaultsFile(), [&](const std::optional<std::string>& now) {
             auto kept = now;
             if (now) {
-                kept = desktop::WithoutDefaultHandler(*now, Unit(), home.added);
+                kept = desktop::WithoutDefaultHandler(*now, Unit(), added);
             }
-            return kept && kept->empty() && home.mimeapps && last ? std::nullopt : kept;
+            return kept && kept->empty() && (home.mimeapps || shared) && last ? std::nullopt : kept;
         });
         notes += RemoveEarlierDefault();
         if (registered) {
@@ -174,7 +193,7 @@ std::string Registration::Remove() {
                 return name != Unit() && name.ends_with(".desktop") &&
                        desktop::IsEntryId(name.substr(0, name.size() - 8));
             });
-        if (home.cache && !otherEntries && files_.KindOf(cache_) == Kind::itself &&
+        if ((home.cache || shared) && !otherEntries && files_.KindOf(cache_) == Kind::itself &&
             desktop::IsCacheOf(files_.Read(cache_), "quarrion-shell-")) {
             files_.RemoveFile(cache_);
         } else if (registered && cached) {
@@ -299,8 +318,9 @@ void Registration::Append(std::vector<std::string>& folders, const std::vector<s
 }
 
 bool Registration::OfThisPrefix() const {
-    return files_.KindOf(own_) == Kind::itself && files_.IsFolder(own_) &&
-           files_.Resolved(own_ + "/prefix") == side_.prefix;
+    const auto leadsTo = files_.Resolved(own_ + "/prefix");
+    return files_.KindOf(own_) == Kind::itself && files_.IsFolder(own_) && leadsTo &&
+           side_.Canonical(*leadsTo) == side_.prefix;
 }
 
 std::vector<std::string> Registration::Others() const {

@@ -227,7 +227,8 @@ std::optional<std::string> LinuxFiles::ReadIfThere(const std::string& path) cons
 bool LinuxFiles::Swap(const std::string& path, const std::string& text,
                       const std::optional<std::string>* was) const {
     const std::wstring target = DosPath(path);
-    if (KindOf(path) != Kind::absent) {
+    // A link here is replaced, not read or written through.
+    if (KindOf(path) == Kind::itself) {
         if (Read(path) == text) {
             return true;
         }

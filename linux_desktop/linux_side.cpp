@@ -65,19 +65,39 @@ LinuxSide::LinuxSide(const LinuxFiles& files) {
     dataHome = files.RealPath(dataHome);
     configHome = files.RealPath(configHome);
     ownData = files.RealPath(ownData);
+    // Launchers' folders as their sandboxes see them, even when ~/.var leads to another disk.
+    launchers = files.RealPath(home) + "/.var/app/";
+    launchersFound = files.RealPath(launchers.substr(0, launchers.size() - 1)) + "/";
+    prefix = Canonical(prefix);
     // A prefix in a Flatpak launcher's own folder is registered where that launcher's sandbox
     // keeps its registrations, whether setup runs in the sandbox or on the host: one lock, one
-    // record, one registration.
-    const std::string apps = files.RealPath(home) + "/.var/app/";
-    if (app.empty() && prefix.starts_with(apps)) {
+    // record, one registration. One that an earlier version registered in the host's folders
+    // stays there.
+    if (app.empty() && prefix.starts_with(launchers) && !RegisteredIn(files, ownData)) {
         const std::string launcher =
-            prefix.substr(apps.size(), prefix.find('/', apps.size()) - apps.size());
+            prefix.substr(launchers.size(), prefix.find('/', launchers.size()) - launchers.size());
         if (IsFlatpakAppId(launcher)) {
-            ownData = apps + launcher + "/data";
+            ownData = files.RealPath(launchers + launcher + "/data");
             inLauncher = true;
         }
     }
     FindDefaults();
+}
+
+std::string LinuxSide::Canonical(const std::string& resolved) const {
+    if (launchersFound != launchers && resolved.starts_with(launchersFound)) {
+        return launchers + resolved.substr(launchersFound.size());
+    }
+    return resolved;
+}
+
+bool LinuxSide::RegisteredIn(const LinuxFiles& files, const std::string& data) const {
+    const std::string shared = data + "/quarrion-shell";
+    const auto names = files.Names(shared);
+    return std::any_of(names.begin(), names.end(), [&](const std::string& name) {
+        const auto leadsTo = files.Resolved(shared + "/" + name + "/prefix");
+        return IsEntryId(name) && leadsTo && Canonical(*leadsTo) == prefix;
+    });
 }
 
 void LinuxSide::FindDefaults() {
@@ -118,6 +138,19 @@ void LinuxSide::FindDefaults() {
     }
     const bool launcher = !app.empty() || inLauncher;
     before = lists(configHome, launcher);
+    // The system's, which a sandbox cannot see, come before the list in the folder of entries.
+    if (inLauncher) {
+        std::string dirs = Utf8(Environment(L"XDG_CONFIG_DIRS"));
+        if (dirs.empty()) {
+            dirs = "/etc/xdg";
+        }
+        for (const auto dir : Fields(dirs, ':')) {
+            if (dir.starts_with('/')) {
+                const auto system = lists(std::string(dir), true);
+                before.insert(before.end(), system.begin(), system.end());
+            }
+        }
+    }
     if (!launcher) {
         defaults = configHome + "/mimeapps.list";
         return;

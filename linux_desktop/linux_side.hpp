@@ -24,6 +24,8 @@ struct LinuxSide {
     // Whether the prefix is in a Flatpak launcher's own folder, and this runs outside its
     // sandbox: registered as the sandbox registers it.
     bool inLauncher = false;
+    std::string launchers;      // ~/.var/app/, home resolved
+    std::string launchersFound; // where that leads
     // The defaults we write: $XDG_CONFIG_HOME/mimeapps.list, or for a Flatpak launcher's prefix
     // the one in the folder of entries, which its sandbox may be granted, and which desktops
     // read too, after those in $XDG_CONFIG_HOME.
@@ -45,6 +47,13 @@ struct LinuxSide {
 
     // The defaults and the lists before them, for the desktops named in XDG_CURRENT_DESKTOP.
     void FindDefaults();
+
+    // A resolved path as a launcher's sandbox names it: in ~/.var/app/, where that leads to
+    // another disk (a Steam Deck's card), so that the host and the sandbox make one id of it.
+    [[nodiscard]] std::string Canonical(const std::string& resolved) const;
+
+    // Whether our folder in the data home `data` holds a registration of this prefix.
+    [[nodiscard]] bool RegisteredIn(const LinuxFiles& files, const std::string& data) const;
 
     // A folder holding a Wine prefix, which Windows programs reach as itself: one named like a
     // device (nul, aux.wine) they reach as that device, so that every spelling of such a prefix

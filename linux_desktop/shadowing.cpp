@@ -32,7 +32,15 @@ std::string Registration::Shadowing() const {
                    side_.app + " (on the host: flatpak kill " + side_.app +
                    ") and run setup again\n";
         }
-        for (const auto& handler : desktop::DefaultHandlers(files_.Read(list))) {
+        std::string text;
+        try {
+            text = files_.Read(list);
+        } catch (const Failure&) {
+            // Only read, for a note: setup goes on.
+            return list + " cannot be read: whether it names another handler of quarrion:// links, "
+                          "which desktops would take first, was not checked\n";
+        }
+        for (const auto& handler : desktop::DefaultHandlers(text)) {
             if (handler == Unit()) {
                 return {};
             }

@@ -131,7 +131,11 @@ std::string Registration::RemoveIfGone(const std::string& id) const {
     while (!prefixGone && above != "/" && !files_.Resolved(above)) {
         above = parent(above);
     }
-    if (!files_.Resolved(above) || (!prefixGone && files_.Names(above).empty())) {
+    // Removable disks are mounted in folders of their own beside others: a runner on one that is
+    // unplugged is not gone.
+    const bool removable =
+        gone.starts_with("/media/") || gone.starts_with("/run/media/") || gone.starts_with("/mnt/");
+    if (!files_.Resolved(above) || (!prefixGone && (removable || files_.Names(above).empty()))) {
         return {};
     }
     (void)ChangeDefaults(DefaultsFile(), [&id](const std::optional<std::string>& now) {

@@ -517,8 +517,70 @@ row_host_and_sandbox() {
 	echo "    setup in the sandbox, then on the host: one registration; the uninstall takes it away"
 }
 
+# The uninstall under the host's Wine, in place, for its exit status.
+host_uninstall() {
+	folder=$(find "$prefix/drive_c/users" -path "*/Tabrix/Quarrion Shell" -type d | head -n 1)
+	cp "$folder/uninstall.exe" "$prefix/drive_c/u.exe"
+	status=0
+	WINEPREFIX="$prefix" WINEDEBUG=-all timeout 120 wine cmd /c \
+		"C:\\u.exe /S _?=C:$(printf '%s' "${folder#"$prefix/drive_c"}" | tr / '\\')" </dev/null >>"$work/wine.log" 2>&1 || status=$?
+	WINEPREFIX="$prefix" wineserver -w
+	rm -f "$prefix/drive_c/u.exe"
+	[ $status -eq 0 ] || fail "the uninstall on the host exited with $status: $(cat "$(linux_log)")"
+}
+# Setup under the host's Wine, as for any prefix.
+host_setup() {
+	WINEPREFIX="$prefix" WINEDEBUG=-all timeout 120 wine "$prefix/drive_c/setup/quarrion_shell_setup.exe" /S /CurrentUser \
+		</dev/null >>"$work/wine.log" 2>&1 || fail "setup on the host failed: $(cat "$(linux_log)")"
+	WINEPREFIX="$prefix" wineserver -w
+}
+
+# A launcher's prefix that an earlier version registered from the host, in the host's own folders
+# (made here by a home that does not hold the prefix): setup again on the host keeps it there,
+# and the uninstall takes it all away.
+row_earlier_host_layout() {
+	grant
+	quit_launcher
+	before=$(host_folders)
+	mkdir -p "$work/elsewhere"
+	HOME="$work/elsewhere" host_setup
+	[ -d "$(host_data)/quarrion-shell" ] || fail "no registration in the host's folders to start from"
+	host_setup
+	[ "$(find "$(host_data)/applications" -name 'quarrion-shell-*.desktop' | wc -l)" = 1 ] ||
+		fail "two entries: $(ls "$(host_data)/applications")"
+	[ "$(default_handler)" = "$(ours)" ] || fail "xdg-mime answers '$(default_handler)'"
+	# The launcher's uninstall cannot reach those files: it keeps everything and says how.
+	status=0
+	uninstall || status=$?
+	[ $status -eq 131 ] && grep -qF "uninstall with the host's Wine" "$(linux_log)" ||
+		fail "the uninstall in the sandbox: $status, $(cat "$(linux_log)")"
+	host_uninstall
+	[ "$(host_folders)" = "$before" ] || fail "the host's folders are not as before: $(host_folders)"
+	echo "    registered by an earlier version from the host: kept there by setup again; the launcher's uninstall says to use the host's Wine, which takes it away"
+}
+
+# ~/.var moved to another disk and linked back (a Steam Deck's card): setup in the sandbox and on
+# the host make one registration of the prefix.
+row_moved_var() {
+	grant
+	quit_launcher
+	before=$(host_folders)
+	mkdir -p "$work/card"
+	mv "$HOME/.var" "$work/card/.var"
+	ln -s "$work/card/.var" "$HOME/.var"
+	trap 'rm -f "$HOME/.var"; mv "$work/card/.var" "$HOME/.var"' EXIT
+	granted_setup moved-var
+	quit_launcher
+	host_setup
+	[ "$(find "$(host_data)/applications" -name 'quarrion-shell-*.desktop' | wc -l)" = 1 ] ||
+		fail "two entries: $(ls "$(host_data)/applications")"
+	[ ! -e "$(host_data)/quarrion-shell" ] || fail "the host keeps a record of its own"
+	uninstalled moved-var "$before"
+	echo "    ~/.var on another disk: one registration from the sandbox and the host; the uninstall takes it away"
+}
+
 rows="not-granted granted uninstall no-xdg log earlier-server stale-file registry-lost runner-removed
-	link-after-setup link-then-uninstall shadowed host-and-sandbox"
+	link-after-setup link-then-uninstall shadowed host-and-sandbox earlier-host-layout moved-var"
 failed=""
 for row in $rows; do
 	[ -z "$only" ] || [ "$only" = "$row" ] || continue

@@ -281,11 +281,26 @@ struct ModeCase {
     std::wstring switches;
 };
 
+// The folders in the temp folder: setup's own must not outlive it.
+std::set<std::wstring> TempFolders() {
+    wchar_t temp[MAX_PATH + 1] = {};
+    ::GetTempPathW(MAX_PATH + 1, temp);
+    std::set<std::wstring> folders;
+    for (const auto& found : std::filesystem::directory_iterator(temp)) {
+        if (found.is_directory()) {
+            folders.insert(found.path().filename().wstring());
+        }
+    }
+    return folders;
+}
+
 class Installed : public testing::TestWithParam<ModeCase> {
   protected:
     void SetUp() override {
         RemoveEveryInstall();
+        const auto temp = TempFolders();
         RunSetup(GetParam().switches);
+        EXPECT_EQ(TempFolders(), temp) << "setup left a folder in the temp folder";
     }
     [[nodiscard]] Hive hive() const { return HiveOf(GetParam().mode); }
     [[nodiscard]] std::wstring Shell() const { return ShellOf(GetParam().mode); }

@@ -174,14 +174,50 @@ flatpak_rows() (
 	printf '\nx-scheme-handler/quarrion=other.desktop;\n' >>"$XDG_CONFIG_HOME/mimeapps.list"
 	cp "$XDG_CONFIG_HOME/mimeapps.list" "$work/flatpak-mimeapps.shadowing"
 	printf '[Desktop Entry]\nType=Application\nName=Other\nExec=true %%u\n' >"$XDG_DATA_HOME/applications/other.desktop"
+	# A link at the log's name is replaced, never written through.
+	echo "theirs" >"$real_prefix/drive_c/victim.txt"
+	ln -sfn "$inside/drive_c/victim.txt" "$log"
 	sandboxed "$bin/quarrion_shell_setup.exe" /S /CurrentUser || fail "flatpak, shadowed: setup failed"
+	[ ! -L "$log" ] && [ "$(cat "$real_prefix/drive_c/victim.txt")" = theirs ] || fail "flatpak: the log was written through a link"
+	rm "$real_prefix/drive_c/victim.txt"
 	grep -qF "quarrion:// links open other.desktop, not this program: $XDG_CONFIG_HOME/mimeapps.list" "$log" ||
 		fail "flatpak, shadowed: the log says $(cat "$log")"
 	cmp -s "$XDG_CONFIG_HOME/mimeapps.list" "$work/flatpak-mimeapps.shadowing" || fail "flatpak, shadowed: the player's default changed"
 	cp "$work/flatpak-mimeapps.before" "$XDG_CONFIG_HOME/mimeapps.list"
 	rm "$XDG_DATA_HOME/applications/other.desktop"
 	echo "    flatpak, a default of the player's first: said in the log, kept ($(seconds "$rows") s)"
+	# Registered, then the grant withdrawn and the Apps entry lost: the uninstall, without the id,
+	# still sees our folder in the sandbox, and refuses rather than say nothing was registered.
 	rows=$(date +%s)
+	cp "$FLATPAK_STAND_IN/$app/filesystems" "$work/flatpak-grants"
+	: >"$FLATPAK_STAND_IN/$app/filesystems"
+	sandboxed_registrar unregister CurrentUser 'C:\nowhere' '' && fail "flatpak, withdrawn: the uninstall said $(cat "$work/said")"
+	grep -qF "  $grant" "$work/said" || fail "flatpak, withdrawn: it said $(cat "$work/said")"
+	cp "$work/flatpak-grants" "$FLATPAK_STAND_IN/$app/filesystems"
+	echo "    flatpak, the grant withdrawn: the uninstall without the id refuses, naming the grant ($(seconds "$rows") s)"
+	# A second launcher in the same home, on the same list in the folder of entries: whichever is
+	# uninstalled first, the last leaves the host's folders as they were.
+	rows=$(date +%s)
+	other=org.example.OtherLauncher
+	mkdir -p "$FLATPAK_STAND_IN/$other" "$HOME/.var/app/$other/data/prefix"
+	printf '%s|%s\n' "$real_prefix" "$HOME/.var/app/$other/data/prefix" "$bin" "$bin" >"$FLATPAK_STAND_IN/$other/binds"
+	cp "$FLATPAK_STAND_IN/$app/filesystems" "$FLATPAK_STAND_IN/$other/filesystems"
+	in_other() {
+		flatpak run --command=wine --env=WINEPREFIX="$HOME/.var/app/$other/data/prefix" "$other" \
+			"$bin/quarrion_desktop.exe" "$@" </dev/null >"$work/said" 2>>"$work/wine.log"
+	}
+	installed=$(find "$real_prefix/drive_c/users" -path "*/Tabrix/Quarrion Shell" -type d | head -n 1)
+	installed="C:$(printf '%s' "${installed#"$real_prefix/drive_c"}" | tr / '\\')"
+	printf '\211PNG\r\n\032\n' >"$real_prefix/drive_c/icon.png"
+	in_other register CurrentUser "$installed" 'C:\icon.png' || fail "flatpak, a second launcher: $(cat "$work/said")"
+	sandboxed_registrar unregister CurrentUser "$installed" || fail "flatpak, the first launcher's uninstall: $(cat "$work/said")"
+	in_other unregister CurrentUser "$installed" || fail "flatpak, a second launcher's uninstall: $(cat "$work/said")"
+	rm "$real_prefix/drive_c/icon.png"
+	sandboxed_uninstall "two launchers"
+	nothing_anywhere "two launchers, uninstalled"
+	echo "    flatpak, two launchers, the first one's uninstalled first: the host's folders as they were ($(seconds "$rows") s)"
+	rows=$(date +%s)
+	sandboxed "$bin/quarrion_shell_setup.exe" /S /CurrentUser || fail "flatpak, again: setup failed"
 	sandboxed_uninstall "granted"
 	nothing_anywhere "granted, uninstalled"
 	[ -z "$(find "$work" -name pwned)" ] || fail "flatpak: a hostile link ran a command on the Linux side"
