@@ -49,7 +49,8 @@ std::string Run(const std::vector<std::wstring>& arguments) {
 }
 
 // Best effort: a log that cannot be written changes nothing of the run. Written whole beside it
-// and renamed over it, so that a link at its name is replaced, never written through.
+// and renamed over it, so that a link at its name is replaced, never written through; by Windows
+// calls alone: a Linux program started as the run ends can outlive it and keep Wine's server up.
 void KeepInLog(const std::vector<std::wstring>& arguments, const std::string& text) {
     std::wstring temp(MAX_PATH + 1, L'\0');
     temp.resize(::GetTempPathW(static_cast<DWORD>(temp.size()), temp.data()));
@@ -61,15 +62,26 @@ void KeepInLog(const std::vector<std::wstring>& arguments, const std::string& te
     char stamp[32] = {};
     std::snprintf(stamp, sizeof stamp, "%04u-%02u-%02u %02u:%02u:%02u", now.wYear, now.wMonth,
                   now.wDay, now.wHour, now.wMinute, now.wSecond);
-    std::string line = std::string(stamp) + " quarrion_desktop.exe";
+    std::string whole = std::string(stamp) + " quarrion_desktop.exe";
     for (const auto& argument : arguments) {
-        line += " " + Utf8(argument);
+        whole += " " + Utf8(argument);
     }
-    try {
-        const desktop::LinuxFiles files;
-        files.Replace(files.UnixPath(temp + L"quarrion_shell_linux.log"), line + "\n" + text);
-    } catch (const std::exception&) {
-        // Not Wine, or a temp folder that cannot be written: no log.
+    whole += "\n" + text;
+    const std::wstring log = temp + L"quarrion_shell_linux.log";
+    const std::wstring written = log + L".new-" + std::to_wstring(::GetCurrentProcessId());
+    bool complete = false;
+    {
+        const UniqueHandle file(::CreateFileW(written.c_str(), GENERIC_WRITE, 0, nullptr,
+                                              CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        DWORD count = 0;
+        complete = file &&
+                   ::WriteFile(file.get(), whole.data(), static_cast<DWORD>(whole.size()), &count,
+                               nullptr) != FALSE &&
+                   count == whole.size();
+    }
+    if (!complete ||
+        ::MoveFileExW(written.c_str(), log.c_str(), MOVEFILE_REPLACE_EXISTING) == FALSE) {
+        ::DeleteFileW(written.c_str());
     }
 }
 

@@ -64,7 +64,6 @@ void LinuxSide::EnterSandbox(const LinuxFiles& files, const std::string& home) {
                     GrantCommand(app);
         return;
     }
-    earlierWritable = access(shadowing) == Access::writing;
     // What Flatpak did not find on the host it does not share: made here, it would be the
     // sandbox's alone.
     if (!files.IsFolder(entries)) {

@@ -265,68 +265,12 @@ bool LinuxFiles::Swap(const std::string& path, const std::string& text,
     if (!whole || !still ||
         ::MoveFileExW(temporary.c_str(), target.c_str(),
                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) == FALSE) {
-        const DWORD error = ::GetLastError();
         ::DeleteFileW(temporary.c_str()); // a file of ours, just made: no link
-        // A file mounted on its own (the one file a Flatpak sandbox was granted) cannot be
-        // renamed over: EBUSY, which Wine 8 reports as a lock violation. It is written where
-        // it is.
-        if (whole && still && (error == ERROR_LOCK_VIOLATION || error == ERROR_BUSY) &&
-            KindOf(path) == Kind::itself) {
-            return Overwrite(path, text, was);
-        }
         if (still) {
             throw Failure("cannot write " + path);
         }
     }
     return still;
-}
-
-bool LinuxFiles::Overwrite(const std::string& path, const std::string& text,
-                           const std::optional<std::string>* was) const {
-    const UniqueHandle file(::CreateFileW(DosPath(path).c_str(), GENERIC_READ | GENERIC_WRITE,
-                                          FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    std::string old;
-    char buffer[65536];
-    DWORD read = 1;
-    while (file && read != 0) {
-        if (::ReadFile(file.get(), buffer, sizeof buffer, &read, nullptr) == FALSE) {
-            throw Failure("cannot read " + path);
-        }
-        old.append(buffer, read);
-    }
-    if (!file) {
-        throw Failure("cannot read " + path);
-    }
-    if (was != nullptr && *was != old) {
-        return false;
-    }
-    // Room for the new text first, as line ends after the old one, which readers skip: a full
-    // disk fails here, the text as it was. Then the new text in one write, padded with line
-    // ends to the old length, and the file cut to it.
-    const std::string padded =
-        text + std::string(old.size() - std::min(old.size(), text.size()), '\n');
-    const std::string room(padded.size() - old.size(), '\n');
-    const auto writeAt = [&file](LONG offset, const std::string& bytes) {
-        DWORD written = 0;
-        return ::SetFilePointer(file.get(), offset, nullptr, FILE_BEGIN) !=
-                   INVALID_SET_FILE_POINTER &&
-               ::WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written,
-                           nullptr) != FALSE &&
-               written == bytes.size() && ::FlushFileBuffers(file.get()) != FALSE;
-    };
-    if (!writeAt(static_cast<LONG>(old.size()), room)) {
-        ::SetFilePointer(file.get(), static_cast<LONG>(old.size()), nullptr, FILE_BEGIN);
-        ::SetEndOfFile(file.get());
-        throw Failure("cannot write " + path);
-    }
-    if (!writeAt(0, padded) ||
-        ::SetFilePointer(file.get(), static_cast<LONG>(text.size()), nullptr, FILE_BEGIN) ==
-            INVALID_SET_FILE_POINTER ||
-        ::SetEndOfFile(file.get()) == FALSE || ::FlushFileBuffers(file.get()) == FALSE) {
-        throw Failure("cannot write " + path + " whole");
-    }
-    return true;
 }
 
 void LinuxFiles::RemoveFile(const std::string& path) const {

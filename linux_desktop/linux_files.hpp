@@ -109,9 +109,6 @@ class LinuxFiles {
     [[nodiscard]] UniqueHandle Lock(const std::string& path, std::vector<std::string>& made) const;
 
   private:
-    // Writes the file where it is, only while it still holds `was` (unless that is null).
-    bool Overwrite(const std::string& path, const std::string& text,
-                   const std::optional<std::string>* was) const;
     bool Swap(const std::string& path, const std::string& text,
               const std::optional<std::string>* was) const;
     [[nodiscard]] std::wstring DosPath(const std::string& path) const;

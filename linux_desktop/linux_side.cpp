@@ -103,18 +103,17 @@ bool LinuxSide::RegisteredIn(const LinuxFiles& files, const std::string& data) c
 void LinuxSide::FindDefaults() {
     // Desktops read their own list before the common one, in each folder (the order of
     // XDG_CURRENT_DESKTOP, names in lower case).
-    std::vector<std::string> desktops;
     std::string names = Utf8(Environment(L"XDG_CURRENT_DESKTOP"));
     std::transform(names.begin(), names.end(), names.begin(), Lower);
-    for (const auto name : Fields(names, ':')) {
-        if (name.find('/') == std::string_view::npos) {
-            desktops.emplace_back(name);
-        }
-    }
+    std::vector<std::string_view> desktops = Fields(names, ':');
+    std::erase_if(desktops,
+                  [](std::string_view name) { return name.find('/') != std::string_view::npos; });
     const auto lists = [&desktops](const std::string& folder, bool common) {
         std::vector<std::string> paths;
+        paths.reserve(desktops.size() + 1);
         for (const auto& name : desktops) {
-            paths.push_back(folder + "/" + name + "-mimeapps.list");
+            paths.push_back(folder);
+            paths.back().append("/").append(name).append("-mimeapps.list");
         }
         if (common) {
             paths.push_back(folder + "/mimeapps.list");
@@ -158,7 +157,8 @@ void LinuxSide::FindDefaults() {
     const std::string entries = dataHome + "/applications";
     defaults = entries + "/mimeapps.list";
     earlierDefaults = configHome + "/mimeapps.list";
-    earlierWritable = earlierWritable || inLauncher;
+    // From a sandbox that file is a single granted file, which nothing can be renamed over.
+    earlierWritable = inLauncher;
     const auto own = lists(entries, false);
     before.insert(before.end(), own.begin(), own.end());
 }

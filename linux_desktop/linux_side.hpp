@@ -37,7 +37,7 @@ struct LinuxSide {
     // outside a sandbox the system's ($XDG_DATA_DIRS).
     std::vector<std::string> entryFolders;
     // Where earlier versions wrote the defaults of a launcher's prefix ($XDG_CONFIG_HOME's), and
-    // whether this run may change it; empty when that is `defaults`.
+    // whether this run may replace it (outside the sandbox); empty when that is `defaults`.
     std::string earlierDefaults;
     bool earlierWritable = false;
 

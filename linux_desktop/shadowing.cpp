@@ -44,17 +44,28 @@ std::string Registration::Shadowing() const {
             if (handler == Unit()) {
                 return {};
             }
+            std::string note;
             if (installed(handler)) {
-                return "quarrion:// links open " + handler + ", not this program: " + list +
-                       ", which desktops read before " + mimeapps_ + ", names it first" +
-                       takeOut(handler);
+                note.append("quarrion:// links open ")
+                    .append(handler)
+                    .append(", not this program: ")
+                    .append(list)
+                    .append(", which desktops read before ")
+                    .append(mimeapps_)
+                    .append(", names it first");
+                return note + takeOut(handler);
             }
             // A sandbox sees the entries of the player's own folder, not the system's.
             if (!side_.app.empty()) {
-                return list + ", which desktops read before " + mimeapps_ + ", names " + handler +
-                       " first: if it is installed on the host (it is not in " +
-                       side_.entryFolders.front() +
-                       "), quarrion:// links open it, not this program" + takeOut(handler);
+                note.append(list)
+                    .append(", which desktops read before ")
+                    .append(mimeapps_)
+                    .append(", names ")
+                    .append(handler)
+                    .append(" first: if it is installed on the host (it is not in ")
+                    .append(side_.entryFolders.front())
+                    .append("), quarrion:// links open it, not this program");
+                return note + takeOut(handler);
             }
         }
     }

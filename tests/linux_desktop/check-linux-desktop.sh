@@ -218,7 +218,17 @@ flatpak_rows() (
 	echo "    flatpak, two launchers, the first one's uninstalled first: the host's folders as they were ($(seconds "$rows") s)"
 	rows=$(date +%s)
 	sandboxed "$bin/quarrion_shell_setup.exe" /S /CurrentUser || fail "flatpak, again: setup failed"
+	# Our line where an earlier version wrote it, in the player's own list, which the sandbox only
+	# reads: the uninstall says to take it out, and changes nothing of that file.
+	ours=$(registered "$XDG_DATA_HOME/applications/mimeapps.list" | head -n 1)
+	cp "$XDG_CONFIG_HOME/mimeapps.list" "$work/flatpak-mimeapps.before"
+	printf '\nx-scheme-handler/quarrion=%s;\n' "$ours" >>"$XDG_CONFIG_HOME/mimeapps.list"
+	cp "$XDG_CONFIG_HOME/mimeapps.list" "$work/flatpak-mimeapps.earlier"
 	sandboxed_uninstall "granted"
+	grep -qF "$XDG_CONFIG_HOME/mimeapps.list still names $ours, put there by an earlier version" "$log" ||
+		fail "flatpak, an earlier version's line: the log says $(cat "$log")"
+	cmp -s "$XDG_CONFIG_HOME/mimeapps.list" "$work/flatpak-mimeapps.earlier" || fail "flatpak, an earlier version's line: the player's list changed"
+	cp "$work/flatpak-mimeapps.before" "$XDG_CONFIG_HOME/mimeapps.list"
 	nothing_anywhere "granted, uninstalled"
 	[ -z "$(find "$work" -name pwned)" ] || fail "flatpak: a hostile link ran a command on the Linux side"
 	echo "    flatpak, granted then uninstalled: the host's folders as they were ($(seconds "$rows") s)"
