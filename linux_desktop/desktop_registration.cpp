@@ -165,7 +165,7 @@ std::string Registration::Remove() {
         // launcher (and the host's for their prefixes): what one added, another may be the last
         // to hold. Nothing but ours goes there (desktops write ~/.config's), so a line, group or
         // file left holding nothing goes with the last of ours in it.
-        const bool shared = !side_.app.empty() || side_.inLauncher;
+        const bool shared = side_.ForLauncher();
         const desktop::Additions added =
             shared ? desktop::Additions{true, true, home.added.newline} : home.added;
         (void)ChangeDefaults(DefaultsFile(), [&](const std::optional<std::string>& now) {
@@ -271,7 +271,7 @@ std::string Registration::RemoveEarlierDefault() const {
     if (desktop::WithoutDefaultHandler(text, Unit()) == text) {
         return {};
     }
-    if (!side_.earlierWritable || files_.IsUnlinked(file)) {
+    if (!side_.inLauncher || files_.IsUnlinked(file)) {
         return file + " still names " + Unit() +
                ", put there by an earlier version: take it out of the x-scheme-handler/quarrion "
                "line there\n";

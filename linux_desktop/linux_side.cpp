@@ -6,6 +6,7 @@
 #include "../windows/text.hpp"
 
 #include <algorithm>
+#include <iterator>
 #include <string_view>
 
 namespace desktop {
@@ -100,6 +101,29 @@ bool LinuxSide::RegisteredIn(const LinuxFiles& files, const std::string& data) c
     });
 }
 
+namespace {
+
+// The absolute folders of a colon-separated list in the environment (or its default when unset),
+// without trailing slashes.
+std::vector<std::string> SystemFolders(const wchar_t* variable, const char* otherwise) {
+    std::string list = Utf8(Environment(variable));
+    if (list.empty()) {
+        list = otherwise;
+    }
+    std::vector<std::string> folders;
+    for (auto folder : Fields(list, ':')) {
+        while (folder.size() > 1 && folder.ends_with('/')) {
+            folder.remove_suffix(1);
+        }
+        if (folder.starts_with('/')) {
+            folders.emplace_back(folder);
+        }
+    }
+    return folders;
+}
+
+} // namespace
+
 void LinuxSide::FindDefaults() {
     // Desktops read their own list before the common one, in each folder (the order of
     // XDG_CURRENT_DESKTOP, names in lower case).
@@ -120,45 +144,27 @@ void LinuxSide::FindDefaults() {
         }
         return paths;
     };
-    entryFolders = {dataHome + "/applications"};
+    const std::string entries = dataHome + "/applications";
+    entryFolders = {entries};
     if (app.empty()) {
-        std::string dirs = Utf8(Environment(L"XDG_DATA_DIRS"));
-        if (dirs.empty()) {
-            dirs = "/usr/local/share/:/usr/share/";
-        }
-        for (auto dir : Fields(dirs, ':')) {
-            while (dir.size() > 1 && dir.ends_with('/')) {
-                dir.remove_suffix(1);
-            }
-            if (dir.starts_with('/')) {
-                entryFolders.push_back(std::string(dir) + "/applications");
-            }
-        }
+        const auto system = SystemFolders(L"XDG_DATA_DIRS", "/usr/local/share/:/usr/share/");
+        std::transform(system.begin(), system.end(), std::back_inserter(entryFolders),
+                       [](const std::string& dir) { return dir + "/applications"; });
     }
-    const bool launcher = !app.empty() || inLauncher;
-    before = lists(configHome, launcher);
-    // The system's, which a sandbox cannot see, come before the list in the folder of entries.
-    if (inLauncher) {
-        std::string dirs = Utf8(Environment(L"XDG_CONFIG_DIRS"));
-        if (dirs.empty()) {
-            dirs = "/etc/xdg";
-        }
-        for (const auto dir : Fields(dirs, ':')) {
-            if (dir.starts_with('/')) {
-                const auto system = lists(std::string(dir), true);
-                before.insert(before.end(), system.begin(), system.end());
-            }
-        }
-    }
-    if (!launcher) {
+    before = lists(configHome, ForLauncher());
+    if (!ForLauncher()) {
         defaults = configHome + "/mimeapps.list";
         return;
     }
-    const std::string entries = dataHome + "/applications";
+    // The system's, which a sandbox cannot see, come before the list in the folder of entries.
+    if (inLauncher) {
+        for (const auto& dir : SystemFolders(L"XDG_CONFIG_DIRS", "/etc/xdg")) {
+            const auto system = lists(dir, true);
+            before.insert(before.end(), system.begin(), system.end());
+        }
+    }
     defaults = entries + "/mimeapps.list";
     earlierDefaults = configHome + "/mimeapps.list";
-    // From a sandbox that file is a single granted file, which nothing can be renamed over.
-    earlierWritable = inLauncher;
     const auto own = lists(entries, false);
     before.insert(before.end(), own.begin(), own.end());
 }

@@ -36,14 +36,18 @@ struct LinuxSide {
     // Where desktops find installed entries, as far as this can see: the data home's, and
     // outside a sandbox the system's ($XDG_DATA_DIRS).
     std::vector<std::string> entryFolders;
-    // Where earlier versions wrote the defaults of a launcher's prefix ($XDG_CONFIG_HOME's), and
-    // whether this run may replace it (outside the sandbox); empty when that is `defaults`.
+    // Where earlier versions wrote the defaults of a launcher's prefix ($XDG_CONFIG_HOME's); empty
+    // when that is `defaults`. From the sandbox it is a single granted file, which nothing can be
+    // renamed over: only outside it (inLauncher) is it changed.
     std::string earlierDefaults;
-    bool earlierWritable = false;
 
     // In a Flatpak sandbox the data and configuration homes are the sandbox's own, which no
     // browser reads: the host's, and whether the player let the sandbox reach them.
     void EnterSandbox(const LinuxFiles& files, const std::string& home);
+
+    // Whether our defaults go to the launchers' list in the folder of entries, which the records
+    // of every launcher (and the host's for their prefixes) share.
+    [[nodiscard]] bool ForLauncher() const { return !app.empty() || inLauncher; }
 
     // The defaults and the lists before them, for the desktops named in XDG_CURRENT_DESKTOP.
     void FindDefaults();
