@@ -2,6 +2,7 @@
 # make demo-linux                                    the same from Linux programs, through Wine
 # make test                                          build everything and run every test
 # make crash-table                                   setup and the uninstall stopped after every step
+# make crash-loop [CRASH_LOOP_ROUNDS=3]              ... and at random changes, run again
 # make crash-linux                                   the Linux registrar killed at each step, run again
 # make check-flatpak                                 setup in a Wine launcher installed with real Flatpak
 # make dist                                          dist/: the program, its installer, notices, SBOM, sums
@@ -18,7 +19,7 @@ WINE_PREFIX := $(CURDIR)/$(WINDOWS_BUILD)/wineprefix
 WINE_RUN := tests/wine/wine-run.sh "$(WINE_PREFIX)"
 
 .PHONY: all deps native windows fuzz-build fuzz fuzz-run bench-build bench bench-click analysis test demo \
-	crash-table demo-linux crash-linux check-flatpak dist verify-dist clean format format-check
+	crash-table crash-loop demo-linux crash-linux check-flatpak dist verify-dist clean format format-check
 
 all: native windows
 
@@ -87,7 +88,7 @@ test: native windows fuzz-build bench-build
 	tests/release/check-release.sh "$(WINE_PREFIX)-release" >build/check-release.log 2>&1 & releasing=$$!; \
 	tests/linux_desktop/check-linux-desktop.sh "$(WINE_PREFIX)-linux-win64" "$(WINDOWS_BUILD)/bin" \
 		>build/check-linux-desktop.log 2>&1 & linux=$$!; \
-	ctest --preset windows-x86 -E '(^|/)CrashTable/' || status=$$?; \
+	ctest --preset windows-x86 -E '(^|/)(CrashTable/|GateTable/|CrashLoop\.)' || status=$$?; \
 	wait $$linux || status=$$?; cat build/check-linux-desktop.log; \
 	wait $$releasing || status=$$?; cat build/check-release.log; \
 	for prefix in "" -win64 -release -linux-win64; do \
@@ -95,10 +96,21 @@ test: native windows fuzz-build bench-build
 	done; exit $$status
 
 # The whole crash table (make test runs a fixed part of it, one row of each journey): setup, an
-# upgrade, a move and the uninstall stopped dead after each step, in both modes and prefixes,
-# then run again; the machine must be as before. About 11 minutes.
+# upgrade, a move and the uninstall stopped dead after each step, inside the writes too, in both
+# modes and prefixes, then run again; the machine must be as before. With it, a registry link at
+# every key of setup's plan in both modes (make test: one mode, the outermost keys).
 crash-table: windows
-	status=0; ctest --preset windows-x86 -R '(^|/)CrashTable/' || status=$$?; \
+	status=0; ctest --preset windows-x86 -R '(^|/)(CrashTable|GateTable)/' || status=$$?; \
+	WINEPREFIX="$(WINE_PREFIX)" wineserver -k 2>/dev/null || true; \
+	WINEPREFIX="$(WINE_PREFIX)-win64" wineserver -k 2>/dev/null || true; exit $$status
+
+# Setup and the uninstall stopped dead at a random change: CRASH_LOOP_ROUNDS rounds of up to 15
+# kills in each prefix. Each round prints its seed; CRASH_LOOP_SEED=<seed> runs its kills again.
+CRASH_LOOP_ROUNDS ?= 3
+crash-loop: export QUARRION_CRASH_LOOP_SEED = $(CRASH_LOOP_SEED)
+crash-loop: windows
+	status=0; ctest --preset windows-x86 -R '(^|/)CrashLoop\.' -V \
+		--repeat until-fail:$(CRASH_LOOP_ROUNDS) || status=$$?; \
 	WINEPREFIX="$(WINE_PREFIX)" wineserver -k 2>/dev/null || true; \
 	WINEPREFIX="$(WINE_PREFIX)-win64" wineserver -k 2>/dev/null || true; exit $$status
 

@@ -49,7 +49,8 @@ bool StartsACopyOfOurs(const std::wstring& command) {
 }
 
 std::optional<ValueState> KeptByAnEarlierVersion(const Registry& registry,
-                                                 const ValueChange& change) {
+                                                 const ValueChange& change,
+                                                 const ValueState& current) {
     const std::wstring kept =
         L"Software\\" QUARRION_COMPANY L"\\" QUARRION_FOLDER L"\\PreviousHandler";
     const auto command = TextOf(registry.Read(L"", kept, L"Command"));
@@ -69,7 +70,7 @@ std::optional<ValueState> KeptByAnEarlierVersion(const Registry& registry,
         const auto icon = TextOf(registry.Read(L"", kept, L"Icon"));
         return icon.empty() ? ValueState{} : KeptText(icon);
     }
-    return ValueState{};
+    return current; // a value those versions never set: what is there is not theirs
 }
 
 } // namespace record

@@ -15,8 +15,10 @@ namespace record {
 bool StartsACopyOfOurs(const std::wstring& command);
 
 // What a scheme value held before an earlier version of this program took the scheme over: that
-// version kept the other program's command, name and icon under our company's key.
+// version kept the other program's command, name and icon under our company's key. Nothing when
+// it kept none; `current` for a value those versions never set.
 std::optional<ValueState> KeptByAnEarlierVersion(const Registry& registry,
-                                                 const ValueChange& change);
+                                                 const ValueChange& change,
+                                                 const ValueState& current);
 
 } // namespace record

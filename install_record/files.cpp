@@ -1,6 +1,7 @@
 #include "files.hpp"
 
 #include "record.hpp"
+#include "steps.hpp"
 #include "../windows/owners.hpp"
 #include "../windows/sha256.hpp"
 #include "../windows/text.hpp"
@@ -82,6 +83,13 @@ bool HasOtherNames(const std::wstring& path) {
            information.nNumberOfLinks > 1;
 }
 
+bool CanBeRemoved(const std::wstring& path) {
+    return static_cast<bool>(
+        UniqueHandle(::CreateFileW(path.c_str(), GENERIC_WRITE | DELETE,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                   OPEN_EXISTING, 0, nullptr)));
+}
+
 std::wstring Sha256Of(const std::wstring& path) {
     const auto bytes = ReadWhole(path);
     const auto hash = bytes ? Sha256(*bytes) : std::nullopt;
@@ -108,11 +116,18 @@ std::optional<std::string> ReadWhole(const std::wstring& path) {
     return std::nullopt;
 }
 
-void WriteWhole(const std::wstring& path, const std::string& bytes) {
-    const std::wstring temporary = path + L".new";
+std::wstring TemporaryOf(const std::wstring& path) {
+    return path + L".new";
+}
+
+void WriteWhole(const std::wstring& path, const std::string& bytes, const std::wstring& step) {
+    const std::wstring temporary = TemporaryOf(path);
     {
         const UniqueHandle file(::CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr,
                                               CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (file) {
+            Changed(step + L" temporary made");
+        }
         DWORD written = 0;
         if (!file ||
             ::WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written,
@@ -122,6 +137,7 @@ void WriteWhole(const std::wstring& path, const std::string& bytes) {
             throw Failure("cannot write " + Utf8(temporary));
         }
     }
+    Changed(step + L" temporary written");
     if (::MoveFileExW(temporary.c_str(), path.c_str(),
                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) == FALSE) {
         ::DeleteFileW(temporary.c_str());

@@ -25,11 +25,18 @@ bool IsLinkIn(const std::wstring& folder, const std::wstring& name);
 // Whether the file has another name too (a hard link): writing it would change that one.
 bool HasOtherNames(const std::wstring& path);
 
+// Whether nothing holds the file open in a way that keeps it from being removed (a program
+// running from it, or one that shares it for reading only).
+bool CanBeRemoved(const std::wstring& path);
+
 // The SHA-256 of a file's bytes, in lower-case hexadecimal; empty when it cannot be read.
 std::wstring Sha256Of(const std::wstring& path);
 
 std::optional<std::string> ReadWhole(const std::wstring& path);
-// Writes to a temporary file beside `path`, then renames it over `path`; throws Failure.
-void WriteWhole(const std::wstring& path, const std::string& bytes);
+// The temporary file WriteWhole writes `path` through.
+std::wstring TemporaryOf(const std::wstring& path);
+// Writes to the temporary file beside `path`, then renames it over `path`; throws Failure.
+// `step` names it for the crash tests: "<step> temporary made", "<step> temporary written".
+void WriteWhole(const std::wstring& path, const std::string& bytes, const std::wstring& step);
 
 } // namespace record

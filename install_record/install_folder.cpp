@@ -2,6 +2,7 @@
 
 #include "files.hpp"
 #include "places.hpp"
+#include "refusals.hpp"
 #include "registration.hpp"
 #include "registry.hpp"
 #include "steps.hpp"
@@ -17,6 +18,9 @@ namespace {
 
 // Folders setup is making, kept in the mode's hive until the folder's record holds them.
 const std::wstring foldersBeingMade = L"FoldersBeingMade";
+// The temporary file the folder's record is being written through, named in the mode's hive
+// before it is made: a run stopped while writing it leaves a file the next run knows as ours.
+const std::wstring fileBeingWritten = L"FileBeingWritten";
 
 std::vector<std::wstring> SplitAt(const std::wstring& text, wchar_t separator) {
     std::vector<std::wstring> parts;
@@ -68,15 +72,42 @@ void NoteFolders(const Registry& registry, const std::vector<std::wstring>& path
     registry.Write(L"", ownKey, foldersBeingMade, TextValue(lines));
     Changed(step);
 }
+// Our company's keys, once a run leaves nothing in them.
+void RemoveCompanyKeys(const Registry& registry) {
+    for (const auto& key : {ownKey, companyKey}) {
+        registry.RemoveIfEmpty(L"", key);
+    }
+}
+
 void ForgetFolders(const Registry& registry, const std::wstring& step) {
     if (registry.Read(L"", ownKey, foldersBeingMade).present) {
         registry.Write(L"", ownKey, foldersBeingMade, {});
-        const auto keys = KeysOnThePath(ownKey);
-        for (std::size_t left = keys.size(); left > 0; --left) {
-            registry.RemoveIfEmpty(L"", keys[left - 1]);
-        }
+        RemoveCompanyKeys(registry);
         Changed(step);
     }
+}
+
+// Our company's keys, where a run notes what it is about to do: never through a link.
+void RefuseLinkedCompanyKeys(const Registry& registry) {
+    for (const auto& key : {companyKey, ownKey}) {
+        if (registry.IsLink(L"", key)) {
+            throw Refusal(exitNotOurs, Utf8(key));
+        }
+    }
+}
+
+// Removes the temporary file a stopped run was writing the record through.
+void FinishWrites(const Registry& registry) {
+    const auto noted = TextOf(registry.Read(L"", ownKey, fileBeingWritten));
+    if (noted.empty()) {
+        return;
+    }
+    if (!::DeleteFileW(noted.c_str()) && ::GetLastError() != ERROR_FILE_NOT_FOUND &&
+        ::GetLastError() != ERROR_PATH_NOT_FOUND) {
+        throw Failure("cannot remove " + Utf8(noted));
+    }
+    registry.Write(L"", ownKey, fileBeingWritten, {});
+    RemoveCompanyKeys(registry);
 }
 
 bool StillOurs(const std::wstring& folder, const Record& taken, const std::wstring& name) {
@@ -91,8 +122,15 @@ bool StillOurs(const std::wstring& folder, const Record& taken, const std::wstri
 }
 
 void WriteRecord(const std::wstring& folder, const Record& taken, const std::wstring& step) {
-    WriteWhole(PathIn(folder, recordName), Utf8(FormatRecord(taken)));
+    const Registry registry(HiveOf(taken.mode));
+    const auto path = PathIn(folder, recordName);
+    RefuseLinkedCompanyKeys(registry);
+    FinishWrites(registry);
+    registry.Write(L"", ownKey, fileBeingWritten, TextValue(TemporaryOf(path)));
+    Changed(step + L" noted");
+    WriteWhole(path, Utf8(FormatRecord(taken)), step);
     Changed(step);
+    FinishWrites(registry);
 }
 
 // The folders this install makes, innermost first: those missing now, those a stopped run made
@@ -159,8 +197,8 @@ std::optional<Record> FolderRecordIn(const std::wstring& folder) {
     return found;
 }
 
-void MayInstall(const std::wstring& mode, const std::wstring& folder,
-                const std::vector<ValueChange>& plan, const std::vector<std::wstring>& files) {
+void MayInstall(const std::wstring& mode, const std::wstring& folder, const Plan& plan,
+                const std::vector<std::wstring>& files) {
     HiveOf(mode); // a mode this program knows
     std::optional<Record> existing;
     try {
@@ -272,7 +310,7 @@ void ConcludeInstall(const std::wstring& folder) {
     WriteRecord(folder, *taken, L"conclude-install:record");
 }
 
-std::string WhichCopy(const std::wstring& folder, const std::vector<ValueChange>& plan,
+std::string WhichCopy(const std::wstring& folder, const Plan& plan,
                       const std::vector<std::wstring>& files) {
     std::optional<Record> found;
     std::optional<Record> registration;
@@ -320,6 +358,8 @@ void RemoveRecord(const std::wstring& folder) {
     const auto own = Identity(folder);
     // Noted first: setup run again after a stop here knows them as its own.
     const Registry registry(HiveOf(taken->mode));
+    RefuseLinkedCompanyKeys(registry);
+    FinishWrites(registry);
     std::vector<std::wstring> paths(taken->folders.size());
     std::transform(taken->folders.begin(), taken->folders.end(), paths.begin(),
                    [](const auto& made) { return made.path; });
@@ -342,6 +382,26 @@ void RemoveRecord(const std::wstring& folder) {
         }
     }
     ForgetFolders(registry, L"remove-record:done");
+}
+
+int TakeAway(const std::wstring& mode, const std::wstring& folder, const std::wstring& installed,
+             const std::vector<std::wstring>& files) {
+    if (folder.empty() || SameIdentity(folder, installed) || SamePathText(folder, installed)) {
+        return 0;
+    }
+    const auto taken = FolderRecordIn(folder);
+    if (!taken || taken->mode != mode) {
+        throw Refusal(exitUnknownCopy, "no record of this mode's install in " + Utf8(folder));
+    }
+    // Nothing goes while a file stays in use: the copy stays whole, and still works.
+    for (const auto& name : files) {
+        if (StillOurs(folder, *taken, name) && !CanBeRemoved(PathIn(folder, name))) {
+            throw Refusal(exitInUse, Utf8(name));
+        }
+    }
+    RemoveFiles(folder, files);
+    RemoveRecord(folder);
+    return 0;
 }
 
 } // namespace record

@@ -19,8 +19,8 @@ std::optional<Record> FolderRecordIn(const std::wstring& folder);
 // Whether setup may install here: refuses the other mode's copy (183), a link at the folder, at
 // one of our files or at a registry key the plan writes (145), and a record that cannot be read
 // (1610).
-void MayInstall(const std::wstring& mode, const std::wstring& folder,
-                const std::vector<ValueChange>& plan, const std::vector<std::wstring>& files);
+void MayInstall(const std::wstring& mode, const std::wstring& folder, const Plan& plan,
+                const std::vector<std::wstring>& files);
 
 // Makes the folder and writes its record, which knows the bytes of the files waiting in
 // `staging` as ours from now on as well as those they replace; then puts them in place, in
@@ -34,7 +34,7 @@ void ConcludeInstall(const std::wstring& folder);
 
 // The uninstaller's copy: "<mode>|registered|" or "<mode>|left|", then each file still ours
 // followed by "|". Refuses (1605) a folder without a usable record.
-std::string WhichCopy(const std::wstring& folder, const std::vector<ValueChange>& plan,
+std::string WhichCopy(const std::wstring& folder, const Plan& plan,
                       const std::vector<std::wstring>& files);
 
 // Removes each file while it is still as installed (a changed one is the player's); 32, with the
@@ -44,5 +44,12 @@ int RemoveFiles(const std::wstring& folder, const std::vector<std::wstring>& fil
 // Last: the uninstaller while it is as installed, the record, then the folders the install
 // made, each while it is the same and empty.
 void RemoveRecord(const std::wstring& folder);
+
+// Once a copy is installed in `installed`, the mode's copy it moved from, in `folder`: each file
+// still as installed, then as RemoveRecord. Nothing when the two are one folder, or `folder`
+// holds no record of this mode's install (its files are not provably ours). 32, with the name on
+// standard output, while one is in use; it then stays whole, with its uninstaller.
+int TakeAway(const std::wstring& mode, const std::wstring& folder, const std::wstring& installed,
+             const std::vector<std::wstring>& files);
 
 } // namespace record

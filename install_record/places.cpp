@@ -4,21 +4,21 @@
 #include "../windows/text.hpp"
 
 #include <algorithm>
-#include <iterator>
 
 namespace record {
 
 namespace {
-
-const std::wstring sharedPlaces[] = {schemeKey,
-                                     L"Software\\Classes\\Applications\\quarrion_shell.exe",
-                                     L"Software\\RegisteredApplications"};
 
 bool Within(const std::wstring& key, const std::wstring& place) {
     return key == place || key.starts_with(place + L"\\");
 }
 
 } // namespace
+
+std::vector<std::wstring> SharedPlaces() {
+    return {schemeKey, L"Software\\Classes\\Applications\\quarrion_shell.exe",
+            L"Software\\RegisteredApplications"};
+}
 
 HKEY HiveOf(const std::wstring& mode) {
     if (mode == L"AllUsers") {
@@ -54,14 +54,16 @@ bool InScheme(const std::wstring& key) {
 }
 
 bool InSharedPlace(const std::wstring& key) {
-    return std::any_of(std::begin(sharedPlaces), std::end(sharedPlaces),
+    const auto sharedPlaces = SharedPlaces();
+    return std::any_of(sharedPlaces.begin(), sharedPlaces.end(),
                        [&key](const std::wstring& place) { return Within(key, place); });
 }
 
 bool OnTheWayToASharedPlace(const std::wstring& key) {
-    return std::any_of(
-        std::begin(sharedPlaces), std::end(sharedPlaces),
-        [&key](const std::wstring& place) { return place.starts_with(key + L"\\"); });
+    const auto sharedPlaces = SharedPlaces();
+    return std::any_of(sharedPlaces.begin(), sharedPlaces.end(), [&key](const std::wstring& place) {
+        return place.starts_with(key + L"\\");
+    });
 }
 
 std::wstring InstallLocation(const std::wstring& mode) {

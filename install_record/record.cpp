@@ -1,6 +1,8 @@
 #include "record.hpp"
 
+#include <algorithm>
 #include <initializer_list>
+#include <utility>
 
 namespace record {
 
@@ -85,19 +87,41 @@ ValueState ParseState(std::wstring_view text) {
     return state;
 }
 
-// A DWORD in decimal, as NSIS writes one; nothing else.
+// A DWORD in decimal, or in hexadecimal after "0x" as the registry's tools write one; nothing
+// else.
 std::uint32_t ParseNumber(std::wstring_view text) {
+    const bool hexadecimal = text.starts_with(L"0x") || text.starts_with(L"0X");
+    const std::uint64_t base = hexadecimal ? 16 : 10;
+    if (hexadecimal) {
+        text.remove_prefix(2);
+    }
     std::uint64_t number = 0;
     for (const wchar_t unit : text) {
-        if (unit < L'0' || unit > L'9' || number > 0xFFFFFFFFu) {
+        const auto at = digits.find(unit >= L'A' && unit <= L'F' ? unit - L'A' + L'a' : unit);
+        if (at == std::wstring_view::npos || at >= base) {
             throw Failure("a number in setup's plan is not readable");
         }
-        number = number * 10 + static_cast<std::uint64_t>(unit - L'0');
+        number = number * base + at;
+        if (number > 0xFFFFFFFFu) {
+            throw Failure("a number in setup's plan is beyond 32 bits");
+        }
     }
-    if (text.empty() || number > 0xFFFFFFFFu) {
+    if (text.empty()) {
         throw Failure("a number in setup's plan is not readable");
     }
     return static_cast<std::uint32_t>(number);
+}
+
+constexpr std::pair<Removal, std::wstring_view> removals[]{
+    {Removal::GiveBack, L"give-back"}, {Removal::Drop, L"drop"}, {Removal::Keep, L"keep"}};
+
+std::wstring_view RemovalText(Removal removal) {
+    for (const auto& [kind, text] : removals) {
+        if (kind == removal) {
+            return text;
+        }
+    }
+    return {};
 }
 
 std::wstring Join(std::initializer_list<std::wstring_view> fields) {
@@ -136,8 +160,8 @@ std::wstring FormatRecord(const Record& record) {
     if (!record.copy.path.empty()) {
         text += Join({L"copy", record.copy.identity, record.copy.path});
     }
-    if (!record.removal.empty()) {
-        text += Join({L"removal", record.removal});
+    if (record.removal != Removal::Undecided) {
+        text += Join({L"removal", RemovalText(record.removal)});
     }
     for (const auto& folder : record.folders) {
         text += Join({L"folder", folder.identity, folder.path});
@@ -181,32 +205,35 @@ Record ParseRecord(std::wstring_view text) {
             }
         };
         // Two lines of what a record holds once: which one to believe is a guess.
-        const auto once = [](const std::wstring& held) {
-            if (!held.empty()) {
+        const auto once = [](bool held) {
+            if (held) {
                 throw Failure("the record names its mode, copy or removal twice");
             }
         };
         if (kind == L"mode") {
             expect(2);
-            once(record.mode);
+            once(!record.mode.empty());
             if (fields[1] != L"AllUsers" && fields[1] != L"CurrentUser") {
                 throw Failure("the record names an unknown install mode");
             }
             record.mode = fields[1];
         } else if (kind == L"copy") {
             expect(3);
-            once(record.copy.path);
+            once(!record.copy.path.empty());
             if (fields[2].empty()) {
                 throw Failure("the record names a copy without its folder");
             }
             record.copy = {std::wstring(fields[2]), std::wstring(fields[1])};
         } else if (kind == L"removal") {
             expect(2);
-            once(record.removal);
-            if (fields[1] != L"give-back" && fields[1] != L"drop" && fields[1] != L"keep") {
+            once(record.removal != Removal::Undecided);
+            const auto* known =
+                std::find_if(std::begin(removals), std::end(removals),
+                             [&fields](const auto& one) { return one.second == fields[1]; });
+            if (known == std::end(removals)) {
                 throw Failure("the record names an unknown way to end the registration");
             }
-            record.removal = fields[1];
+            record.removal = known->first;
         } else if (kind == L"folder") {
             expect(3);
             record.folders.push_back({std::wstring(fields[2]), std::wstring(fields[1])});
@@ -245,8 +272,8 @@ Record ParseRecord(std::wstring_view text) {
     return record;
 }
 
-std::vector<ValueChange> ParsePlan(std::wstring_view text) {
-    std::vector<ValueChange> plan;
+Plan ParsePlan(std::wstring_view text) {
+    Plan plan;
     for (auto line : Lines(text)) {
         if (!line.empty() && line.front() == L'\xFEFF') {
             line.remove_prefix(1);
@@ -263,12 +290,25 @@ std::vector<ValueChange> ParsePlan(std::wstring_view text) {
                                {},
                                {}};
         };
+        const auto key = [&fields](std::vector<CreatedKey>& keys) {
+            const CreatedKey named{std::wstring(fields[1]), std::wstring(fields[2])};
+            if (named.key.empty()) {
+                throw Failure("setup's plan names a key without its name");
+            }
+            if (std::find(keys.begin(), keys.end(), named) == keys.end()) {
+                keys.push_back(named);
+            }
+        };
         if (fields.size() == 5 && fields[0] == L"set") {
-            plan.push_back(change(TextValue(fields[4])));
+            plan.values.push_back(change(TextValue(fields[4])));
         } else if (fields.size() == 5 && fields[0] == L"number") {
-            plan.push_back(change(NumberValue(ParseNumber(fields[4]))));
+            plan.values.push_back(change(NumberValue(ParseNumber(fields[4]))));
         } else if (fields.size() == 4 && fields[0] == L"remove") {
-            plan.push_back(change({}));
+            plan.values.push_back(change({}));
+        } else if (fields.size() == 3 && fields[0] == L"own") {
+            key(plan.own);
+        } else if (fields.size() == 3 && fields[0] == L"retired") {
+            key(plan.retired);
         } else {
             throw Failure("a line of setup's plan is not readable");
         }

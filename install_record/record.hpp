@@ -59,14 +59,19 @@ struct FileHash {
     bool operator==(const FileHash&) const = default;
 };
 
+// What the uninstall does with the scheme, decided once and kept in the record until it is done:
+// give each value back, remove the scheme whole (the program it had before is gone), or keep out
+// of it (another program took it over since, or a key of it leads elsewhere).
+enum class Removal { Undecided, GiveBack, Drop, Keep };
+
 // The folder's record holds the mode, the folders and the files; the registration's holds the
 // mode, the copy it registers, the keys and the values (a record of an earlier build holds both
 // in the folder's).
 struct Record {
-    std::wstring mode;                  // L"AllUsers" or L"CurrentUser"
-    CreatedFolder copy;                 // the folder of the copy the registration is for
-    std::wstring removal;               // what an unfinished uninstall decided for the scheme
-    std::vector<CreatedFolder> folders; // innermost first
+    std::wstring mode;                    // L"AllUsers" or L"CurrentUser"
+    CreatedFolder copy;                   // the folder of the copy the registration is for
+    Removal removal = Removal::Undecided; // what an unfinished uninstall decided for the scheme
+    std::vector<CreatedFolder> folders;   // innermost first
     std::vector<FileHash> files;
     std::vector<CreatedKey> keys;    // outermost first
     std::vector<ValueChange> values; // in the order they were set
@@ -77,9 +82,23 @@ std::wstring FormatRecord(const Record& record);
 // Throws Failure for a text that is not a record of this format.
 Record ParseRecord(std::wstring_view text);
 
-// setup's plan, one value per line, fields separated by tabs: "set", view, key, name and text;
-// "number", view, key, name and a decimal number (REG_DWORD); or "remove", view, key and name.
-std::vector<ValueChange> ParsePlan(std::wstring_view text);
+// Every key setup writes in and the uninstall removes, in one list: the values it sets where
+// other programs may have set them, which the record gives back; the keys of its own, written
+// as they are and removed whole; and keys of ours that earlier builds made, which setup removes.
+// Every key named here, and every key on the way to one from our own or a shared place, is
+// checked for a registry link.
+struct Plan {
+    std::vector<ValueChange> values;
+    std::vector<CreatedKey> own;
+    std::vector<CreatedKey> retired;
+    bool operator==(const Plan&) const = default;
+};
+
+// setup's plan, one line each, fields separated by tabs: "set", view, key, name and text;
+// "number", view, key, name and a number in decimal or, as the registry's tools write it, in
+// hexadecimal after "0x" (REG_DWORD); "remove", view, key and name; "own", view and key (a key
+// named again is the same key); "retired", view and key.
+Plan ParsePlan(std::wstring_view text);
 
 // A REG_SZ value's state for this text, and a REG_DWORD's for this number.
 ValueState TextValue(std::wstring_view text);

@@ -10,6 +10,7 @@
 //   quarrion_record.exe install-files <mode> <folder> <staging folder> <file>...
 //   quarrion_record.exe register <mode> <folder> <plan>
 //   quarrion_record.exe conclude-install <folder>
+//   quarrion_record.exe take-away <mode> <folder moved from> <folder> <file>...
 // The uninstaller:
 //   quarrion_record.exe which-copy <folder> <plan> <file>...
 //   quarrion_record.exe remove-files <folder> <file>...
@@ -25,6 +26,7 @@
 #include "files.hpp"
 #include "install_folder.hpp"
 #include "places.hpp"
+#include "refusals.hpp"
 #include "registration.hpp"
 #include "steps.hpp"
 #include "../windows/report.hpp"
@@ -75,6 +77,8 @@ int Run(const std::vector<std::wstring>& arguments, std::ostream& said) {
         Register(arguments[1], arguments[2], plan, earlier);
     } else if (command == L"conclude-install" && count == 2) {
         ConcludeInstall(arguments[1]);
+    } else if (command == L"take-away" && count >= 4) {
+        return TakeAway(arguments[1], arguments[2], arguments[3], at(4));
     } else if (command == L"which-copy" && count >= 3) {
         said << WhichCopy(arguments[1], ReadPlan(arguments[2]), at(3));
     } else if (command == L"remove-files" && count >= 2) {
@@ -88,8 +92,9 @@ int Run(const std::vector<std::wstring>& arguments, std::ostream& said) {
     } else if (command == L"remove-record" && count == 2) {
         RemoveRecord(arguments[1]);
     } else {
-        throw Failure("usage: quarrion_record.exe may-install|install-files|register|"
-                      "conclude-install|which-copy|remove-files|unregister|remove-record ...");
+        throw Failure(
+            "usage: quarrion_record.exe may-install|install-files|register|"
+            "conclude-install|take-away|which-copy|remove-files|unregister|remove-record ...");
     }
     return 0;
 }

@@ -2,8 +2,10 @@
 
 #include "earlier_builds.hpp"
 #include "files.hpp"
+#include "gate.hpp"
 #include "places.hpp"
 #include "previous_program.hpp"
+#include "refusals.hpp"
 #include "registry.hpp"
 #include "steps.hpp"
 #include "../windows/text.hpp"
@@ -32,13 +34,6 @@ std::wstring Named(const ValueChange& value) {
 bool IsOurs(const ValueChange& value, const ValueState& current) {
     return current == value.ours ||
            std::find(value.alsoOurs.begin(), value.alsoOurs.end(), current) != value.alsoOurs.end();
-}
-
-bool ThroughALink(const Registry& registry, const std::wstring& view, const std::wstring& key) {
-    const auto keys = KeysOnThePath(key);
-    return std::any_of(keys.begin(), keys.end(), [&](const std::wstring& on) {
-        return InSharedPlace(on) && registry.IsLink(view, on);
-    });
 }
 
 void Save(const Registry& registry, const Record& registration, const std::wstring& step) {
@@ -99,32 +94,29 @@ std::optional<std::wstring> PreviousCommand(const Registry& registry, const Reco
     return TextOf(command);
 }
 
-// What the uninstall does with the scheme, which is one registration: give it back, remove it
-// whole when the program it had before is gone, or keep out of it when another program took it
-// over since (or a key of it leads elsewhere).
-std::wstring Decide(const Registry& registry, const Record& registration) {
+// What the uninstall does with the scheme, which is one registration (see Removal).
+Removal Decide(const Registry& registry, const Gate& gate, const Record& registration) {
     const bool linked =
-        std::any_of(
-            registration.values.begin(), registration.values.end(),
-            [&](const auto& value) { return ThroughALink(registry, value.view, value.key); }) ||
+        std::any_of(registration.values.begin(), registration.values.end(),
+                    [&](const auto& value) { return gate.ThroughALink(value.view, value.key); }) ||
         std::any_of(registration.keys.begin(), registration.keys.end(),
-                    [&](const auto& key) { return ThroughALink(registry, key.view, key.key); });
+                    [&](const auto& key) { return gate.ThroughALink(key.view, key.key); });
     const ValueChange* command = Find(registration.values, commandLike);
     if (linked || command == nullptr) {
-        return linked ? L"keep" : L"give-back";
+        return linked ? Removal::Keep : Removal::GiveBack;
     }
     const ValueState current = registry.Read(L"", commandKey, L"");
     // Still ours, or never set by an install stopped before it.
     if (!IsOurs(*command, current) && current != command->previous) {
-        return L"keep";
+        return Removal::Keep;
     }
     const auto previous = PreviousCommand(registry, registration);
-    return previous && !ProgramMayBeThere(*previous) ? L"drop" : L"give-back";
+    return previous && !ProgramMayBeThere(*previous) ? Removal::Drop : Removal::GiveBack;
 }
 
 } // namespace
 
-std::vector<ValueChange> ReadPlan(const std::wstring& planFile) {
+Plan ReadPlan(const std::wstring& planFile) {
     const auto bytes = ReadWhole(planFile);
     if (!bytes) {
         throw Failure("cannot read setup's plan");
@@ -134,20 +126,27 @@ std::vector<ValueChange> ReadPlan(const std::wstring& planFile) {
     return ParsePlan(text);
 }
 
-void CheckNamesOnly(const Record& found, const std::vector<ValueChange>& plan) {
+void CheckNamesOnly(const Record& found, const Plan& plan) {
     const auto stranger =
         std::find_if(found.values.begin(), found.values.end(), [&plan](const auto& value) {
-            return Find(plan, value) == nullptr || !InSharedPlace(value.key);
+            return Find(plan.values, value) == nullptr || !InSharedPlace(value.key);
         });
     if (stranger != found.values.end()) {
         throw Refusal(exitBadRecord,
                       "the record names " + Utf8(Named(*stranger)) + ", which setup does not set");
     }
+    const auto leadsTo = [](const CreatedKey& key, const std::wstring& view,
+                            const std::wstring& name) {
+        return view == key.view && (name == key.key || name.starts_with(key.key + L"\\"));
+    };
     for (const auto& key : found.keys) {
-        const bool onTheWay = std::any_of(plan.begin(), plan.end(), [&key](const auto& change) {
-            return change.view == key.view &&
-                   (change.key == key.key || change.key.starts_with(key.key + L"\\"));
-        });
+        const bool onTheWay = std::any_of(plan.values.begin(), plan.values.end(),
+                                          [&](const auto& change) {
+                                              return leadsTo(key, change.view, change.key);
+                                          }) ||
+                              std::any_of(plan.own.begin(), plan.own.end(), [&](const auto& own) {
+                                  return leadsTo(key, own.view, own.key);
+                              });
         if (!onTheWay) {
             throw Refusal(exitBadRecord, "the record names the key " + Utf8(key.key) +
                                              ", which setup does not make");
@@ -155,18 +154,13 @@ void CheckNamesOnly(const Record& found, const std::vector<ValueChange>& plan) {
     }
 }
 
-void RefuseLinks(const std::wstring& mode, const std::vector<ValueChange>& plan) {
-    const Registry registry(HiveOf(mode));
-    const auto linked = std::find_if(plan.begin(), plan.end(), [&registry](const auto& change) {
-        return ThroughALink(registry, change.view, change.key);
-    });
-    if (linked != plan.end()) {
+void RefuseLinks(const std::wstring& mode, const Plan& plan) {
+    if (const auto linked = Gate(HiveOf(mode), plan).FirstLink()) {
         throw Refusal(exitNotOurs, Utf8(linked->key));
     }
 }
 
-std::optional<Record> RegistrationOf(const std::wstring& mode,
-                                     const std::vector<ValueChange>& plan) {
+std::optional<Record> RegistrationOf(const std::wstring& mode, const Plan& plan) {
     const Registry registry(HiveOf(mode));
     const ValueState stored = registry.Read(L"", ownKey, registrationValue);
     if (!stored.present) {
@@ -191,42 +185,51 @@ bool RegistersCopyIn(const Record& registration, const std::wstring& folder) {
             SamePathText(Identity(folder), registration.copy.identity));
 }
 
-void Register(const std::wstring& mode, const std::wstring& folder,
-              const std::vector<ValueChange>& plan, const std::optional<Record>& earlier) {
-    const Registry registry(HiveOf(mode));
-    RefuseLinks(mode, plan);
-    const auto remembered = RegistrationOf(mode, plan);
-    std::optional<Record> prior = remembered;
-    if (!prior && earlier && !earlier->values.empty()) {
-        prior = earlier;
-    }
+namespace {
+
+// The registration about to be made: each value of the plan with what it held before us, and the
+// keys on the way to the plan's that are not there yet. `madeNow` are those this run makes.
+struct TakeOver {
     Record next;
-    next.mode = mode;
-    next.copy = {folder, Identity(folder)};
-    if (prior) {
-        next.keys = prior->keys;
-    }
+    std::vector<ValueState> found; // each value of the plan as it is now
     std::vector<CreatedKey> madeNow;
-    const auto made = [&next, &madeNow](const std::wstring& view, const std::wstring& name,
-                                        bool now) {
-        const CreatedKey key{view, name};
+
+    void Made(const CreatedKey& key, bool now) {
         if (std::find(next.keys.begin(), next.keys.end(), key) == next.keys.end()) {
             next.keys.push_back(key);
         }
         if (now && std::find(madeNow.begin(), madeNow.end(), key) == madeNow.end()) {
             madeNow.push_back(key);
         }
-    };
+    }
+    void MadeOnTheWay(const Registry& registry, const std::wstring& view, const std::wstring& key,
+                      bool byAnEarlierBuild) {
+        for (const auto& on : KeysOnThePath(key)) {
+            if (!registry.Exists(view, on)) {
+                Made({view, on}, true);
+            } else if (byAnEarlierBuild) {
+                Made({view, on}, false);
+            }
+        }
+    }
+};
+
+TakeOver Classified(const Registry& registry, const std::wstring& mode, const std::wstring& folder,
+                    const Plan& plan, const std::optional<Record>& prior) {
+    TakeOver taking;
+    taking.next.mode = mode;
+    taking.next.copy = {folder, Identity(folder)};
+    if (prior) {
+        taking.next.keys = prior->keys;
+    }
     const ValueState command = registry.Read(L"", commandKey, L"");
     const ValueChange* priorCommand = prior ? Find(prior->values, commandLike) : nullptr;
     const bool schemeStillOurs = priorCommand != nullptr && IsOurs(*priorCommand, command);
     const bool schemeOfAnEarlierBuild = !schemeStillOurs && StartsACopyOfOurs(TextOf(command));
-
-    std::vector<ValueState> found;
-    for (const auto& change : plan) {
+    for (const auto& change : plan.values) {
         ValueChange taken = change;
         const ValueState current = registry.Read(change.view, change.key, change.name);
-        found.push_back(current);
+        taking.found.push_back(current);
         const ValueChange* before = prior ? Find(prior->values, change) : nullptr;
         const Before how =
             Classify(change, before, current, schemeStillOurs, schemeOfAnEarlierBuild);
@@ -238,48 +241,51 @@ void Register(const std::wstring& mode, const std::wstring& folder,
             taken.alsoOurs.push_back(before->ours);
             break;
         case Before::KeptByAnEarlierBuild:
-            kept = KeptByAnEarlierVersion(registry, change);
+            kept = KeptByAnEarlierVersion(registry, change, current);
             taken.previous = kept.value_or(ValueState{});
             break;
         case Before::OursAlready:
             if (registry.HoldsOnly(change.view, change.key, change.name)) {
-                made(change.view, change.key, false);
+                taking.Made({change.view, change.key}, false);
             }
             break;
         case Before::AsFound:
             taken.previous = current;
             break;
         }
-        for (const auto& key : KeysOnThePath(change.key)) {
-            if (!registry.Exists(change.view, key)) {
-                made(change.view, key, true);
-            } else if (how == Before::KeptByAnEarlierBuild && !kept) {
-                made(change.view, key, false); // that build made them
-            }
-        }
-        next.values.push_back(std::move(taken));
+        // Without a handler kept, that build made the keys it wrote in.
+        taking.MadeOnTheWay(registry, change.view, change.key,
+                            how == Before::KeptByAnEarlierBuild && !kept);
+        taking.next.values.push_back(std::move(taken));
     }
+    for (const auto& own : plan.own) {
+        taking.MadeOnTheWay(registry, own.view, own.key, false);
+    }
+    return taking;
+}
 
-    Save(registry, next, L"register:ahead");
+// Sets the plan's values; when one cannot be, puts back each as found, as far as it goes, removes
+// the keys this run made, and the record as it was.
+void SetValues(const Registry& registry, const Plan& plan, const TakeOver& taking,
+               const std::optional<Record>& remembered) {
     std::size_t written = 0;
     try {
-        for (; written < plan.size(); ++written) {
-            const auto& change = plan[written];
+        for (; written < plan.values.size(); ++written) {
+            const auto& change = plan.values[written];
             registry.Write(change.view, change.key, change.name, change.ours);
             Changed(L"register:value " + Named(change));
         }
     } catch (const Failure&) {
-        // Back as found, as far as it goes: each value on its own, then the record as it was.
         for (std::size_t left = written + 1; left > 0; --left) {
-            const auto& change = plan[left - 1];
+            const auto& change = plan.values[left - 1];
             try {
-                registry.Write(change.view, change.key, change.name, found[left - 1]);
+                registry.Write(change.view, change.key, change.name, taking.found[left - 1]);
             } catch (const Failure&) {
                 continue;
             }
         }
-        for (std::size_t left = madeNow.size(); left > 0; --left) {
-            registry.RemoveIfEmpty(madeNow[left - 1].view, madeNow[left - 1].key);
+        for (std::size_t left = taking.madeNow.size(); left > 0; --left) {
+            registry.RemoveIfEmpty(taking.madeNow[left - 1].view, taking.madeNow[left - 1].key);
         }
         if (remembered) {
             Save(registry, *remembered, L"register:as it was");
@@ -288,42 +294,70 @@ void Register(const std::wstring& mode, const std::wstring& folder,
         }
         throw;
     }
-    for (auto& value : next.values) {
-        value.alsoOurs.clear();
-    }
-    Save(registry, next, L"register:done");
 }
 
-void Unregister(const std::wstring& folder, const Record& earlier,
-                const std::vector<ValueChange>& plan) {
-    const Registry registry(HiveOf(earlier.mode));
-    auto registration = RegistrationOf(earlier.mode, plan);
-    if (!registration) {
-        if (earlier.values.empty()) {
-            return; // nothing shared was taken over for this copy
+} // namespace
+
+void Register(const std::wstring& mode, const std::wstring& folder, const Plan& plan,
+              const std::optional<Record>& earlier) {
+    const Registry registry(HiveOf(mode));
+    RefuseLinks(mode, plan);
+    const auto remembered = RegistrationOf(mode, plan);
+    std::optional<Record> prior = remembered;
+    if (!prior && earlier && !earlier->values.empty()) {
+        prior = earlier;
+    }
+    TakeOver taking = Classified(registry, mode, folder, plan, prior);
+    Save(registry, taking.next, L"register:ahead");
+    SetValues(registry, plan, taking, remembered);
+    for (auto& value : taking.next.values) {
+        value.alsoOurs.clear();
+    }
+    Save(registry, taking.next, L"register:done");
+    const Gate gate(HiveOf(mode), plan);
+    for (const auto& retired : plan.retired) {
+        if (gate.RemoveWhole(retired)) {
+            Changed(L"register:retired " + retired.key);
         }
+    }
+}
+
+void Unregister(const std::wstring& folder, const Record& earlier, const Plan& plan) {
+    const Registry registry(HiveOf(earlier.mode));
+    const Gate gate(HiveOf(earlier.mode), plan);
+    // The record of the registration would be written in another program's key.
+    if (gate.ThroughALink(L"", ownKey)) {
+        throw Refusal(exitNotOurs, Utf8(ownKey));
+    }
+    auto registration = RegistrationOf(earlier.mode, plan);
+    if (!registration && !earlier.values.empty()) {
         // An earlier build's copy: its folder's record held the registration.
         registration = Record{earlier.mode,  {folder, Identity(folder)}, {}, {}, {}, earlier.keys,
                               earlier.values};
         Save(registry, *registration, L"unregister:taken from the folder");
     }
+    if (!registration) {
+        // Nothing shared was taken over for this copy, or its record was lost: our keys go.
+        registration =
+            Record{earlier.mode, {folder, Identity(folder)}, Removal::Keep, {}, {}, {}, {}};
+    }
     if (!RegistersCopyIn(*registration, folder)) {
         return;
     }
-    if (registration->removal.empty()) {
-        registration->removal = Decide(registry, *registration);
+    if (registration->removal == Removal::Undecided) {
+        registration->removal = Decide(registry, gate, *registration);
         Save(registry, *registration, L"unregister:decided");
     }
-    const bool scheme = registration->removal != L"keep";
-    if (registration->removal == L"drop") {
-        registry.RemoveTree(L"", schemeKey);
+    const bool scheme = registration->removal != Removal::Keep;
+    if (registration->removal == Removal::Drop && gate.RemoveWhole({L"", schemeKey})) {
         Changed(L"unregister:scheme removed");
     }
-    // Last set, first given back; a value that cannot be does not stop the others.
+    // Last set, first given back; a value that cannot be does not stop the others, but keeps
+    // every key, so that the uninstall can run again.
     std::string failed;
     for (std::size_t left = registration->values.size(); left > 0; --left) {
         const auto& value = registration->values[left - 1];
-        if ((InScheme(value.key) && !scheme) || ThroughALink(registry, value.view, value.key)) {
+        if ((InScheme(value.key) && !scheme) || gate.ThroughALink(value.view, value.key)) {
             continue;
         }
         try {
@@ -335,17 +369,35 @@ void Unregister(const std::wstring& folder, const Record& earlier,
             failed += std::string(failed.empty() ? "" : "; ") + failure.what();
         }
     }
+    if (!failed.empty()) {
+        throw Failure(failed);
+    }
+    for (const auto& own : plan.own) {
+        if (gate.RemoveWhole(own)) {
+            Changed(L"unregister:own " + own.key);
+        }
+    }
     for (std::size_t left = registration->keys.size(); left > 0; --left) {
         const auto& key = registration->keys[left - 1];
-        if ((!InScheme(key.key) || scheme) && !ThroughALink(registry, key.view, key.key) &&
+        if ((!InScheme(key.key) || scheme) && !gate.ThroughALink(key.view, key.key) &&
             registry.RemoveIfEmpty(key.view, key.key)) {
             Changed(L"unregister:key " + key.key);
         }
     }
-    if (!failed.empty()) {
-        throw Failure(failed);
-    }
     Forget(registry, L"unregister:done");
+    std::vector<std::wstring> views{L""};
+    for (const auto& own : plan.own) {
+        if (std::find(views.begin(), views.end(), own.view) == views.end()) {
+            views.push_back(own.view);
+        }
+    }
+    for (const auto& view : views) {
+        for (const auto& company : {ownKey, companyKey}) {
+            if (!gate.ThroughALink(view, company)) {
+                registry.RemoveIfEmpty(view, company);
+            }
+        }
+    }
 }
 
 } // namespace record

@@ -132,15 +132,60 @@ bool Registry::RemoveIfEmpty(const std::wstring& view, const std::wstring& key) 
            ::RegDeleteKeyExW(hive_, key.c_str(), ViewFlag(view), 0) == ERROR_SUCCESS;
 }
 
-void Registry::RemoveTree(const std::wstring& view, const std::wstring& key) const {
-    {
-        UniqueKey opened;
-        if (::RegOpenKeyExW(hive_, key.c_str(), 0, KEY_ALL_ACCESS | ViewFlag(view), opened.put()) ==
-            ERROR_SUCCESS) {
-            ::RegDeleteTreeW(opened.get(), nullptr);
+namespace {
+
+// The names of the key's subkeys; none when it is absent.
+std::vector<std::wstring> SubkeysOf(HKEY hive, const std::wstring& view, const std::wstring& key) {
+    std::vector<std::wstring> names;
+    UniqueKey opened;
+    if (::RegOpenKeyExW(hive, key.c_str(), 0, KEY_ENUMERATE_SUB_KEYS | ViewFlag(view),
+                        opened.put()) != ERROR_SUCCESS) {
+        return names;
+    }
+    std::wstring name(256, L'\0'); // the longest name a key may have, and its null
+    for (DWORD at = 0;; ++at) {
+        DWORD length = static_cast<DWORD>(name.size());
+        const auto status = ::RegEnumKeyExW(opened.get(), at, name.data(), &length, nullptr,
+                                            nullptr, nullptr, nullptr);
+        if (status != ERROR_SUCCESS) {
+            if (status != ERROR_NO_MORE_ITEMS) {
+                throw Failure("cannot list the keys in " + Utf8(key));
+            }
+            return names;
+        }
+        names.emplace_back(name.data(), length);
+    }
+}
+
+} // namespace
+
+std::optional<std::wstring> Registry::FirstLinkInside(const std::wstring& view,
+                                                      const std::wstring& key) const {
+    for (const auto& name : SubkeysOf(hive_, view, key)) {
+        const auto inside = key + L"\\" + name;
+        if (IsLink(view, inside)) {
+            return inside;
+        }
+        if (auto deeper = FirstLinkInside(view, inside)) {
+            return deeper;
         }
     }
-    ::RegDeleteKeyExW(hive_, key.c_str(), ViewFlag(view), 0);
+    return std::nullopt;
+}
+
+bool Registry::RemoveTree(const std::wstring& view, const std::wstring& key) const {
+    if (IsLink(view, key)) {
+        return false;
+    }
+    bool emptied = true;
+    for (const auto& name : SubkeysOf(hive_, view, key)) {
+        emptied = RemoveTree(view, key + L"\\" + name) && emptied;
+    }
+    if (!emptied) {
+        return false;
+    }
+    const auto status = ::RegDeleteKeyExW(hive_, key.c_str(), ViewFlag(view), 0);
+    return status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND;
 }
 
 std::vector<std::wstring> KeysOnThePath(const std::wstring& key) {

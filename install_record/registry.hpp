@@ -7,6 +7,7 @@
 
 #include <windows.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -28,10 +29,15 @@ class Registry {
     // Whether the key holds this one value and nothing else.
     [[nodiscard]] bool HoldsOnly(const std::wstring& view, const std::wstring& key,
                                  const std::wstring& name) const;
-    // Removes the key when it holds no value and no subkey; whether it did. Neither ever follows a
-    // link: callers check the keys on the way.
+    // The first link anywhere inside the key (not the key itself), by its full name.
+    [[nodiscard]] std::optional<std::wstring> FirstLinkInside(const std::wstring& view,
+                                                              const std::wstring& key) const;
+    // Removes the key when it holds no value and no subkey; whether it did.
     bool RemoveIfEmpty(const std::wstring& view, const std::wstring& key) const;
-    void RemoveTree(const std::wstring& view, const std::wstring& key) const;
+    // Removes the key with all it holds but a link, which stays with the keys on the way to it;
+    // whether the key is gone. Neither ever follows a link inside the key; callers check the
+    // keys on the way to it.
+    bool RemoveTree(const std::wstring& view, const std::wstring& key) const;
 
   private:
     HKEY hive_;

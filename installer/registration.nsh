@@ -68,12 +68,15 @@
     !insertmacro ${DO}Number "${UNINSTALL_KEY}" "EstimatedSize" $EstimatedSize
 !macroend
 
-; Plan: the shared values, one line each for quarrion_record.exe. Write: our own keys. Remove:
-; our own keys, whole; the record gives the shared values back. Values may hold double quotes,
-; so they go in backquotes.
+; Plan: every key setup writes in, one line each for quarrion_record.exe, which checks each for
+; a registry link and gives back or removes what the uninstall takes away: the shared values, and
+; each key of our own (a key named again is the same key). Write: our own keys; the shared values
+; are quarrion_record.exe's to write. Values may hold double quotes, so they go in backquotes.
 !macro PlanText KEY NAME VALUE
+    FileWriteUTF16LE $PlanFile `own$\t$PlanView$\t${KEY}$\r$\n`
 !macroend
 !macro PlanNumber KEY NAME VALUE
+    !insertmacro PlanText "${KEY}" "${NAME}" "${VALUE}"
 !macroend
 !macro PlanSharedText KEY NAME VALUE
     FileWriteUTF16LE $PlanFile `set$\t$PlanView$\t${KEY}$\t${NAME}$\t${VALUE}$\r$\n`
@@ -83,6 +86,10 @@
 !macroend
 !macro PlanSharedRemoval KEY NAME
     FileWriteUTF16LE $PlanFile `remove$\t$PlanView$\t${KEY}$\t${NAME}$\r$\n`
+!macroend
+; Keys of ours that earlier builds made, which setup removes once the record has what they held.
+!macro PlanRetired KEY
+    FileWriteUTF16LE $PlanFile `retired$\t$PlanView$\t${KEY}$\r$\n`
 !macroend
 !macro WriteText KEY NAME VALUE
     WriteRegStr SHCTX "${KEY}" "${NAME}" `${VALUE}`
@@ -96,18 +103,6 @@
 !macroend
 !macro WriteSharedRemoval KEY NAME
 !macroend
-!macro RemoveText KEY NAME VALUE
-    DeleteRegKey SHCTX "${KEY}"
-!macroend
-!macro RemoveNumber KEY NAME VALUE
-    !insertmacro RemoveText "${KEY}" "${NAME}" "${VALUE}"
-!macroend
-!macro RemoveSharedText KEY NAME VALUE
-!macroend
-!macro RemoveSharedNumber KEY NAME VALUE
-!macroend
-!macro RemoveSharedRemoval KEY NAME
-!macroend
 
 !macro RemoveEarlierRegisteredApplication
     ReadRegStr $0 SHCTX "${REGISTERED_APPS_KEY}" "${EARLIER_NAME}"
@@ -115,12 +110,6 @@
     ${AndIf} "${EARLIER_NAME}" != "${ID}"
         DeleteRegValue SHCTX "${REGISTERED_APPS_KEY}" "${EARLIER_NAME}"
     ${EndIf}
-!macroend
-
-; Our company's keys, once nothing else is there.
-!macro RemoveCompanyKeys
-    DeleteRegKey /ifempty SHCTX "Software\${COMPANY}\${FOLDER}"
-    DeleteRegKey /ifempty SHCTX "Software\${COMPANY}"
 !macroend
 
 ; The plan, $PLUGINSDIR\plan.txt: setup's of what it sets, the uninstaller's of what a record may
@@ -135,6 +124,14 @@
         !insertmacro DefaultAppsView
         !insertmacro DefaultAppsRegistration Plan
         !insertmacro DefaultView
+        !insertmacro AppsEntry Plan
+        ; Earlier versions kept the handler they took over here; the record has it now.
+        !insertmacro PlanRetired "Software\${COMPANY}\${FOLDER}\PreviousHandler"
+        ; Some wrote Default apps where 64-bit Windows hides it from the shell.
+        ${If} ${RunningX64}
+        ${AndIf} $MultiUser.InstallMode == "AllUsers"
+            !insertmacro PlanRetired "${CAPABILITIES_KEY}"
+        ${EndIf}
         FileClose $PlanFile
         ${If} ${Errors}
             StrCpy $FileName "${RECORD_NAME}"
@@ -149,6 +146,9 @@
 ; goes in as %1 without quotes: the program takes its argument text as it is and refuses a
 ; quoted link. The shared values come first, so a failure leaves nothing of ours registered.
 Function Register
+    ; The copy this one moves from, when it goes into another folder: taken away once this one is
+    ; in place.
+    ReadRegStr $MovedFrom SHCTX "${UNINSTALL_KEY}" "InstallLocation"
     ; The friendly name a build before the record wrote is ours, not another program's to give
     ; back; a copy with a record has what was there before it in that record.
     ReadRegStr $0 SHCTX "${APPLICATION_KEY}" "FriendlyAppName"
@@ -159,8 +159,6 @@ Function Register
     Call WritePlan
     !insertmacro RecordKeeper 'register $MultiUser.InstallMode "$INSTDIR" "$PLUGINSDIR\plan.txt"'
     ${IfThen} $0 != 0 ${|} Call FailForRecordKeeper ${|}
-    ; Earlier versions kept the handler they took over here; the record has it now.
-    DeleteRegKey SHCTX "Software\${COMPANY}\${FOLDER}\PreviousHandler"
     !insertmacro ClassesRegistration Write
     !insertmacro DefaultAppsView
     !insertmacro DefaultAppsRegistration Write
@@ -172,11 +170,6 @@ Function Register
     !insertmacro RemoveEarlierRegisteredApplication
     !insertmacro DefaultView
     !insertmacro RemoveEarlierRegisteredApplication
-    ${If} ${RunningX64}
-    ${AndIf} $MultiUser.InstallMode == "AllUsers"
-        DeleteRegKey SHCTX "${CAPABILITIES_KEY}"
-        !insertmacro RemoveCompanyKeys
-    ${EndIf}
     ; Our files only, in KB.
     ${GetSize} "$INSTDIR" "/M=${SHELL_NAME} /S=0B /G=0" $0 $1 $2
     ${GetSize} "$INSTDIR" "/M=uninstall.exe /S=0B /G=0" $3 $1 $2
@@ -189,12 +182,18 @@ Function Register
     ; All is in place: the record keeps only the files' new bytes.
     !insertmacro RecordKeeper 'conclude-install "$INSTDIR"'
     ${IfThen} $0 != 0 ${|} Call FailForRecordKeeper ${|}
+    ; Not taken away, it stays as a copy left behind, which its own uninstaller removes.
+    ${If} $MovedFrom != ""
+        !insertmacro RecordKeeper 'take-away $MultiUser.InstallMode "$MovedFrom" "$INSTDIR" "${SHELL_NAME}" "${NOTICES_NAME}"'
+        ${IfThen} $0 != 0 ${|} DetailPrint "$MovedFrom: $1" ${|}
+    ${EndIf}
     ; Tell Explorer and browsers that an association changed (SHCNE_ASSOCCHANGED).
     System::Call 'shell32::SHChangeNotify(i 0x08000000, i 0, p 0, p 0)'
 FunctionEnd
 
-; The shared values given back from the record, then our own keys removed. When a value cannot
-; be given back, the Apps entry and the record stay, so the uninstall can be run again.
+; The shared values given back from the record, then our own keys removed, as the plan names
+; them. When a value cannot be given back, the Apps entry and the record stay, so the uninstall
+; can be run again.
 Function un.Unregister
     !insertmacro RecordKeeper 'unregister "$INSTDIR" "$PLUGINSDIR\plan.txt"'
     ${If} $0 != 0
@@ -202,12 +201,5 @@ Function un.Unregister
         SetErrorLevel ${EXIT_CANNOT_WRITE}
         Abort
     ${EndIf}
-    !insertmacro DefaultAppsView
-    !insertmacro DefaultAppsRegistration Remove
-    !insertmacro RemoveCompanyKeys
-    !insertmacro DefaultView
-    !insertmacro ClassesRegistration Remove
-    !insertmacro AppsEntry Remove
-    !insertmacro RemoveCompanyKeys
     System::Call 'shell32::SHChangeNotify(i 0x08000000, i 0, p 0, p 0)'
 FunctionEnd

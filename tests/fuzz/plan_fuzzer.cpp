@@ -58,7 +58,7 @@ void CheckCommand(std::wstring_view command) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::wstring units = fuzz::Units(data, size);
     CheckCommand(units);
-    std::vector<record::ValueChange> plan;
+    record::Plan plan;
     try {
         plan = record::ParsePlan(units);
     } catch (const record::Failure&) {
@@ -66,7 +66,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     std::wstring written;
     record::Record kept{L"CurrentUser", {}, {}, {}, {}, {}, {}};
-    for (const auto& change : plan) {
+    for (const auto& own : plan.own) {
+        written += L"own\t" + own.view + L"\t" + own.key + L"\n";
+    }
+    for (const auto& retired : plan.retired) {
+        written += L"retired\t" + retired.view + L"\t" + retired.key + L"\n";
+    }
+    for (const auto& change : plan.values) {
         written += PlanLine(change);
         kept.values.push_back(change);
         kept.values.back().previous = change.ours;

@@ -65,7 +65,8 @@ record::Record RecordFrom(std::wstring_view units) {
             break;
         case 2:
             made.removal =
-                std::vector<std::wstring>{L"give-back", L"drop", L"keep"}[fields[0].size() % 3];
+                std::vector<record::Removal>{record::Removal::GiveBack, record::Removal::Drop,
+                                             record::Removal::Keep}[fields[0].size() % 3];
             break;
         case 3:
             made.folders.push_back({fields[0], fields[1]});

@@ -44,7 +44,7 @@ TEST(Record, ReadsBackWhatItWrote) {
     record::Record written;
     written.mode = L"CurrentUser";
     written.copy = {L"C:\\Games\\Q S", L"\\\\?\\C:\\Games\\Q S"};
-    written.removal = L"give-back";
+    written.removal = record::Removal::GiveBack;
     written.folders = {{L"C:\\Games\\Q S", L"\\\\?\\C:\\Games\\Q S"},
                        {L"C:\\Games", L"\\\\?\\C:\\Games"}};
     // An upgrade under way: the old bytes and the new.
@@ -127,23 +127,33 @@ INSTANTIATE_TEST_SUITE_P(
     CaseName<DamagedCase>);
 
 TEST(Plan, SetsAndRemovesAsSetupWroteThem) {
-    const auto plan = record::ParsePlan(L"\xFEFFset\t\tSoftware\\Classes\\quarrion\t\tURL:Q\r\n"
-                                        L"set\t64\tSoftware\\R\tQ S I\t\r\n"
-                                        L"remove\t\tSoftware\\Classes\\quarrion\\shell\\open\\"
-                                        L"command\tDelegateExecute\r\n"
-                                        L"number\t\tSoftware\\Classes\\quarrion\tEditFlags\t2\r\n");
-    ASSERT_EQ(plan.size(), 4u);
+    const auto whole = record::ParsePlan(L"\xFEFFset\t\tSoftware\\Classes\\quarrion\t\tURL:Q\r\n"
+                                         L"set\t64\tSoftware\\R\tQ S I\t\r\n"
+                                         L"remove\t\tSoftware\\Classes\\quarrion\\shell\\open\\"
+                                         L"command\tDelegateExecute\r\n"
+                                         L"number\t\tSoftware\\Classes\\quarrion\tEditFlags\t2\r\n"
+                                         L"number\t\tk\tn\t0x00200000\r\n"
+                                         L"own\t64\tSoftware\\T\\Q\\Capabilities\r\n"
+                                         L"own\t64\tSoftware\\T\\Q\\Capabilities\r\n"
+                                         L"retired\t\tSoftware\\T\\Q\\PreviousHandler\n");
+    const auto& plan = whole.values;
+    ASSERT_EQ(plan.size(), 5u);
     EXPECT_EQ(plan[0].ours, record::TextValue(L"URL:Q"));
     EXPECT_EQ(plan[1].view, L"64");
     EXPECT_EQ(plan[1].name, L"Q S I");
     EXPECT_EQ(plan[1].ours, record::TextValue(L""));
     EXPECT_FALSE(plan[2].ours.present);
     EXPECT_EQ(plan[2].name, L"DelegateExecute");
-    const ValueState editFlags{true, 4, {2, 0, 0, 0}};
-    EXPECT_EQ(plan[3].ours, editFlags);
+    EXPECT_EQ(plan[3].ours, record::NumberValue(2));
+    EXPECT_EQ(plan[4].ours, record::NumberValue(0x00200000));
+    const std::vector<record::CreatedKey> own{{L"64", L"Software\\T\\Q\\Capabilities"}};
+    EXPECT_EQ(whole.own, own) << "a key named twice is one key";
+    ASSERT_EQ(whole.retired.size(), 1u);
     for (const wchar_t* line :
          {L"set\tk\tn\n", L"number\t\tk\tn\t-1\n", L"number\t\tk\tn\t4294967296\n",
-          L"number\t\tk\tn\t\n", L"number\t\tk\tn\t0x2\n", L"remove\t\tk\tn\r\r\n"}) {
+          L"number\t\tk\tn\t0x100000000\n", L"number\t\tk\tn\t\n", L"number\t\tk\tn\t0x\n",
+          L"number\t\tk\tn\t0x2g\n", L"number\t\tk\tn\t2a\n", L"remove\t\tk\tn\r\r\n", L"own\t\t\n",
+          L"own\t\tk\tn\n"}) {
         EXPECT_THROW(record::ParsePlan(line), Failure) << testing::PrintToString(line);
     }
 }
