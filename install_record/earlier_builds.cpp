@@ -51,8 +51,7 @@ bool StartsACopyOfOurs(const std::wstring& command) {
 std::optional<ValueState> KeptByAnEarlierVersion(const Registry& registry,
                                                  const ValueChange& change,
                                                  const ValueState& current) {
-    const std::wstring kept =
-        L"Software\\" QUARRION_COMPANY L"\\" QUARRION_FOLDER L"\\PreviousHandler";
+    const std::wstring& kept = previousHandlerKey;
     const auto command = TextOf(registry.Read(L"", kept, L"Command"));
     if (command.empty()) {
         return std::nullopt;
@@ -71,6 +70,24 @@ std::optional<ValueState> KeptByAnEarlierVersion(const Registry& registry,
         return icon.empty() ? ValueState{} : KeptText(icon);
     }
     return current; // a value those versions never set: what is there is not theirs
+}
+
+void KeepForEarlierVersions(const Registry& registry, const std::vector<ValueChange>& values) {
+    const auto previousOf = [&values](const std::wstring& key) {
+        const auto found = std::find_if(values.begin(), values.end(), [&key](const auto& value) {
+            return value.view.empty() && value.key == key && value.name.empty();
+        });
+        return found == values.end() ? std::wstring() : TextOf(found->previous);
+    };
+    const auto command = previousOf(commandKey);
+    const std::pair<const wchar_t*, std::wstring> kept[]{
+        {L"Command", command},
+        {L"Name", previousOf(schemeKey)},
+        {L"Icon", previousOf(schemeKey + L"\\DefaultIcon")}};
+    for (const auto& [name, text] : kept) {
+        registry.Write(L"", previousHandlerKey, name,
+                       command.empty() ? ValueState{} : TextValue(text));
+    }
 }
 
 } // namespace record

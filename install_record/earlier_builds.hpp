@@ -8,6 +8,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace record {
 
@@ -20,5 +21,10 @@ bool StartsACopyOfOurs(const std::wstring& command);
 std::optional<ValueState> KeptByAnEarlierVersion(const Registry& registry,
                                                  const ValueChange& change,
                                                  const ValueState& current);
+
+// Keeps what the scheme's values held before us where those versions look for it, so that one of
+// them run over this copy, and its uninstall, still give the scheme back: the command, name and
+// icon, while another program's command was there; otherwise nothing.
+void KeepForEarlierVersions(const Registry& registry, const std::vector<ValueChange>& values);
 
 } // namespace record

@@ -130,6 +130,11 @@ void WriteRecord(const std::wstring& folder, const Record& taken, const std::wst
     Changed(step + L" noted");
     WriteWhole(path, Utf8(FormatRecord(taken)), step);
     Changed(step);
+    // The record under the name an earlier build gave it is this one's now.
+    if (!IsLinkIn(folder, earlierRecordName) &&
+        ::DeleteFileW(PathIn(folder, earlierRecordName).c_str())) {
+        Changed(step + L" under its earlier name removed");
+    }
     FinishWrites(registry);
 }
 
@@ -178,10 +183,15 @@ std::vector<CreatedFolder> MakeFolders(const Registry& registry, const std::wstr
 } // namespace
 
 std::optional<Record> FolderRecordIn(const std::wstring& folder) {
-    if (IsLinkIn(folder, recordName)) {
-        return std::nullopt;
+    std::optional<std::string> bytes;
+    for (const auto& name : {recordName, earlierRecordName}) {
+        if (IsLinkIn(folder, name)) {
+            return std::nullopt;
+        }
+        if ((bytes = ReadWhole(PathIn(folder, name)))) {
+            break;
+        }
     }
-    const auto bytes = ReadWhole(PathIn(folder, recordName));
     if (!bytes) {
         return std::nullopt;
     }
@@ -220,6 +230,7 @@ void MayInstall(const std::wstring& mode, const std::wstring& folder, const Plan
     }
     std::vector<std::wstring> names = files;
     names.push_back(recordName);
+    names.push_back(earlierRecordName);
     // A hard link too: writing our file would change the file of the other name.
     const auto linked = std::find_if(names.begin(), names.end(), [&folder](const auto& name) {
         return IsLinkIn(folder, name) || HasOtherNames(PathIn(folder, name));
@@ -371,7 +382,11 @@ void RemoveRecord(const std::wstring& folder) {
     } catch (const Refusal&) {
         // Run in place (_?=), the uninstaller stays: it cannot remove itself.
     }
-    ::DeleteFileW(PathIn(folder, recordName).c_str());
+    for (const auto& name : {earlierRecordName, recordName}) {
+        if (!IsLinkIn(folder, name)) {
+            ::DeleteFileW(PathIn(folder, name).c_str());
+        }
+    }
     Changed(L"remove-record:record");
     // Only folders this install made, still the same ones: this one and those above it.
     for (const auto& made : taken->folders) {

@@ -11,7 +11,11 @@
 
 namespace record {
 
-inline const std::wstring recordName = L"uninstall.dat";
+// The folder's record. Builds before the registration's record was kept in the hive named it
+// uninstall.dat, and read this one's as theirs: under its own name, they stop (145: a file they
+// do not know) before changing a copy they would misread.
+inline const std::wstring recordName = L"quarrion_record.dat";
+inline const std::wstring earlierRecordName = L"uninstall.dat";
 inline const std::wstring appsEntryKey =
     L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" QUARRION_ID;
 inline const std::wstring schemeKey = L"Software\\Classes\\quarrion";
@@ -20,6 +24,8 @@ inline const std::wstring commandKey = schemeKey + L"\\shell\\open\\command";
 // folders being made.
 inline const std::wstring companyKey = L"Software\\" QUARRION_COMPANY;
 inline const std::wstring ownKey = companyKey + L"\\" QUARRION_FOLDER;
+// Where builds before the record kept the handler they took over, and gave it back from.
+inline const std::wstring previousHandlerKey = ownKey + L"\\PreviousHandler";
 
 HKEY HiveOf(const std::wstring& mode);
 std::wstring OtherMode(const std::wstring& mode);

@@ -1,6 +1,6 @@
 // quarrion_record.exe: run by setup and its uninstaller for every change they make to the
 // install folder and to registry values they share with other programs. The folder's record,
-// uninstall.dat, keeps the folders made and our files with their SHA-256; the registration's
+// quarrion_record.dat, keeps the folders made and our files with their SHA-256; the registration's
 // record, in the mode's hive, keeps each shared value set with what it held before. Each is
 // written before the change it describes, and everything is removed or given back only while
 // it is still as the install left it.

@@ -243,6 +243,11 @@ TakeOver Classified(const Registry& registry, const std::wstring& mode, const st
         case Before::KeptByAnEarlierBuild:
             kept = KeptByAnEarlierVersion(registry, change, current);
             taken.previous = kept.value_or(ValueState{});
+            // Such as the icon's key, which that version made for a handler without one.
+            if (!taken.previous.present &&
+                registry.HoldsOnly(change.view, change.key, change.name)) {
+                taking.Made({change.view, change.key}, false);
+            }
             break;
         case Before::OursAlready:
             if (registry.HoldsOnly(change.view, change.key, change.name)) {
@@ -314,6 +319,8 @@ void Register(const std::wstring& mode, const std::wstring& folder, const Plan& 
         value.alsoOurs.clear();
     }
     Save(registry, taking.next, L"register:done");
+    KeepForEarlierVersions(registry, taking.next.values);
+    Changed(L"register:kept for earlier versions");
     const Gate gate(HiveOf(mode), plan);
     for (const auto& retired : plan.retired) {
         if (gate.RemoveWhole(retired)) {

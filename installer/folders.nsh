@@ -185,8 +185,9 @@ Function VersionText
 FunctionEnd
 
 ; Leaves in $ForeignFile the name of the first file in $INSTDIR that is not this program's, or
-; "": ours are the files quarrion_shell.exe, THIRD-PARTY-NOTICES.txt and uninstall.dat, the
-; temporary file uninstall.dat is being written through while our company's key names it, and an
+; "": ours are the files quarrion_shell.exe, THIRD-PARTY-NOTICES.txt and quarrion_record.dat
+; (earlier builds: uninstall.dat), the temporary file the record is being written through while
+; our company's key names it, and an
 ; uninstall.exe whose version block carries our company and our id (earlier builds: the name
 ; they were known by), never the display name, which may change.
 ; A game's folder, say, holds its own uninstall.exe, which ours would overwrite and then delete.
@@ -203,6 +204,7 @@ Function FindForeignFile
             ${If} $2 == "${SHELL_NAME}"
             ${OrIf} $2 == "${NOTICES_NAME}"
             ${OrIf} $2 == "${RECORD_NAME}"
+            ${OrIf} $2 == "${EARLIER_RECORD_NAME}"
             ${OrIf} $3 == "$INSTDIR\$2"
                 ${IfNot} ${FileExists} "$INSTDIR\$2\*.*"
                     StrCpy $0 ""

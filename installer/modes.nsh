@@ -61,6 +61,7 @@ Function un.onInit
     ${If} $0 == ${EXIT_NOT_A_COPY}
     ${AndIf} $R0 == 1
     ${AndIfNot} ${FileExists} "$INSTDIR\${RECORD_NAME}"
+    ${AndIfNot} ${FileExists} "$INSTDIR\${EARLIER_RECORD_NAME}"
         SetErrorLevel 0
         Quit
     ${EndIf}

@@ -28,7 +28,10 @@ SetCompressor /SOLID lzma
 !define SHELL_NAME "quarrion_shell.exe"
 !define NOTICES_NAME "THIRD-PARTY-NOTICES.txt"
 ; What the install changed, beside the program, for its uninstall (quarrion_record.exe).
-!define RECORD_NAME "uninstall.dat"
+!define RECORD_NAME "quarrion_record.dat"
+; Its name in builds before the registration's record was kept in the hive, which read a record
+; of this build as theirs: a file they do not know stops them (145) before they change anything.
+!define EARLIER_RECORD_NAME "uninstall.dat"
 ; The files the record keeps the SHA-256 of, in the order setup writes them: the uninstaller last.
 !define OUR_FILES '"${SHELL_NAME}" "${NOTICES_NAME}" uninstall.exe'
 !define SCHEME_KEY "Software\Classes\quarrion"

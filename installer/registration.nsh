@@ -125,8 +125,9 @@
         !insertmacro DefaultAppsRegistration Plan
         !insertmacro DefaultView
         !insertmacro AppsEntry Plan
-        ; Earlier versions kept the handler they took over here; the record has it now.
-        !insertmacro PlanRetired "Software\${COMPANY}\${FOLDER}\PreviousHandler"
+        ; Where earlier versions kept the handler they took over, and still look for it: the
+        ; record keeper keeps it there too.
+        !insertmacro PlanText "Software\${COMPANY}\${FOLDER}\PreviousHandler" "" ""
         ; Some wrote Default apps where 64-bit Windows hides it from the shell.
         ${If} ${RunningX64}
         ${AndIf} $MultiUser.InstallMode == "AllUsers"
@@ -154,6 +155,7 @@ Function Register
     ReadRegStr $0 SHCTX "${APPLICATION_KEY}" "FriendlyAppName"
     ${If} $0 == "${EARLIER_NAME}"
     ${AndIfNot} ${FileExists} "$INSTDIR\${RECORD_NAME}"
+    ${AndIfNot} ${FileExists} "$INSTDIR\${EARLIER_RECORD_NAME}"
         DeleteRegValue SHCTX "${APPLICATION_KEY}" "FriendlyAppName"
     ${EndIf}
     Call WritePlan

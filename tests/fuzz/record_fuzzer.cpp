@@ -1,4 +1,4 @@
-// libFuzzer target over the install's record (uninstall.dat, and the registration's in the hive):
+// libFuzzer target over the install's record (quarrion_record.dat, and the registration's in the hive):
 // what the writer writes reads back as it was, and any other text is read whole or refused whole.
 //
 // Input: the units of a text to read (see fuzz::Units); the same units, cut at NULs, also make a

@@ -406,7 +406,7 @@ TEST_P(Installed, AgainUpgradesInPlace) {
         files.insert(file.path().filename().wstring());
     }
     EXPECT_EQ(files, (std::set<std::wstring>{L"quarrion_shell.exe", L"uninstall.exe",
-                                             L"THIRD-PARTY-NOTICES.txt", L"uninstall.dat"}));
+                                             L"THIRD-PARTY-NOTICES.txt", L"quarrion_record.dat"}));
 }
 
 // Wine's user is an administrator, so a silent install without a switch is for everyone.
@@ -824,7 +824,7 @@ TEST_P(Uninstall, KeepsTheCopyWhileAFileOfItsIsInUse) {
         EXPECT_EQ(ReadText(hive(), commandKey, L""), OpenCommandOf(GetParam().mode));
         EXPECT_EQ(ReadText(hive(), uninstallKey, L"InstallLocation"), folder);
         EXPECT_TRUE(std::filesystem::exists(folder + L"\\uninstall.exe"));
-        EXPECT_TRUE(std::filesystem::exists(folder + L"\\uninstall.dat"));
+        EXPECT_TRUE(std::filesystem::exists(folder + L"\\quarrion_record.dat"));
     }
     UninstallProduct(GetParam().mode);
     EXPECT_EQ(FilesLeftIn(folder), L"");
@@ -1505,11 +1505,12 @@ TEST_P(Tampered, RemovesOnlyWhatIsProvablyItsOwn) {
         SetText(HiveOf(OtherMode(row.mode)), uninstallKey, L"InstallLocation", folder);
         break;
     case Tamper::RecordClaimsAFolder:
-        appendTo("uninstall.dat", "folder\t\\\\?\\C:\\Before\\Empty\tC:\\Before\\Empty\n");
+        appendTo("quarrion_record.dat", "folder\t\\\\?\\C:\\Before\\Empty\tC:\\Before\\Empty\n");
         break;
     case Tamper::RecordClaimsAValue:
         SetText(hive, L"Software\\QuarrionTestsOther", L"x", L"v");
-        appendTo("uninstall.dat", "value\t\tSoftware\\QuarrionTestsOther\tx\t1:76000000\t-\n");
+        appendTo("quarrion_record.dat",
+                 "value\t\tSoftware\\QuarrionTestsOther\tx\t1:76000000\t-\n");
         break;
     case Tamper::NoticesChanged:
         appendTo("THIRD-PARTY-NOTICES.txt", "a player's note\n");
@@ -1521,8 +1522,8 @@ TEST_P(Tampered, RemovesOnlyWhatIsProvablyItsOwn) {
         SetText(hive, uninstallKey, L"InstallLocation", L"Q:\\Quarrion Shell");
         break;
     case Tamper::RecordMarkedUtf8: {
-        const std::string text = Bytes(folder + L"\\uninstall.dat");
-        std::ofstream(std::filesystem::path(folder) / "uninstall.dat", std::ios::binary)
+        const std::string text = Bytes(folder + L"\\quarrion_record.dat");
+        std::ofstream(std::filesystem::path(folder) / "quarrion_record.dat", std::ios::binary)
             << "\xEF\xBB\xBF" << text;
         break;
     }
@@ -1564,7 +1565,7 @@ TEST_P(Tampered, RemovesOnlyWhatIsProvablyItsOwn) {
         if (row.tamper == Tamper::RecordClaimsAValue) {
             EXPECT_EQ(ReadText(hive, L"Software\\QuarrionTestsOther", L"x"), L"v");
             RemoveKey(hive, L"Software\\QuarrionTestsOther");
-            std::filesystem::remove(std::filesystem::path(folder) / "uninstall.dat");
+            std::filesystem::remove(std::filesystem::path(folder) / "quarrion_record.dat");
             RunSetup(L"/S " + SwitchOf(row.mode)); // a record again, for the tear-down
         }
         if (row.tamper == Tamper::RegistrationClaimsAValue) {
@@ -1842,6 +1843,102 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(ModeCase{"AllUsers", InstallMode::AllUsers, L"/S /AllUsers"},
                     ModeCase{"CurrentUser", InstallMode::CurrentUser, L"/S /CurrentUser"}),
     CaseName<ModeCase>);
+
+struct EarlierBuildCase {
+    const char* name;
+    const char* commit;
+    InstallMode mode;
+    unsigned long exitCode; // of its setup, run over this build's copy
+    // Its copy tells which folders it made; the first day's builds kept no note of them, so the
+    // folder they made is not provably ours and stays, empty.
+    bool foldersKnown = true;
+};
+
+// An earlier build's setup run over this build's copy, which took another program's handler
+// over: it stops before it changes anything (145: this build's uninstaller is not one it knows),
+// or, for the first day's builds, which check nothing, its uninstall still gives the handler
+// back. This build's setup and uninstall then leave the machine as before.
+class EarlierBuild : public testing::TestWithParam<EarlierBuildCase> {
+  protected:
+    void SetUp() override { RemoveEveryInstall(); }
+    void TearDown() override {
+        RemoveEveryInstall();
+        CleanAfter(Stopped("", GetParam().mode, Journey::None, L""));
+        const Hive list = DefaultAppsHive(GetParam().mode);
+        HKEY opened = nullptr;
+        if (::RegOpenKeyExW(RootOf(list), registeredApps.c_str(), 0, KEY_SET_VALUE | ViewOf(list),
+                            &opened) == ERROR_SUCCESS) {
+            ::RegDeleteValueW(opened, L"QuarrionTestsOther");
+            ::RegCloseKey(opened);
+        }
+    }
+};
+
+// Another program's handler, and its value in the list of registered applications, which is
+// never empty on Windows; the folders to compare.
+std::vector<std::wstring> OtherProgramsThere(InstallMode mode) {
+    for (const auto& value : otherHandler) {
+        SetText(HiveOf(mode), value.key, value.name, value.text);
+    }
+    SetText(DefaultAppsHive(mode), registeredApps, L"QuarrionTestsOther",
+            L"Software\\Other\\Capabilities");
+    InstallStandInGame(otherProgram);
+    return {otherFolder, std::filesystem::path(InstallFolder(mode)).parent_path()};
+}
+
+std::wstring EarlierSetup(const char* commit) {
+    std::wstring setup =
+        Wide(QUARRION_EARLIER_SETUPS "/") + Wide(commit) + L"/quarrion_shell_setup.exe";
+    std::replace(setup.begin(), setup.end(), L'/', L'\\');
+    return L"\"" + setup + L"\" /S ";
+}
+
+TEST_P(EarlierBuild, RunOverThisOneLosesNothing) {
+    const EarlierBuildCase& row = GetParam();
+    const Hive hive = HiveOf(row.mode);
+    const auto roots = OtherProgramsThere(row.mode);
+    const auto before = Snapshot(roots);
+    InstallProduct(row.mode);
+    const auto installed = Snapshot(roots);
+    EXPECT_EQ(RunAndWait(EarlierSetup(row.commit) + SwitchOf(row.mode)), row.exitCode);
+    if (row.exitCode != 0) {
+        EXPECT_EQ(Changes(installed, Snapshot(roots)), "") << "changed before it stopped";
+    } else {
+        UninstallCopyIn(InstallFolder(row.mode)); // the earlier build's uninstaller
+        EXPECT_EQ(ReadText(hive, commandKey, L""), otherHandler.back().text);
+        EXPECT_EQ(ReadText(hive, schemeKey, L""), otherHandler.front().text);
+    }
+    RunSetup(L"/S " + SwitchOf(row.mode));
+    UninstallCopyIn(InstallFolder(row.mode));
+    EXPECT_EQ(Changes(before, Snapshot(roots)), "");
+}
+
+// The other way: this build's setup over the earlier build's copy, then this build's uninstall.
+TEST_P(EarlierBuild, ThisOneRunOverItLosesNothing) {
+    const EarlierBuildCase& row = GetParam();
+    const auto roots = OtherProgramsThere(row.mode);
+    const auto before = Snapshot(roots);
+    ASSERT_EQ(RunAndWait(EarlierSetup(row.commit) + SwitchOf(row.mode)), 0u);
+    RunSetup(L"/S " + SwitchOf(row.mode));
+    UninstallCopyIn(InstallFolder(row.mode));
+    if (!row.foldersKnown) {
+        EXPECT_EQ(FilesLeftIn(InstallFolder(row.mode)), L"(the folder itself)");
+        std::filesystem::remove(InstallFolder(row.mode));
+        std::filesystem::remove(std::filesystem::path(InstallFolder(row.mode)).parent_path());
+    }
+    EXPECT_EQ(Changes(before, Snapshot(roots)), "");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Commits, EarlierBuild,
+    testing::Values(
+        EarlierBuildCase{"FirstDayForEveryone", "630380a", InstallMode::AllUsers, 0, false},
+        EarlierBuildCase{"FirstDayForOneUser", "630380a", InstallMode::CurrentUser, 0, false},
+        EarlierBuildCase{"ForeignFileCheck", "ce2ae15", InstallMode::AllUsers, 145},
+        EarlierBuildCase{"RecordInTheFolderForEveryone", "4a701fa", InstallMode::AllUsers, 145},
+        EarlierBuildCase{"RecordInTheFolderForOneUser", "4a701fa", InstallMode::CurrentUser, 145},
+        EarlierBuildCase{"RegistrationInTheHive", "afb284c", InstallMode::CurrentUser, 145}),
+    CaseName<EarlierBuildCase>);
 
 // Both installed: the user's own registration applies to them. Removing either leaves the other
 // whole, and links keep working through it.
