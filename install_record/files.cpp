@@ -8,6 +8,8 @@
 
 #include <windows.h>
 
+#include <cwchar>
+#include <iterator>
 #include <vector>
 
 namespace record {
@@ -41,6 +43,29 @@ std::wstring Identity(const std::wstring& path) {
         }
         final.resize(length);
     }
+}
+
+std::wstring FileIdOf(const std::wstring& path) {
+    const UniqueHandle opened = OpenForIdentity(path);
+    BY_HANDLE_FILE_INFORMATION information{};
+    if (!opened || ::GetFileInformationByHandle(opened.get(), &information) == FALSE) {
+        return {};
+    }
+    wchar_t id[32] = {};
+    std::swprintf(id, std::size(id), L"%08lx-%08lx%08lx", information.dwVolumeSerialNumber,
+                  information.nFileIndexHigh, information.nFileIndexLow);
+    return id;
+}
+
+bool HasFileId(const std::wstring& path, const std::wstring& id) {
+    const auto own = FileIdOf(path);
+    if (own.empty() || id.empty()) {
+        return false;
+    }
+    static const bool underWine =
+        ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
+    const auto index = [](const std::wstring& one) { return one.substr(one.find(L'-') + 1); };
+    return own == id || (underWine && index(own) == index(id));
 }
 
 bool SamePathText(const std::wstring& first, const std::wstring& second) {

@@ -13,6 +13,12 @@ namespace record {
 // opened.
 std::wstring Identity(const std::wstring& path);
 bool SameIdentity(const std::wstring& first, const std::wstring& second);
+// The file system's own number for a folder or file: its volume's serial number and its index
+// there, which no spelling, drive letter or link changes; empty when it cannot be opened.
+std::wstring FileIdOf(const std::wstring& path);
+// Whether the folder or file at `path` has this number. Wine gives each drive letter a serial
+// number of its own, so a folder reached through two letters has two: there, the index alone.
+bool HasFileId(const std::wstring& path, const std::wstring& id);
 // Path texts compared as Windows compares names: without case.
 bool SamePathText(const std::wstring& first, const std::wstring& second);
 

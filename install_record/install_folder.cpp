@@ -175,7 +175,7 @@ std::vector<CreatedFolder> MakeFolders(const Registry& registry, const std::wstr
     }
     std::vector<CreatedFolder> folders(made.size());
     std::transform(made.begin(), made.end(), folders.begin(), [](const auto& path) {
-        return CreatedFolder{path, Identity(path)};
+        return CreatedFolder{path, Identity(path), FileIdOf(path)};
     });
     return folders;
 }
@@ -388,11 +388,23 @@ void RemoveRecord(const std::wstring& folder) {
         }
     }
     Changed(L"remove-record:record");
-    // Only folders this install made, still the same ones: this one and those above it.
+    // Only folders this install made, still the same ones: this one and those above it, by their
+    // final path, or by their number when the drive they were made through is gone.
+    std::vector<std::wstring> above;
+    for (auto path = folder; !path.empty(); path = ParentOf(path)) {
+        above.push_back(path);
+    }
     for (const auto& made : taken->folders) {
         const auto identity = Identity(made.path);
-        if (!identity.empty() && SamePathText(identity, made.identity) &&
-            OnTheWayTo(own, identity) && ::RemoveDirectoryW(made.path.c_str())) {
+        auto path = made.path;
+        if (identity.empty() || !SamePathText(identity, made.identity) ||
+            !OnTheWayTo(own, identity)) {
+            const auto same = std::find_if(above.begin(), above.end(), [&made](const auto& one) {
+                return HasFileId(one, made.id);
+            });
+            path = same == above.end() ? std::wstring() : *same;
+        }
+        if (!path.empty() && ::RemoveDirectoryW(path.c_str())) {
             Changed(L"remove-record:folder " + made.path);
         }
     }

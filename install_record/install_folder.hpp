@@ -1,8 +1,8 @@
 #pragma once
 
-// The install folder and its record, quarrion_record.dat: the mode, the folders the install made and
-// our files with their SHA-256. Each is recorded before it is made or replaced, so a run stopped
-// at any point leaves an uninstall that knows it, and setup run again finishes it.
+// The install folder and its record, quarrion_record.dat: the mode, the folders the install made
+// and our files with their SHA-256. Each is recorded before it is made or replaced, so a run
+// stopped at any point leaves an uninstall that knows it, and setup run again finishes it.
 
 #include "record.hpp"
 

@@ -157,14 +157,19 @@ ValueState TextValue(std::wstring_view text) {
 
 std::wstring FormatRecord(const Record& record) {
     std::wstring text = std::wstring(header) + L"\n" + Join({L"mode", record.mode});
+    // Its number last, and only when known: a record without it reads as before.
+    const auto folderLine = [](std::wstring_view kind, const CreatedFolder& folder) {
+        return folder.id.empty() ? Join({kind, folder.identity, folder.path})
+                                 : Join({kind, folder.identity, folder.path, folder.id});
+    };
     if (!record.copy.path.empty()) {
-        text += Join({L"copy", record.copy.identity, record.copy.path});
+        text += folderLine(L"copy", record.copy);
     }
     if (record.removal != Removal::Undecided) {
         text += Join({L"removal", RemovalText(record.removal)});
     }
     for (const auto& folder : record.folders) {
-        text += Join({L"folder", folder.identity, folder.path});
+        text += folderLine(L"folder", folder);
     }
     for (const auto& file : record.files) {
         text += Join({L"file", file.name, file.sha256});
@@ -204,6 +209,16 @@ Record ParseRecord(std::wstring_view text) {
                 throw Failure("a line of the record has the wrong number of fields");
             }
         };
+        // A folder's line: its final path, its path, and its number when known (not empty: the
+        // writer leaves the field out).
+        const auto folder = [&fields]() {
+            if ((fields.size() != 3 && fields.size() != 4) ||
+                (fields.size() == 4 && fields[3].empty())) {
+                throw Failure("a folder's line in the record has the wrong number of fields");
+            }
+            return CreatedFolder{std::wstring(fields[2]), std::wstring(fields[1]),
+                                 fields.size() == 4 ? std::wstring(fields[3]) : std::wstring()};
+        };
         // Two lines of what a record holds once: which one to believe is a guess.
         const auto once = [](bool held) {
             if (held) {
@@ -218,12 +233,11 @@ Record ParseRecord(std::wstring_view text) {
             }
             record.mode = fields[1];
         } else if (kind == L"copy") {
-            expect(3);
             once(!record.copy.path.empty());
-            if (fields[2].empty()) {
+            record.copy = folder();
+            if (record.copy.path.empty()) {
                 throw Failure("the record names a copy without its folder");
             }
-            record.copy = {std::wstring(fields[2]), std::wstring(fields[1])};
         } else if (kind == L"removal") {
             expect(2);
             once(record.removal != Removal::Undecided);
@@ -235,8 +249,7 @@ Record ParseRecord(std::wstring_view text) {
             }
             record.removal = known->first;
         } else if (kind == L"folder") {
-            expect(3);
-            record.folders.push_back({std::wstring(fields[2]), std::wstring(fields[1])});
+            record.folders.push_back(folder());
         } else if (kind == L"file") {
             expect(3);
             if (fields[2].size() != 64 ||

@@ -45,10 +45,12 @@ struct CreatedKey {
     bool operator==(const CreatedKey&) const = default;
 };
 
-// A folder the install made, with what identifies it (see FolderIdentity).
+// A folder the install made, or a copy's: its path as given, its final path (see Identity), and
+// the file system's own number for it (see FileIdOf), which no drive letter or link changes.
 struct CreatedFolder {
     std::wstring path;
     std::wstring identity;
+    std::wstring id{}; // empty in records of earlier builds
     bool operator==(const CreatedFolder&) const = default;
 };
 

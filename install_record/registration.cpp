@@ -180,9 +180,12 @@ std::optional<Record> RegistrationOf(const std::wstring& mode, const Plan& plan)
 }
 
 bool RegistersCopyIn(const Record& registration, const std::wstring& folder) {
+    // By its number too, which outlives the drive letter it was installed through (a drive
+    // given another letter; under Wine, a subst drive gone).
     return !registration.copy.path.empty() &&
            (SameIdentity(folder, registration.copy.path) ||
-            SamePathText(Identity(folder), registration.copy.identity));
+            SamePathText(Identity(folder), registration.copy.identity) ||
+            HasFileId(folder, registration.copy.id));
 }
 
 namespace {
@@ -218,7 +221,7 @@ TakeOver Classified(const Registry& registry, const std::wstring& mode, const st
                     const Plan& plan, const std::optional<Record>& prior) {
     TakeOver taking;
     taking.next.mode = mode;
-    taking.next.copy = {folder, Identity(folder)};
+    taking.next.copy = {folder, Identity(folder), FileIdOf(folder)};
     if (prior) {
         taking.next.keys = prior->keys;
     }
@@ -339,14 +342,20 @@ void Unregister(const std::wstring& folder, const Record& earlier, const Plan& p
     auto registration = RegistrationOf(earlier.mode, plan);
     if (!registration && !earlier.values.empty()) {
         // An earlier build's copy: its folder's record held the registration.
-        registration = Record{earlier.mode,  {folder, Identity(folder)}, {}, {}, {}, earlier.keys,
-                              earlier.values};
+        registration = Record{
+            earlier.mode,  {folder, Identity(folder), FileIdOf(folder)}, {}, {}, {}, earlier.keys,
+            earlier.values};
         Save(registry, *registration, L"unregister:taken from the folder");
     }
     if (!registration) {
         // Nothing shared was taken over for this copy, or its record was lost: our keys go.
-        registration =
-            Record{earlier.mode, {folder, Identity(folder)}, Removal::Keep, {}, {}, {}, {}};
+        registration = Record{earlier.mode,
+                              {folder, Identity(folder), FileIdOf(folder)},
+                              Removal::Keep,
+                              {},
+                              {},
+                              {},
+                              {}};
     }
     if (!RegistersCopyIn(*registration, folder)) {
         return;

@@ -1,5 +1,6 @@
-// libFuzzer target over the install's record (quarrion_record.dat, and the registration's in the hive):
-// what the writer writes reads back as it was, and any other text is read whole or refused whole.
+// libFuzzer target over the install's record (quarrion_record.dat, and the registration's in the
+// hive): what the writer writes reads back as it was, and any other text is read whole or refused
+// whole.
 //
 // Input: the units of a text to read (see fuzz::Units); the same units, cut at NULs, also make a
 // record to write: each piece one line of it, its first unit the kind, its fields cut at U+0001.
@@ -60,7 +61,7 @@ record::Record RecordFrom(std::wstring_view units) {
             break;
         case 1:
             if (!fields[0].empty()) {
-                made.copy = {fields[0], fields[1]};
+                made.copy = {fields[0], fields[1], fields[2]};
             }
             break;
         case 2:
@@ -69,7 +70,7 @@ record::Record RecordFrom(std::wstring_view units) {
                                              record::Removal::Keep}[fields[0].size() % 3];
             break;
         case 3:
-            made.folders.push_back({fields[0], fields[1]});
+            made.folders.push_back({fields[0], fields[1], fields[2]});
             break;
         case 4:
             made.files.push_back({fields[0], Sha256(fields[1])});

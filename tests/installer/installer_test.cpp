@@ -994,9 +994,13 @@ struct ForeignCase {
     std::vector<std::wstring> then{}; // installed into next with /D=, in order ("": the mode's own)
     Journey stopped = Journey::None;  // stopped dead first, then run again
     std::wstring step{};              // after which it stopped
+    // `folder`'s drive, a subst drive standing for substFor (made first), gone before the
+    // uninstall, which is run from the folder it stood for.
+    std::wstring driveGone{};
 };
 
 const std::wstring otherFolder = L"C:\\Other";
+const std::wstring substFor = L"C:\\Before\\Real";
 const std::wstring beforeFolder = L"C:\\Before";
 
 // Runs `run` with the crash tests' build set to stop dead after `step`; whether it got there.
@@ -1026,6 +1030,9 @@ template <class Run> bool StoppedAfter(const std::wstring& step, Run run) {
 void CleanAfter(const ForeignCase& row) {
     for (const auto& key : {schemeKey, applicationKey}) {
         RemoveKey(HiveOf(row.mode), key);
+    }
+    if (!row.driveGone.empty()) {
+        RemoveUnixLink(row.driveGone);
     }
     std::filesystem::remove_all(otherFolder);
     std::filesystem::remove_all(beforeFolder);
@@ -1065,6 +1072,10 @@ void LeavesOthersAsTheyWere(const ForeignCase& row) {
         if (holdsAFile) {
             std::ofstream(std::filesystem::path(folder) / "notes.txt") << "theirs";
         }
+    }
+    if (!row.driveGone.empty()) {
+        std::filesystem::create_directories(substFor);
+        MakeUnixLink(substFor, row.driveGone);
     }
     const std::wstring folder = row.folder.empty() ? InstallFolder(row.mode) : row.folder;
     const std::vector<std::wstring> roots{
@@ -1125,7 +1136,12 @@ void LeavesOthersAsTheyWere(const ForeignCase& row) {
         EXPECT_EQ(run.game->commandLine, game + L" +connect h +pass p");
     }
     // Only the last copy's uninstall: each install elsewhere took the copy it moved from away.
-    UninstallCopyIn(last);
+    if (row.driveGone.empty()) {
+        UninstallCopyIn(last);
+    } else {
+        RemoveUnixLink(row.driveGone);
+        UninstallCopyIn(substFor + last.substr(row.driveGone.size()));
+    }
     EXPECT_EQ(Changes(before, Snapshot(roots)), "");
 }
 
@@ -1190,6 +1206,32 @@ INSTANTIATE_TEST_SUITE_P(
                 {L"C:\\Before\\Full*"}),
         Folders("EmptyFolderThatWasThere", InstallMode::AllUsers, L"C:\\Before\\Target",
                 {L"C:\\Before\\Target"}),
+        // Installed through a subst drive that is gone after a restart: every path setup wrote
+        // names it, and the uninstall is run from the folder it stood for.
+        ForeignCase{"SubstDriveGone",
+                    InstallMode::CurrentUser,
+                    otherHandler,
+                    otherProgram,
+                    false,
+                    false,
+                    L"Q:\\QS",
+                    {},
+                    {},
+                    Journey::None,
+                    L"",
+                    L"Q:"},
+        ForeignCase{"SubstDriveGoneForEveryone",
+                    InstallMode::AllUsers,
+                    otherHandler,
+                    otherProgram,
+                    false,
+                    false,
+                    L"Q:\\QS",
+                    {},
+                    {},
+                    Journey::None,
+                    L"",
+                    L"Q:"},
         ForeignCase{"MovedElsewhere",
                     InstallMode::AllUsers,
                     otherHandler,

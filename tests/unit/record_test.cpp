@@ -43,7 +43,7 @@ TEST(Record, ReadsBackWhatItWrote) {
     const ValueState binaryEmpty{true, 3, {}};
     record::Record written;
     written.mode = L"CurrentUser";
-    written.copy = {L"C:\\Games\\Q S", L"\\\\?\\C:\\Games\\Q S"};
+    written.copy = {L"C:\\Games\\Q S", L"\\\\?\\C:\\Games\\Q S", L"43000000-0000000000ab808f"};
     written.removal = record::Removal::GiveBack;
     written.folders = {{L"C:\\Games\\Q S", L"\\\\?\\C:\\Games\\Q S"},
                        {L"C:\\Games", L"\\\\?\\C:\\Games"}};
@@ -70,7 +70,7 @@ TEST(Record, ReadsBackWhatItWrote) {
     const auto read = record::ParseRecord(L"\xFEFF" + record::FormatRecord(written));
     EXPECT_EQ(read.mode, written.mode);
     EXPECT_EQ(read.copy.path, written.copy.path);
-    EXPECT_EQ(read.copy.identity, written.copy.identity);
+    EXPECT_EQ(read.copy, written.copy);
     EXPECT_EQ(read.removal, written.removal);
     ASSERT_EQ(read.folders.size(), 2u);
     EXPECT_EQ(read.folders[1].path, L"C:\\Games");
@@ -118,6 +118,10 @@ INSTANTIATE_TEST_SUITE_P(
         DamagedCase{"ModeTwice", L"quarrion-record\t1\nmode\tAllUsers\nmode\tCurrentUser\n"},
         DamagedCase{"EmptyModeThenMode", L"quarrion-record\t1\nmode\t\nmode\tAllUsers\n"},
         DamagedCase{"CopyWithoutFolder", L"quarrion-record\t1\nmode\tAllUsers\ncopy\tC:\\q\t\n"},
+        DamagedCase{"FolderWithAnEmptyNumber",
+                    L"quarrion-record\t1\nmode\tAllUsers\nfolder\tC:\\q\tC:\\q\t\n"},
+        DamagedCase{"FolderWithAFieldTooMany",
+                    L"quarrion-record\t1\nmode\tAllUsers\nfolder\tC:\\q\tC:\\q\t1-2\tx\n"},
         DamagedCase{"CarriageReturnEndingAField",
                     L"quarrion-record\t1\nmode\tAllUsers\ncopy\tC:\\q\tC:\\q\r\r\n"},
         DamagedCase{"TypeBeyond32Bits",
