@@ -1165,6 +1165,13 @@ ForeignCase Folders(const char* name, InstallMode mode, std::wstring folder,
     return {name, mode, {}, L"", false, true, std::move(folder), std::move(folders)};
 }
 
+// Installed through a subst drive that is gone after a restart: every path setup wrote names it,
+// and the uninstall is run from the folder it stood for.
+ForeignCase DriveGone(const char* name, InstallMode mode) {
+    return {name,      mode, otherHandler, otherProgram,  false, false,
+            L"Q:\\QS", {},   {},           Journey::None, L"",   L"Q:"};
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Foreign, Differential,
     testing::Values(
@@ -1208,30 +1215,8 @@ INSTANTIATE_TEST_SUITE_P(
                 {L"C:\\Before\\Target"}),
         // Installed through a subst drive that is gone after a restart: every path setup wrote
         // names it, and the uninstall is run from the folder it stood for.
-        ForeignCase{"SubstDriveGone",
-                    InstallMode::CurrentUser,
-                    otherHandler,
-                    otherProgram,
-                    false,
-                    false,
-                    L"Q:\\QS",
-                    {},
-                    {},
-                    Journey::None,
-                    L"",
-                    L"Q:"},
-        ForeignCase{"SubstDriveGoneForEveryone",
-                    InstallMode::AllUsers,
-                    otherHandler,
-                    otherProgram,
-                    false,
-                    false,
-                    L"Q:\\QS",
-                    {},
-                    {},
-                    Journey::None,
-                    L"",
-                    L"Q:"},
+        DriveGone("SubstDriveGone", InstallMode::CurrentUser),
+        DriveGone("SubstDriveGoneForEveryone", InstallMode::AllUsers),
         ForeignCase{"MovedElsewhere",
                     InstallMode::AllUsers,
                     otherHandler,
