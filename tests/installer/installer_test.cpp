@@ -1213,8 +1213,6 @@ INSTANTIATE_TEST_SUITE_P(
                 {L"C:\\Before\\Full*"}),
         Folders("EmptyFolderThatWasThere", InstallMode::AllUsers, L"C:\\Before\\Target",
                 {L"C:\\Before\\Target"}),
-        // Installed through a subst drive that is gone after a restart: every path setup wrote
-        // names it, and the uninstall is run from the folder it stood for.
         DriveGone("SubstDriveGone", InstallMode::CurrentUser),
         DriveGone("SubstDriveGoneForEveryone", InstallMode::AllUsers),
         ForeignCase{"MovedElsewhere",
