@@ -3,6 +3,7 @@
 #include "places.hpp"
 
 #include <algorithm>
+#include <iterator>
 
 namespace record {
 
@@ -16,9 +17,8 @@ bool Within(const std::wstring& key, const std::wstring& place) {
 
 Gate::Gate(HKEY hive, const Plan& plan) : registry_(hive), places_(SharedPlaces()), plan_(plan) {
     places_.push_back(companyKey);
-    for (const auto& own : plan.own) {
-        places_.push_back(own.key);
-    }
+    std::transform(plan.own.begin(), plan.own.end(), std::back_inserter(places_),
+                   [](const CreatedKey& own) { return own.key; });
 }
 
 std::vector<std::wstring> Gate::FromItsPlace(const std::wstring& key) const {
@@ -41,26 +41,34 @@ bool Gate::ThroughALink(const std::wstring& view, const std::wstring& key) const
 }
 
 std::optional<CreatedKey> Gate::FirstLink() const {
-    std::vector<CreatedKey> named;
-    for (const auto& change : plan_.values) {
-        named.push_back({change.view, change.key});
-    }
+    std::vector<CreatedKey> named(plan_.values.size());
+    std::transform(plan_.values.begin(), plan_.values.end(), named.begin(),
+                   [](const ValueChange& change) {
+                       return CreatedKey{change.view, change.key};
+                   });
     named.insert(named.end(), plan_.own.begin(), plan_.own.end());
     named.insert(named.end(), plan_.retired.begin(), plan_.retired.end());
     named.push_back({L"", ownKey});
-    for (const auto& [view, key] : named) {
-        for (const auto& on : FromItsPlace(key)) {
-            if (registry_.IsLink(view, on)) {
-                return CreatedKey{view, on};
-            }
+    std::optional<CreatedKey> linked;
+    const auto onTheWay = [this, &linked](const CreatedKey& one) {
+        const auto keys = FromItsPlace(one.key);
+        const auto found = std::find_if(keys.begin(), keys.end(), [&](const std::wstring& on) {
+            return registry_.IsLink(one.view, on);
+        });
+        if (found != keys.end()) {
+            linked = CreatedKey{one.view, *found};
         }
-    }
-    for (const auto& own : plan_.own) {
-        if (auto inside = registry_.FirstLinkInside(own.view, own.key)) {
-            return CreatedKey{own.view, std::move(*inside)};
+        return linked.has_value();
+    };
+    const auto inside = [this, &linked](const CreatedKey& own) {
+        if (auto found = registry_.FirstLinkInside(own.view, own.key)) {
+            linked = CreatedKey{own.view, std::move(*found)};
         }
-    }
-    return std::nullopt;
+        return linked.has_value();
+    };
+    const bool found = std::any_of(named.begin(), named.end(), onTheWay) ||
+                       std::any_of(plan_.own.begin(), plan_.own.end(), inside);
+    return found ? linked : std::nullopt;
 }
 
 bool Gate::RemoveWhole(const CreatedKey& key) const {

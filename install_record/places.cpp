@@ -70,4 +70,20 @@ std::wstring InstallLocation(const std::wstring& mode) {
     return TextOf(Registry(HiveOf(mode)).Read(L"", appsEntryKey, L"InstallLocation"));
 }
 
+std::vector<std::wstring> SplitAt(const std::wstring& text, wchar_t separator) {
+    std::vector<std::wstring> parts;
+    std::size_t start = 0;
+    for (auto end = text.find(separator); end != std::wstring::npos;
+         end = text.find(separator, start)) {
+        if (end > start) {
+            parts.push_back(text.substr(start, end - start));
+        }
+        start = end + 1;
+    }
+    if (start < text.size()) {
+        parts.push_back(text.substr(start));
+    }
+    return parts;
+}
+
 } // namespace record

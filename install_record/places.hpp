@@ -37,6 +37,8 @@ bool InScheme(const std::wstring& key);
 std::vector<std::wstring> SharedPlaces();
 bool InSharedPlace(const std::wstring& key);
 bool OnTheWayToASharedPlace(const std::wstring& key);
+// The non-empty parts of a text between separators.
+std::vector<std::wstring> SplitAt(const std::wstring& text, wchar_t separator);
 // The folder the mode's Apps entry names.
 std::wstring InstallLocation(const std::wstring& mode);
 

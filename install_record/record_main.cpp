@@ -24,6 +24,8 @@
 // itself is "quarrion_record: finished": under Wine, a run ended by a signal reports 0 as well.
 
 #include "files.hpp"
+#include "copy_removal.hpp"
+#include "folder_record.hpp"
 #include "install_folder.hpp"
 #include "places.hpp"
 #include "refusals.hpp"

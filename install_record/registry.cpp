@@ -134,7 +134,7 @@ bool Registry::RemoveIfEmpty(const std::wstring& view, const std::wstring& key) 
 
 namespace {
 
-// The names of the key's subkeys; none when it is absent.
+// The key's subkeys, by their full names; none when it is absent.
 std::vector<std::wstring> SubkeysOf(HKEY hive, const std::wstring& view, const std::wstring& key) {
     std::vector<std::wstring> names;
     UniqueKey opened;
@@ -144,7 +144,7 @@ std::vector<std::wstring> SubkeysOf(HKEY hive, const std::wstring& view, const s
     }
     std::wstring name(256, L'\0'); // the longest name a key may have, and its null
     for (DWORD at = 0;; ++at) {
-        DWORD length = static_cast<DWORD>(name.size());
+        auto length = static_cast<DWORD>(name.size());
         const auto status = ::RegEnumKeyExW(opened.get(), at, name.data(), &length, nullptr,
                                             nullptr, nullptr, nullptr);
         if (status != ERROR_SUCCESS) {
@@ -153,7 +153,8 @@ std::vector<std::wstring> SubkeysOf(HKEY hive, const std::wstring& view, const s
             }
             return names;
         }
-        names.emplace_back(name.data(), length);
+        names.push_back(key);
+        names.back().append(L"\\").append(name.data(), length);
     }
 }
 
@@ -161,8 +162,7 @@ std::vector<std::wstring> SubkeysOf(HKEY hive, const std::wstring& view, const s
 
 std::optional<std::wstring> Registry::FirstLinkInside(const std::wstring& view,
                                                       const std::wstring& key) const {
-    for (const auto& name : SubkeysOf(hive_, view, key)) {
-        const auto inside = key + L"\\" + name;
+    for (const auto& inside : SubkeysOf(hive_, view, key)) {
         if (IsLink(view, inside)) {
             return inside;
         }
@@ -178,8 +178,8 @@ bool Registry::RemoveTree(const std::wstring& view, const std::wstring& key) con
         return false;
     }
     bool emptied = true;
-    for (const auto& name : SubkeysOf(hive_, view, key)) {
-        emptied = RemoveTree(view, key + L"\\" + name) && emptied;
+    for (const auto& inside : SubkeysOf(hive_, view, key)) {
+        emptied = RemoveTree(view, inside) && emptied;
     }
     if (!emptied) {
         return false;

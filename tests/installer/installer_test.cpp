@@ -163,6 +163,12 @@ void RemoveEveryInstall() {
             RemoveKey(HiveOf(mode), key);
             RemoveKey(DefaultAppsHive(mode), key);
         }
+        // As on a machine where nothing was ever installed for the mode: setup makes it, and the
+        // uninstall must take it away.
+        if (Names(HiveOf(mode), uninstallRoot, true).empty() &&
+            Names(HiveOf(mode), uninstallRoot, false).empty()) {
+            RemoveKey(HiveOf(mode), uninstallRoot);
+        }
     }
 }
 
@@ -1295,8 +1301,11 @@ std::vector<ForeignCase> CrashRows(bool whole) {
         {"Decided", L"unregister:decided"},
         {"DefaultAppsUnlisted", givenBack + registeredApps + L"|" + registeredName},
         {"FriendlyNameGivenBack", givenBack + applicationKey + L"|FriendlyAppName"},
+        {"DelegateExecuteGivenBack", givenBack + commandKey + L"|DelegateExecute"},
         {"CommandGivenBack", givenBack + commandKey + L"|"},
+        {"VerbGivenBack", givenBack + schemeKey + L"\\shell|"},
         {"IconGivenBack", givenBack + schemeKey + L"\\DefaultIcon|"},
+        {"UrlProtocolGivenBack", givenBack + schemeKey + L"|URL Protocol"},
         {"NameGivenBack", givenBack + schemeKey + L"|"},
         {"IconKeyRemoved", L"unregister:key " + schemeKey + L"\\DefaultIcon"},
         {"ProgIdRemoved", L"unregister:own Software\\Classes\\" + progId},
@@ -1729,7 +1738,9 @@ TEST_P(Gate, NoKeyOfThePlanIsWrittenOrRemovedThroughALink) {
         return !tree.empty();
     };
     int tried = 0;
-    for (const auto& [hive, key, own] : keys) {
+    for (const auto& planned : keys) {
+        const Hive hive = planned.hive;
+        const std::wstring& key = planned.key;
         const std::wstring parent = key.substr(0, key.rfind(L'\\'));
         const bool parentPlanned = std::any_of(keys.begin(), keys.end(), [&](const auto& one) {
             return one.hive == hive && one.key == parent;
@@ -1749,7 +1760,7 @@ TEST_P(Gate, NoKeyOfThePlanIsWrittenOrRemovedThroughALink) {
         std::wstring made = key;
         while (made.find(L'\\') != std::wstring::npos &&
                !there(hive, made.substr(0, made.rfind(L'\\')))) {
-            made = made.substr(0, made.rfind(L'\\'));
+            made.resize(made.rfind(L'\\'));
         }
         const auto linkAndCheck = [&](const char* when) {
             std::map<std::wstring, std::wstring> after;
@@ -1766,7 +1777,7 @@ TEST_P(Gate, NoKeyOfThePlanIsWrittenOrRemovedThroughALink) {
                   145u);
         EXPECT_FALSE(std::filesystem::exists(ShellOf(mode))) << "installed anyway";
         linkAndCheck("by setup");
-        if (own) {
+        if (planned.own) {
             InstallProduct(mode);
             RemoveKey(hive, key);
             MakeRegistryLink(hive, key, theirs);

@@ -1,0 +1,129 @@
+#include "copy_removal.hpp"
+
+#include "files.hpp"
+#include "folder_record.hpp"
+#include "places.hpp"
+#include "refusals.hpp"
+#include "registration.hpp"
+#include "registry.hpp"
+#include "steps.hpp"
+#include "../windows/text.hpp"
+
+#include <windows.h>
+
+#include <algorithm>
+
+namespace record {
+
+std::string WhichCopy(const std::wstring& folder, const Plan& plan,
+                      const std::vector<std::wstring>& files) {
+    std::optional<Record> found;
+    std::optional<Record> registration;
+    try {
+        found = FolderRecordIn(folder);
+        if (!found) {
+            throw Refusal(exitUnknownCopy, "no record of an install");
+        }
+        CheckNamesOnly(*found, plan);
+        registration = RegistrationOf(found->mode, plan);
+    } catch (const Failure& failure) {
+        throw Refusal(exitUnknownCopy, failure.what());
+    }
+    // The registration knows its copy, however the Apps entry fares; without one, an earlier
+    // build's copy is the one its Apps entry names.
+    const bool registered = registration ? RegistersCopyIn(*registration, folder)
+                                         : SameIdentity(folder, InstallLocation(found->mode));
+    std::string answer = Utf8(found->mode) + (registered ? "|registered|" : "|left|");
+    for (const auto& name : files) {
+        if (StillOurs(folder, *found, name)) {
+            answer += Utf8(name) + "|";
+        }
+    }
+    return answer;
+}
+
+int RemoveFiles(const std::wstring& folder, const std::vector<std::wstring>& files) {
+    const auto taken = FolderRecordIn(folder);
+    for (const auto& name : files) {
+        if (taken && StillOurs(folder, *taken, name)) {
+            if (!::DeleteFileW(PathIn(folder, name).c_str())) {
+                throw Refusal(exitInUse, Utf8(name));
+            }
+            Changed(L"remove-files:" + name);
+        }
+    }
+    return 0;
+}
+
+void RemoveRecord(const std::wstring& folder) {
+    const auto taken = FolderRecordIn(folder);
+    if (!taken) {
+        return;
+    }
+    const auto own = Identity(folder);
+    // Noted first: setup run again after a stop here knows them as its own.
+    const Registry registry(HiveOf(taken->mode));
+    RefuseLinkedCompanyKeys(registry);
+    FinishWrites(registry);
+    std::vector<std::wstring> paths(taken->folders.size());
+    std::transform(taken->folders.begin(), taken->folders.end(), paths.begin(),
+                   [](const auto& made) { return made.path; });
+    if (!paths.empty()) {
+        NoteFolders(registry, paths, L"remove-record:ahead");
+    }
+    try {
+        RemoveFiles(folder, {L"uninstall.exe"});
+    } catch (const Refusal&) {
+        // Run in place (_?=), the uninstaller stays: it cannot remove itself.
+    }
+    for (const auto& name : {earlierRecordName, recordName}) {
+        if (!IsLinkIn(folder, name)) {
+            ::DeleteFileW(PathIn(folder, name).c_str());
+        }
+    }
+    Changed(L"remove-record:record");
+    // Only folders this install made, still the same ones: this one and those above it, by their
+    // final path, or by their number when the drive they were made through is gone.
+    std::vector<std::wstring> above;
+    for (auto path = folder; !path.empty(); path = ParentOf(path)) {
+        above.push_back(path);
+    }
+    for (const auto& made : taken->folders) {
+        const auto identity = Identity(made.path);
+        auto path = made.path;
+        if (identity.empty() || !SamePathText(identity, made.identity) ||
+            !OnTheWayTo(own, identity)) {
+            const auto same = std::find_if(above.begin(), above.end(), [&made](const auto& one) {
+                return HasFileId(one, made.id);
+            });
+            path = same == above.end() ? std::wstring() : *same;
+        }
+        if (!path.empty() && ::RemoveDirectoryW(path.c_str())) {
+            Changed(L"remove-record:folder " + made.path);
+        }
+    }
+    ForgetFolders(registry, L"remove-record:done");
+}
+
+int TakeAway(const std::wstring& mode, const std::wstring& folder, const std::wstring& installed,
+             const std::vector<std::wstring>& files) {
+    if (folder.empty() || SameIdentity(folder, installed) || SamePathText(folder, installed)) {
+        return 0;
+    }
+    const auto taken = FolderRecordIn(folder);
+    if (!taken || taken->mode != mode) {
+        throw Refusal(exitUnknownCopy, "no record of this mode's install in " + Utf8(folder));
+    }
+    // Nothing goes while a file stays in use: the copy stays whole, and still works.
+    const auto inUse = std::find_if(files.begin(), files.end(), [&](const std::wstring& name) {
+        return StillOurs(folder, *taken, name) && !CanBeRemoved(PathIn(folder, name));
+    });
+    if (inUse != files.end()) {
+        throw Refusal(exitInUse, Utf8(*inUse));
+    }
+    RemoveFiles(folder, files);
+    RemoveRecord(folder);
+    return 0;
+}
+
+} // namespace record
