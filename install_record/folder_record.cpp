@@ -117,7 +117,13 @@ void FinishWrites(const Registry& registry) {
     if (noted.empty()) {
         return;
     }
-    if (!::DeleteFileW(noted.c_str()) && ::GetLastError() != ERROR_FILE_NOT_FOUND &&
+    // Only a file of the one name this writes, and not a link: a note edited to name any other
+    // file is forgotten, and the file is not ours to remove.
+    const auto at = noted.rfind(L'\\');
+    const auto name = TemporaryOf(recordName);
+    const bool ours = at != std::wstring::npos && SamePathText(noted.substr(at + 1), name) &&
+                      !IsLinkIn(noted.substr(0, at), name);
+    if (ours && !::DeleteFileW(noted.c_str()) && ::GetLastError() != ERROR_FILE_NOT_FOUND &&
         ::GetLastError() != ERROR_PATH_NOT_FOUND) {
         throw Failure("cannot remove " + Utf8(noted));
     }

@@ -205,7 +205,7 @@ Function FindForeignFile
             ${OrIf} $2 == "${NOTICES_NAME}"
             ${OrIf} $2 == "${RECORD_NAME}"
             ${OrIf} $2 == "${EARLIER_RECORD_NAME}"
-            ${OrIf} $3 == "$INSTDIR\$2"
+            ${OrIf} "$3|$2" == "$INSTDIR\${RECORD_NAME}.new|${RECORD_NAME}.new"
                 ${IfNot} ${FileExists} "$INSTDIR\$2\*.*"
                     StrCpy $0 ""
                 ${EndIf}

@@ -1006,6 +1006,7 @@ struct ForeignCase {
 };
 
 const std::wstring otherFolder = L"C:\\Other";
+const std::wstring otherAppsEntry = uninstallRoot + L"\\QuarrionTestsOther";
 const std::wstring substFor = L"C:\\Before\\Real";
 const std::wstring beforeFolder = L"C:\\Before";
 
@@ -1900,24 +1901,28 @@ class EarlierBuild : public testing::TestWithParam<EarlierBuildCase> {
     void TearDown() override {
         RemoveEveryInstall();
         CleanAfter(Stopped("", GetParam().mode, Journey::None, L""));
-        const Hive list = DefaultAppsHive(GetParam().mode);
-        HKEY opened = nullptr;
-        if (::RegOpenKeyExW(RootOf(list), registeredApps.c_str(), 0, KEY_SET_VALUE | ViewOf(list),
-                            &opened) == ERROR_SUCCESS) {
-            ::RegDeleteValueW(opened, L"QuarrionTestsOther");
-            ::RegCloseKey(opened);
+        for (const Hive list : {HiveOf(GetParam().mode), DefaultAppsHive(GetParam().mode)}) {
+            HKEY opened = nullptr;
+            if (::RegOpenKeyExW(RootOf(list), registeredApps.c_str(), 0,
+                                KEY_SET_VALUE | ViewOf(list), &opened) == ERROR_SUCCESS) {
+                ::RegDeleteValueW(opened, L"QuarrionTestsOther");
+                ::RegCloseKey(opened);
+            }
         }
+        RemoveKey(HiveOf(GetParam().mode), otherAppsEntry);
     }
 };
 
-// Another program's handler, and its value in the list of registered applications, which is
-// never empty on Windows; the folders to compare.
+// Another program's handler, its value in the list of registered applications (in both views)
+// and its Apps entry, as on any Windows; the folders to compare.
 std::vector<std::wstring> OtherProgramsThere(InstallMode mode) {
     for (const auto& value : otherHandler) {
         SetText(HiveOf(mode), value.key, value.name, value.text);
     }
-    SetText(DefaultAppsHive(mode), registeredApps, L"QuarrionTestsOther",
-            L"Software\\Other\\Capabilities");
+    for (const Hive hive : {HiveOf(mode), DefaultAppsHive(mode)}) {
+        SetText(hive, registeredApps, L"QuarrionTestsOther", L"Software\\Other\\Capabilities");
+    }
+    SetText(HiveOf(mode), otherAppsEntry, L"DisplayName", L"Other");
     InstallStandInGame(otherProgram);
     return {otherFolder, std::filesystem::path(InstallFolder(mode)).parent_path()};
 }
