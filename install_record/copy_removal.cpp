@@ -102,28 +102,35 @@ void RemoveRecord(const std::wstring& folder) {
             Changed(L"remove-record:folder " + made.path);
         }
     }
+    ForgetMovedFrom(registry, folder);
     ForgetFolders(registry, L"remove-record:done");
 }
 
-int TakeAway(const std::wstring& mode, const std::wstring& folder, const std::wstring& installed,
+int TakeAway(const std::wstring& mode, const std::wstring& installed,
              const std::vector<std::wstring>& files) {
-    if (folder.empty() || SameIdentity(folder, installed) || SamePathText(folder, installed)) {
-        return 0;
+    const Registry registry(HiveOf(mode));
+    int status = 0;
+    for (const auto& folder : CopiesMovedFrom(registry)) {
+        const auto taken = SameIdentity(folder, installed) || SamePathText(folder, installed)
+                               ? std::nullopt
+                               : FolderRecordIn(folder);
+        // Nothing goes while a file stays in use: the copy stays whole, still works, and the
+        // next install tries again.
+        const auto inUse = std::find_if(files.begin(), files.end(), [&](const std::wstring& name) {
+            return taken && StillOurs(folder, *taken, name) && !CanBeRemoved(PathIn(folder, name));
+        });
+        if (taken && inUse != files.end()) {
+            status = exitInUse;
+            continue;
+        }
+        if (taken && taken->mode == mode) {
+            RemoveFiles(folder, files);
+            RemoveRecord(folder);
+        }
+        ForgetMovedFrom(registry, folder);
+        Changed(L"take-away:done " + folder);
     }
-    const auto taken = FolderRecordIn(folder);
-    if (!taken || taken->mode != mode) {
-        throw Refusal(exitUnknownCopy, "no record of this mode's install in " + Utf8(folder));
-    }
-    // Nothing goes while a file stays in use: the copy stays whole, and still works.
-    const auto inUse = std::find_if(files.begin(), files.end(), [&](const std::wstring& name) {
-        return StillOurs(folder, *taken, name) && !CanBeRemoved(PathIn(folder, name));
-    });
-    if (inUse != files.end()) {
-        throw Refusal(exitInUse, Utf8(*inUse));
-    }
-    RemoveFiles(folder, files);
-    RemoveRecord(folder);
-    return 0;
+    return status;
 }
 
 } // namespace record

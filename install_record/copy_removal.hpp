@@ -23,11 +23,12 @@ int RemoveFiles(const std::wstring& folder, const std::vector<std::wstring>& fil
 // made, each while it is the same and empty.
 void RemoveRecord(const std::wstring& folder);
 
-// Once a copy is installed in `installed`, the mode's copy it moved from, in `folder`: each file
-// still as installed, then as RemoveRecord. Nothing when the two are one folder, or `folder`
-// holds no record of this mode's install (its files are not provably ours). 32, with the name on
-// standard output, while one is in use; it then stays whole, with its uninstaller.
-int TakeAway(const std::wstring& mode, const std::wstring& folder, const std::wstring& installed,
+// Once a copy is installed in `installed`, each copy of the mode that an install elsewhere
+// moved from (see NoteMovedFrom): its files still as installed, then as RemoveRecord. One that
+// is this folder, or holds no record of this mode's install (its files are not provably ours),
+// is only forgotten. 32 while a file of one is in use: that copy then stays whole, with its
+// uninstaller, and the next install tries again.
+int TakeAway(const std::wstring& mode, const std::wstring& installed,
              const std::vector<std::wstring>& files);
 
 } // namespace record

@@ -19,6 +19,9 @@ const std::wstring foldersBeingMade = L"FoldersBeingMade";
 // The temporary file the folder's record is being written through, named in the mode's hive
 // before it is made: a run stopped while writing it leaves a file the next run knows as ours.
 const std::wstring fileBeingWritten = L"FileBeingWritten";
+// The folders of copies an install elsewhere moves from, noted before the Apps entry names the
+// new one, until each is taken away.
+const std::wstring copiesMovedFrom = L"CopiesMovedFrom";
 
 // Our company's keys, once a run leaves nothing in them.
 void RemoveCompanyKeys(const Registry& registry) {
@@ -102,6 +105,38 @@ void ForgetFolders(const Registry& registry, const std::wstring& step) {
         RemoveCompanyKeys(registry);
         Changed(step);
     }
+}
+
+std::vector<std::wstring> CopiesMovedFrom(const Registry& registry) {
+    return SplitAt(TextOf(registry.Read(L"", ownKey, copiesMovedFrom)), L'\n');
+}
+
+void NoteMovedFrom(const Registry& registry, const std::wstring& folder) {
+    auto noted = CopiesMovedFrom(registry);
+    if (std::none_of(noted.begin(), noted.end(),
+                     [&folder](const auto& one) { return SamePathText(one, folder); })) {
+        std::wstring lines;
+        for (const auto& one : noted) {
+            lines += one + L"\n";
+        }
+        registry.Write(L"", ownKey, copiesMovedFrom, TextValue(lines + folder + L"\n"));
+    }
+}
+
+void ForgetMovedFrom(const Registry& registry, const std::wstring& folder) {
+    auto noted = CopiesMovedFrom(registry);
+    const auto gone = std::remove_if(noted.begin(), noted.end(), [&folder](const auto& one) {
+        return folder.empty() || SamePathText(one, folder);
+    });
+    if (gone == noted.end()) {
+        return;
+    }
+    std::wstring lines;
+    for (auto one = noted.begin(); one != gone; ++one) {
+        lines += *one + L"\n";
+    }
+    registry.Write(L"", ownKey, copiesMovedFrom, lines.empty() ? ValueState{} : TextValue(lines));
+    RemoveCompanyKeys(registry);
 }
 
 void RefuseLinkedCompanyKeys(const Registry& registry) {

@@ -123,6 +123,12 @@ void PrepareFolder(const std::wstring& mode, const std::wstring& folder,
         }
     }
     WriteRecord(folder, next, L"install-files:record");
+    // A stopped run's for another folder (one being made, or a removed copy's), while empty.
+    for (const auto& path : NotedFolders(registry)) {
+        if (!OnTheWayTo(folder, path)) {
+            ::RemoveDirectoryW(path.c_str());
+        }
+    }
     ForgetFolders(registry, L"install-files:done");
 }
 

@@ -10,7 +10,7 @@
 //   quarrion_record.exe install-files <mode> <folder> <staging folder> <file>...
 //   quarrion_record.exe register <mode> <folder> <plan>
 //   quarrion_record.exe conclude-install <folder>
-//   quarrion_record.exe take-away <mode> <folder moved from> <folder> <file>...
+//   quarrion_record.exe take-away <mode> <folder> <file>...
 // The uninstaller:
 //   quarrion_record.exe which-copy <folder> <plan> <file>...
 //   quarrion_record.exe remove-files <folder> <file>...
@@ -79,8 +79,8 @@ int Run(const std::vector<std::wstring>& arguments, std::ostream& said) {
         Register(arguments[1], arguments[2], plan, earlier);
     } else if (command == L"conclude-install" && count == 2) {
         ConcludeInstall(arguments[1]);
-    } else if (command == L"take-away" && count >= 4) {
-        return TakeAway(arguments[1], arguments[2], arguments[3], at(4));
+    } else if (command == L"take-away" && count >= 3) {
+        return TakeAway(arguments[1], arguments[2], at(3));
     } else if (command == L"which-copy" && count >= 3) {
         said << WhichCopy(arguments[1], ReadPlan(arguments[2]), at(3));
     } else if (command == L"remove-files" && count >= 2) {

@@ -2,6 +2,7 @@
 
 #include "earlier_builds.hpp"
 #include "files.hpp"
+#include "folder_record.hpp"
 #include "gate.hpp"
 #include "places.hpp"
 #include "previous_program.hpp"
@@ -310,6 +311,13 @@ void Register(const std::wstring& mode, const std::wstring& folder, const Plan& 
               const std::optional<Record>& earlier) {
     const Registry registry(HiveOf(mode));
     RefuseLinks(mode, plan);
+    // Before the Apps entry names this copy: the one it moves from, to be taken away.
+    if (const auto installed = InstallLocation(mode); !installed.empty() &&
+                                                      !SamePathText(installed, folder) &&
+                                                      !SameIdentity(installed, folder)) {
+        NoteMovedFrom(registry, installed);
+        Changed(L"register:moved from noted");
+    }
     const auto remembered = RegistrationOf(mode, plan);
     std::optional<Record> prior = remembered;
     if (!prior && earlier && !earlier->values.empty()) {
@@ -401,6 +409,8 @@ void Unregister(const std::wstring& folder, const Record& earlier, const Plan& p
         }
     }
     Forget(registry, L"unregister:done");
+    // The copies a move left are left behind now, each with its uninstaller.
+    ForgetMovedFrom(registry, L"");
     std::vector<std::wstring> views{L""};
     for (const auto& own : plan.own) {
         if (std::find(views.begin(), views.end(), own.view) == views.end()) {

@@ -85,7 +85,6 @@ Var OurFiles ; the uninstaller's: our files still as installed, each followed by
 Var PlanFile ; setup's plan of shared registry values, for quarrion_record.exe
 Var PlanView ; "64" while the plan is for the 64-bit registry view
 Var OwnFolder ; the uninstaller's own folder, for the messages
-Var MovedFrom ; the folder of the mode's copy before this install
 Var RequestedFolder ; the folder /D= gave, which the directory page shows
 Var GivenFolder ; what /D= gave, for the messages
 Var ForeignFile ; a file in the folder that is not ours, for the messages

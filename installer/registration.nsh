@@ -147,9 +147,6 @@
 ; goes in as %1 without quotes: the program takes its argument text as it is and refuses a
 ; quoted link. The shared values come first, so a failure leaves nothing of ours registered.
 Function Register
-    ; The copy this one moves from, when it goes into another folder: taken away once this one is
-    ; in place.
-    ReadRegStr $MovedFrom SHCTX "${UNINSTALL_KEY}" "InstallLocation"
     ; The friendly name a build before the record wrote is ours, not another program's to give
     ; back; a copy with a record has what was there before it in that record.
     ReadRegStr $0 SHCTX "${APPLICATION_KEY}" "FriendlyAppName"
@@ -184,11 +181,10 @@ Function Register
     ; All is in place: the record keeps only the files' new bytes.
     !insertmacro RecordKeeper 'conclude-install "$INSTDIR"'
     ${IfThen} $0 != 0 ${|} Call FailForRecordKeeper ${|}
-    ; Not taken away, it stays as a copy left behind, which its own uninstaller removes.
-    ${If} $MovedFrom != ""
-        !insertmacro RecordKeeper 'take-away $MultiUser.InstallMode "$MovedFrom" "$INSTDIR" "${SHELL_NAME}" "${NOTICES_NAME}"'
-        ${IfThen} $0 != 0 ${|} DetailPrint "$MovedFrom: $1" ${|}
-    ${EndIf}
+    ; The copy this one moved from, which register noted, goes now; one in use stays, left
+    ; behind with its own uninstaller, and the next install tries again.
+    !insertmacro RecordKeeper 'take-away $MultiUser.InstallMode "$INSTDIR" "${SHELL_NAME}" "${NOTICES_NAME}"'
+    ${IfThen} $0 != 0 ${|} DetailPrint $1 ${|}
     ; Tell Explorer and browsers that an association changed (SHCNE_ASSOCCHANGED).
     System::Call 'shell32::SHChangeNotify(i 0x08000000, i 0, p 0, p 0)'
 FunctionEnd

@@ -1261,8 +1261,9 @@ ForeignCase Stopped(const char* name, InstallMode mode, Journey journey, std::ws
 
 struct CrashStep {
     const char* name;
-    std::wstring step; // "{}" is the folder the journey installs into
+    std::wstring step; // "{}" is the folder the journey installs into, "{first}" the mode's own
     bool makesFolders = false;
+    bool movesOnly = false; // a step of a move alone: the copy moved from taken away
 };
 
 // The rows of the crash table: each step of setup and of the uninstall after which the machine
@@ -1291,11 +1292,15 @@ std::vector<ForeignCase> CrashRows(bool whole) {
         {"DelegateExecuteRemoved", value + commandKey + L"|DelegateExecute"},
         {"FriendlyNameSet", value + applicationKey + L"|FriendlyAppName"},
         {"DefaultAppsListed", value + registeredApps + L"|" + registeredName},
+        {"MoveNoted", L"register:moved from noted", false, true},
         {"Registered", L"register:done"},
         {"AppsEntryWritten", L"conclude-install:start"},
         {"ConclusionNoted", L"conclude-install:record noted"},
         {"ConclusionWritten", L"conclude-install:record temporary written"},
-        {"Concluded", L"conclude-install:record"}};
+        {"Concluded", L"conclude-install:record"},
+        {"FirstCopysProgramRemoved", L"remove-files:quarrion_shell.exe", false, true},
+        {"FirstCopysRecordRemoved", L"remove-record:record", false, true},
+        {"FirstCopyTakenAway", L"take-away:done {first}", false, true}};
     const std::vector<CrashStep> uninstall{
         {"ProgramRemoved", L"remove-files:quarrion_shell.exe"},
         {"NoticesRemoved", L"remove-files:THIRD-PARTY-NOTICES.txt"},
@@ -1317,13 +1322,11 @@ std::vector<ForeignCase> CrashRows(bool whole) {
         {"RecordRemoved", L"remove-record:record"},
         {"FolderRemoved", L"remove-record:folder {}"},
         {"FoldersForgotten", L"remove-record:done"}};
-    const std::set<std::string> sample{"InstallAllUsersCommandSet",
-                                       "UpgradeCurrentUserProgramPlaced",
-                                       "MoveCurrentUserRegistrationNoted",
-                                       "UninstallAllUsersIconKeyRemoved",
-                                       "UninstallCurrentUserAppsEntryRemoved",
-                                       "KeeperEndedCurrentUserCommandSet",
-                                       "KeeperEndedAllUsersFolderRecordWritten"};
+    const std::set<std::string> sample{
+        "InstallAllUsersCommandSet",        "UpgradeCurrentUserProgramPlaced",
+        "MoveCurrentUserRegistrationNoted", "MoveAllUsersFirstCopysRecordRemoved",
+        "UninstallAllUsersIconKeyRemoved",  "UninstallCurrentUserAppsEntryRemoved",
+        "KeeperEndedCurrentUserCommandSet", "KeeperEndedAllUsersFolderRecordWritten"};
     const std::pair<Journey, const char*> journeys[]{{Journey::Install, "Install"},
                                                      {Journey::Upgrade, "Upgrade"},
                                                      {Journey::Move, "Move"},
@@ -1335,18 +1338,21 @@ std::vector<ForeignCase> CrashRows(bool whole) {
         for (const InstallMode mode : modes) {
             const std::wstring folder =
                 journey == Journey::Move ? movedFolder : InstallFolder(mode);
-            for (const auto& [stepName, step, makesFolders] :
+            for (const auto& [stepName, step, makesFolders, movesOnly] :
                  journey == Journey::Uninstall ? uninstall : setup) {
                 std::string name = std::string(journeyName) +
                                    (mode == InstallMode::AllUsers ? "AllUsers" : "CurrentUser") +
                                    stepName;
                 if ((journey == Journey::Upgrade && makesFolders) ||
-                    (!whole && !sample.contains(name))) {
+                    (journey != Journey::Move && movesOnly) || (!whole && !sample.contains(name))) {
                     continue;
                 }
                 std::wstring at = step;
                 if (const auto braces = at.find(L"{}"); braces != std::wstring::npos) {
                     at.replace(braces, 2, folder);
+                }
+                if (const auto first = at.find(L"{first}"); first != std::wstring::npos) {
+                    at.replace(first, 7, InstallFolder(mode));
                 }
                 names.push_back(std::move(name));
                 rows.push_back(Stopped(names.back().c_str(), mode, journey, at));
@@ -1381,7 +1387,8 @@ TEST(CrashLoop, RandomKillsConverge) {
     };
     const Journey journeys[]{Journey::Install, Journey::Upgrade, Journey::Move, Journey::Uninstall,
                              Journey::KeeperEnded};
-    const wchar_t* setupCommands[]{L"install-files", L"register", L"conclude-install"};
+    const wchar_t* setupCommands[]{L"install-files", L"register", L"conclude-install",
+                                   L"take-away"};
     const wchar_t* uninstallCommands[]{L"remove-files", L"unregister", L"remove-record"};
     static std::deque<std::string> names;
     unsigned long run = 0;
