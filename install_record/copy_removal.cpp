@@ -29,6 +29,8 @@ std::string WhichCopy(const std::wstring& folder, const Plan& plan,
     } catch (const Failure& failure) {
         throw Refusal(exitUnknownCopy, failure.what());
     }
+    // Before anything goes: the uninstall notes what it does there.
+    RefuseLinkedCompanyKeys(Registry(HiveOf(found->mode)));
     // The registration knows its copy, however the Apps entry fares; without one, an earlier
     // build's copy is the one its Apps entry names.
     const bool registered = registration ? RegistersCopyIn(*registration, folder)
@@ -91,12 +93,13 @@ void RemoveRecord(const std::wstring& folder) {
     for (const auto& made : taken->folders) {
         const auto identity = Identity(made.path);
         auto path = made.path;
-        if (identity.empty() || !SamePathText(identity, made.identity) ||
-            !OnTheWayTo(own, identity)) {
+        if (identity.empty()) { // made through a drive letter that is gone: by its number
             const auto same = std::find_if(above.begin(), above.end(), [&made](const auto& one) {
                 return HasFileId(one, made.id);
             });
             path = same == above.end() ? std::wstring() : *same;
+        } else if (!SamePathText(identity, made.identity) || !OnTheWayTo(own, identity)) {
+            path.clear();
         }
         if (!path.empty() && ::RemoveDirectoryW(path.c_str())) {
             Changed(L"remove-record:folder " + made.path);
@@ -114,12 +117,14 @@ int TakeAway(const std::wstring& mode, const std::wstring& installed,
         const auto taken = SameIdentity(folder, installed) || SamePathText(folder, installed)
                                ? std::nullopt
                                : FolderRecordIn(folder);
-        // Nothing goes while a file stays in use: the copy stays whole, still works, and the
-        // next install tries again.
-        const auto inUse = std::find_if(files.begin(), files.end(), [&](const std::wstring& name) {
+        // Nothing goes while a file stays in use, its uninstaller included: the copy stays
+        // whole, still works, and the next install tries again.
+        std::vector<std::wstring> names = files;
+        names.emplace_back(L"uninstall.exe");
+        const auto inUse = std::find_if(names.begin(), names.end(), [&](const std::wstring& name) {
             return taken && StillOurs(folder, *taken, name) && !CanBeRemoved(PathIn(folder, name));
         });
-        if (taken && inUse != files.end()) {
+        if (taken && inUse != names.end()) {
             status = exitInUse;
             continue;
         }

@@ -3,39 +3,23 @@
 #include "places.hpp"
 
 #include <algorithm>
-#include <iterator>
 
 namespace record {
 
-namespace {
+Gate::Gate(HKEY hive, const Plan& plan) : registry_(hive), plan_(plan) {}
 
-bool Within(const std::wstring& key, const std::wstring& place) {
-    return key == place || key.starts_with(place + L"\\");
-}
-
-} // namespace
-
-Gate::Gate(HKEY hive, const Plan& plan) : registry_(hive), places_(SharedPlaces()), plan_(plan) {
-    places_.push_back(companyKey);
-    std::transform(plan.own.begin(), plan.own.end(), std::back_inserter(places_),
-                   [](const CreatedKey& own) { return own.key; });
-}
-
-std::vector<std::wstring> Gate::FromItsPlace(const std::wstring& key) const {
-    // The widest place holding it: a key of ours inside our company's is checked from there.
-    std::wstring place = key;
-    for (const auto& one : places_) {
-        if (Within(key, one) && one.size() < place.size()) {
-            place = one;
-        }
-    }
+std::vector<std::wstring> Gate::OnTheWay(const std::wstring& key) {
+    // The system's own keys: on Windows the user's Software\Classes is itself a link, to the
+    // user's classes hive.
     auto keys = KeysOnThePath(key);
-    keys.erase(keys.begin(), std::find(keys.begin(), keys.end(), place));
+    std::erase_if(keys, [](const std::wstring& on) {
+        return on == L"Software" || on == L"Software\\Classes";
+    });
     return keys;
 }
 
 bool Gate::ThroughALink(const std::wstring& view, const std::wstring& key) const {
-    const auto keys = FromItsPlace(key);
+    const auto keys = OnTheWay(key);
     return std::any_of(keys.begin(), keys.end(),
                        [&](const std::wstring& on) { return registry_.IsLink(view, on); });
 }
@@ -51,7 +35,7 @@ std::optional<CreatedKey> Gate::FirstLink() const {
     named.push_back({L"", ownKey});
     std::optional<CreatedKey> linked;
     const auto onTheWay = [this, &linked](const CreatedKey& one) {
-        const auto keys = FromItsPlace(one.key);
+        const auto keys = OnTheWay(one.key);
         const auto found = std::find_if(keys.begin(), keys.end(), [&](const std::wstring& on) {
             return registry_.IsLink(one.view, on);
         });

@@ -2,9 +2,8 @@
 
 // The one place that says which registry keys setup may write in and the uninstall may remove:
 // those setup's plan names. Each is checked for a registry link, with every key on the way to it
-// from the place it is in (a place other programs share, a key of our own, our company's key),
-// so a key added to the plan is checked without anyone remembering to; and nothing is ever
-// removed through a link.
+// but the system's (Software, Software\Classes), so a key added to the plan is checked without
+// anyone remembering to; and nothing is ever removed through a link.
 
 #include "record.hpp"
 #include "registry.hpp"
@@ -20,20 +19,19 @@ class Gate {
     Gate(HKEY hive, const Plan& plan);
 
     // The first key setup would write in or the uninstall remove through a link: a key of the
-    // plan, one on the way to it from its place, or one anywhere inside a key of our own.
+    // plan, one on the way to it, or one anywhere inside a key of our own.
     [[nodiscard]] std::optional<CreatedKey> FirstLink() const;
-    // Whether writing or removing at `key` would go through a link on the way from its place.
+    // Whether writing or removing at `key` would go through a link on the way to it.
     [[nodiscard]] bool ThroughALink(const std::wstring& view, const std::wstring& key) const;
     // Removes a key of ours with all it holds, except a link anywhere in it: the link stays, and
     // the keys on the way to it. Whether the key is gone.
     bool RemoveWhole(const CreatedKey& key) const;
 
   private:
-    // The keys from the place `key` is in down to it, outermost first.
-    [[nodiscard]] std::vector<std::wstring> FromItsPlace(const std::wstring& key) const;
+    // The keys on the way to `key` and itself, outermost first, but the system's.
+    [[nodiscard]] static std::vector<std::wstring> OnTheWay(const std::wstring& key);
 
     Registry registry_;
-    std::vector<std::wstring> places_;
     const Plan& plan_;
 };
 

@@ -181,12 +181,12 @@ std::optional<Record> RegistrationOf(const std::wstring& mode, const Plan& plan)
 }
 
 bool RegistersCopyIn(const Record& registration, const std::wstring& folder) {
-    // By its number too, which outlives the drive letter it was installed through (a drive
-    // given another letter; under Wine, a subst drive gone).
-    return !registration.copy.path.empty() &&
-           (SameIdentity(folder, registration.copy.path) ||
-            SamePathText(Identity(folder), registration.copy.identity) ||
-            HasFileId(folder, registration.copy.id));
+    // By its number too, once its path leads nowhere: the drive letter it was installed through
+    // is gone (a drive given another letter; under Wine, a subst drive).
+    const auto& copy = registration.copy;
+    return !copy.path.empty() &&
+           (SameIdentity(folder, copy.path) || SamePathText(Identity(folder), copy.identity) ||
+            (Identity(copy.path).empty() && HasFileId(folder, copy.id)));
 }
 
 namespace {

@@ -65,6 +65,13 @@ Function un.onInit
         SetErrorLevel 0
         Quit
     ${EndIf}
+    ; Our company's key leads to another program's: nothing goes.
+    ${If} $0 == ${EXIT_NOT_OURS}
+        StrCpy $ForeignFile $1
+        MessageBox MB_OK|MB_ICONSTOP "$(KEY_LINKED)" /SD IDOK
+        SetErrorLevel ${EXIT_NOT_OURS}
+        Quit
+    ${EndIf}
     ${If} $0 != 0
         MessageBox MB_OK|MB_ICONSTOP "$(NOT_A_COPY)" /SD IDOK
         SetErrorLevel ${EXIT_NOT_A_COPY}

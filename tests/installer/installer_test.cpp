@@ -870,12 +870,16 @@ TEST_P(Uninstall, GivesBackToAProgramThatTookOverSince) {
 TEST_P(Uninstall, LeftBehindCopyKeepsTheInstalledOnesRegistration) {
     const std::wstring moved = L"C:\\Games\\Quarrion Shell Elsewhere";
     {
-        const UniqueHandle inUse(::CreateFileW(ShellOf(GetParam().mode).c_str(), GENERIC_READ,
-                                               FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
-                                               nullptr));
+        // The program, or for one user its uninstaller: either keeps the copy whole.
+        const std::wstring held = GetParam().mode == InstallMode::CurrentUser
+                                      ? InstallFolder(GetParam().mode) + L"\\uninstall.exe"
+                                      : ShellOf(GetParam().mode);
+        const UniqueHandle inUse(::CreateFileW(held.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                               OPEN_EXISTING, 0, nullptr));
         RunSetup(L"/S " + SwitchOf(GetParam().mode) + L" /D=" + moved);
     }
     EXPECT_TRUE(std::filesystem::exists(ShellOf(GetParam().mode))) << "taken away while in use";
+    EXPECT_TRUE(std::filesystem::exists(InstallFolder(GetParam().mode) + L"\\quarrion_record.dat"));
     UninstallProduct(GetParam().mode);
     EXPECT_EQ(FilesLeftIn(InstallFolder(GetParam().mode)), L"") << "left behind";
     EXPECT_EQ(ReadText(hive(), uninstallKey, L"InstallLocation"), moved);
@@ -1424,6 +1428,7 @@ enum class Tamper {
     RecordMarkedUtf8,           // an editor wrote the record back with a byte-order mark
     RegistrationClaimsAValue,   // the registration's record names another program's value
     SchemeLinkedElsewhere,      // the scheme's key is a registry link to another program's key
+    CompanyKeyLinkedElsewhere,  // our company's key is one, to a copy of it elsewhere
 };
 
 // The registry's own name of a key, as a link names its target.
@@ -1479,6 +1484,21 @@ void RemoveRegistryLink(Hive hive, const std::wstring& key) {
         deleteKey(link);
         ::RegCloseKey(link);
     }
+}
+
+// The key with all it holds, copied to another name in the same hive and view.
+void CopyKey(Hive hive, const std::wstring& from, const std::wstring& to) {
+    HKEY source = nullptr;
+    HKEY target = nullptr;
+    if (::RegOpenKeyExW(RootOf(hive), from.c_str(), 0, KEY_READ | ViewOf(hive), &source) !=
+            ERROR_SUCCESS ||
+        ::RegCreateKeyExW(RootOf(hive), to.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | ViewOf(hive),
+                          nullptr, &target, nullptr) != ERROR_SUCCESS ||
+        ::RegCopyTreeW(source, nullptr, target) != ERROR_SUCCESS) {
+        throw std::runtime_error("cannot copy a registry key");
+    }
+    ::RegCloseKey(source);
+    ::RegCloseKey(target);
 }
 
 // A REG_SZ value's bytes as a record writes them.
@@ -1583,6 +1603,12 @@ TEST_P(Tampered, RemovesOnlyWhatIsProvablyItsOwn) {
         RemoveKey(hive, schemeKey);
         MakeRegistryLink(hive, schemeKey, linkedKey);
         break;
+    case Tamper::CompanyKeyLinkedElsewhere:
+        CopyKey(hive, companyKey, linkedKey);
+        AddTree(hive, linkedKey, linkedBefore);
+        RemoveKey(hive, companyKey);
+        MakeRegistryLink(hive, companyKey, linkedKey);
+        break;
     case Tamper::UninstallerCopiedElsewhere:
         uninstallIn = beforeFolder + L"\\Tools";
         InstallStandInGame(uninstallIn + L"\\uninstall.exe");
@@ -1609,6 +1635,15 @@ TEST_P(Tampered, RemovesOnlyWhatIsProvablyItsOwn) {
             RemoveKey(hive, L"Software\\QuarrionTestsOther");
             std::filesystem::remove(std::filesystem::path(folder) / "quarrion_record.dat");
             RunSetup(L"/S " + SwitchOf(row.mode)); // a record again, for the tear-down
+        }
+        if (row.tamper == Tamper::CompanyKeyLinkedElsewhere) {
+            std::map<std::wstring, std::wstring> linkedAfter;
+            AddTree(hive, linkedKey, linkedAfter);
+            EXPECT_EQ(linkedAfter, linkedBefore) << "changed through the link";
+            EXPECT_TRUE(std::filesystem::exists(folder + L"\\THIRD-PARTY-NOTICES.txt"));
+            RemoveRegistryLink(hive, companyKey);
+            CopyKey(hive, linkedKey, companyKey);
+            RemoveKey(hive, linkedKey);
         }
         if (row.tamper == Tamper::RegistrationClaimsAValue) {
             EXPECT_EQ(ReadText(DefaultAppsHive(row.mode), registeredApps, L"QuarrionTestsOther"),
@@ -1670,7 +1705,9 @@ INSTANTIATE_TEST_SUITE_P(
         TamperCase{"RegistrationClaimsAnotherProgramsValue", InstallMode::AllUsers,
                    Tamper::RegistrationClaimsAValue, L"", 1605},
         TamperCase{"SchemeLinkedToAnotherProgramsKey", InstallMode::CurrentUser,
-                   Tamper::SchemeLinkedElsewhere, L"", 0}),
+                   Tamper::SchemeLinkedElsewhere, L"", 0},
+        TamperCase{"CompanyKeyLinkedToAnotherProgramsKey", InstallMode::CurrentUser,
+                   Tamper::CompanyKeyLinkedElsewhere, L"", 145}),
     CaseName<TamperCase>);
 
 // A key setup's plan names: where it is, and whether it is one of ours that the uninstall
@@ -1679,10 +1716,12 @@ struct PlannedKey {
     Hive hive;
     std::wstring key;
     bool own;
+    bool onTheWay = false; // not named itself, only on the way to one that is
 };
 
 // Every key of setup's plan in this mode, as setup hands it to its record keeper (the crash
-// tests' build copies it), and our company's key, which holds the record; nothing is changed.
+// tests' build copies it), each key on the way to one (but Software and Software\Classes, the
+// system's), and our company's key, which holds the record; nothing is changed.
 std::vector<PlannedKey> KeysOfThePlan(InstallMode mode) {
     wchar_t temp[MAX_PATH + 1] = {};
     ::GetTempPathW(MAX_PATH + 1, temp);
@@ -1709,21 +1748,36 @@ std::vector<PlannedKey> KeysOfThePlan(InstallMode mode) {
         }
         const Hive hive = fields[1] == L"64" && mode == InstallMode::AllUsers ? Hive::NativeMachine
                                                                               : HiveOf(mode);
-        const bool own = fields[0].ends_with(L"own");
-        const auto known = std::find_if(keys.begin(), keys.end(), [&](const PlannedKey& one) {
-            return one.hive == hive && one.key == fields[2];
+        // The key, and each on the way to it but the system's own.
+        for (auto at = fields[2].find(L'\\'); at != std::wstring::npos;
+             at = at + 1 < fields[2].size() ? fields[2].find(L'\\', at + 1) : std::wstring::npos) {
+            const std::wstring above = fields[2].substr(0, at);
+            if (above != L"Software" && above != L"Software\\Classes") {
+                keys.push_back({hive, above, false, true});
+            }
+        }
+        keys.push_back({hive, fields[2], fields[0] == L"own"});
+    }
+    // Each once, as the plan names it first or its own line says.
+    std::vector<PlannedKey> once;
+    for (const auto& key : keys) {
+        const auto known = std::find_if(once.begin(), once.end(), [&](const PlannedKey& one) {
+            return one.hive == key.hive && one.key == key.key;
         });
-        if (known == keys.end()) {
-            keys.push_back({hive, fields[2], own});
+        if (known == once.end()) {
+            once.push_back(key);
+        } else {
+            known->own = known->own || key.own;
+            known->onTheWay = known->onTheWay && key.onTheWay;
         }
     }
-    return keys;
+    return once;
 }
 
 struct GateCase {
     const char* name;
     InstallMode mode;
-    bool whole; // every key; otherwise those whose parent the plan does not name
+    bool whole; // every key; otherwise those the plan names whose parent it does not name
 };
 
 // A registry link at any key of setup's plan, to another program's key: setup refuses (145)
@@ -1751,9 +1805,9 @@ TEST_P(Gate, NoKeyOfThePlanIsWrittenOrRemovedThroughALink) {
         const std::wstring& key = planned.key;
         const std::wstring parent = key.substr(0, key.rfind(L'\\'));
         const bool parentPlanned = std::any_of(keys.begin(), keys.end(), [&](const auto& one) {
-            return one.hive == hive && one.key == parent;
+            return one.hive == hive && one.key == parent && !one.onTheWay;
         });
-        if ((!GetParam().whole && parentPlanned) || there(hive, key)) {
+        if ((!GetParam().whole && (parentPlanned || planned.onTheWay)) || there(hive, key)) {
             continue; // a key there before cannot become a link here
         }
         ++tried;
