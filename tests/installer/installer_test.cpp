@@ -1429,6 +1429,7 @@ enum class Tamper {
     RegistrationClaimsAValue,   // the registration's record names another program's value
     SchemeLinkedElsewhere,      // the scheme's key is a registry link to another program's key
     CompanyKeyLinkedElsewhere,  // our company's key is one, to a copy of it elsewhere
+    NoteNamesAnotherFile,       // the note of a record being written names another program's file
 };
 
 // The registry's own name of a key, as a link names its target.
@@ -1609,6 +1610,10 @@ TEST_P(Tampered, RemovesOnlyWhatIsProvablyItsOwn) {
         RemoveKey(hive, companyKey);
         MakeRegistryLink(hive, companyKey, linkedKey);
         break;
+    case Tamper::NoteNamesAnotherFile:
+        std::ofstream(std::filesystem::path(beforeFolder) / "theirs.txt") << "theirs";
+        SetText(hive, ownKey, L"FileBeingWritten", beforeFolder + L"\\theirs.txt");
+        break;
     case Tamper::UninstallerCopiedElsewhere:
         uninstallIn = beforeFolder + L"\\Tools";
         InstallStandInGame(uninstallIn + L"\\uninstall.exe");
@@ -1707,7 +1712,9 @@ INSTANTIATE_TEST_SUITE_P(
         TamperCase{"SchemeLinkedToAnotherProgramsKey", InstallMode::CurrentUser,
                    Tamper::SchemeLinkedElsewhere, L"", 0},
         TamperCase{"CompanyKeyLinkedToAnotherProgramsKey", InstallMode::CurrentUser,
-                   Tamper::CompanyKeyLinkedElsewhere, L"", 145}),
+                   Tamper::CompanyKeyLinkedElsewhere, L"", 145},
+        TamperCase{"NoteOfARecordBeingWrittenNamesAnotherFile", InstallMode::AllUsers,
+                   Tamper::NoteNamesAnotherFile, L"", 0}),
     CaseName<TamperCase>);
 
 // A key setup's plan names: where it is, and whether it is one of ours that the uninstall
