@@ -112,15 +112,15 @@ void RemoveRecord(const std::wstring& folder) {
 int TakeAway(const std::wstring& mode, const std::wstring& installed,
              const std::vector<std::wstring>& files) {
     const Registry registry(HiveOf(mode));
+    // Nothing goes while a file stays in use, its uninstaller included: the copy stays whole,
+    // still works, and the next install tries again.
+    std::vector<std::wstring> names = files;
+    names.emplace_back(L"uninstall.exe");
     int status = 0;
     for (const auto& folder : CopiesMovedFrom(registry)) {
         const auto taken = SameIdentity(folder, installed) || SamePathText(folder, installed)
                                ? std::nullopt
                                : FolderRecordIn(folder);
-        // Nothing goes while a file stays in use, its uninstaller included: the copy stays
-        // whole, still works, and the next install tries again.
-        std::vector<std::wstring> names = files;
-        names.emplace_back(L"uninstall.exe");
         const auto inUse = std::find_if(names.begin(), names.end(), [&](const std::wstring& name) {
             return taken && StillOurs(folder, *taken, name) && !CanBeRemoved(PathIn(folder, name));
         });
@@ -130,9 +130,10 @@ int TakeAway(const std::wstring& mode, const std::wstring& installed,
         }
         if (taken && taken->mode == mode) {
             RemoveFiles(folder, files);
-            RemoveRecord(folder);
+            RemoveRecord(folder); // which forgets it too
+        } else {
+            ForgetMovedFrom(registry, folder);
         }
-        ForgetMovedFrom(registry, folder);
         Changed(L"take-away:done " + folder);
     }
     return status;

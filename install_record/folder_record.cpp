@@ -23,6 +23,15 @@ const std::wstring fileBeingWritten = L"FileBeingWritten";
 // new one, until each is taken away.
 const std::wstring copiesMovedFrom = L"CopiesMovedFrom";
 
+// A list of lines as a value; absent when there are none.
+ValueState LinesValue(const std::vector<std::wstring>& lines) {
+    std::wstring text;
+    for (const auto& line : lines) {
+        text.append(line).append(L"\n");
+    }
+    return lines.empty() ? ValueState{} : TextValue(text);
+}
+
 // Our company's keys, once a run leaves nothing in them.
 void RemoveCompanyKeys(const Registry& registry) {
     for (const auto& key : {ownKey, companyKey}) {
@@ -91,11 +100,7 @@ std::vector<std::wstring> NotedFolders(const Registry& registry) {
 
 void NoteFolders(const Registry& registry, const std::vector<std::wstring>& paths,
                  const std::wstring& step) {
-    std::wstring lines;
-    for (const auto& path : paths) {
-        lines += path + L"\n";
-    }
-    registry.Write(L"", ownKey, foldersBeingMade, TextValue(lines));
+    registry.Write(L"", ownKey, foldersBeingMade, LinesValue(paths));
     Changed(step);
 }
 
@@ -115,11 +120,8 @@ void NoteMovedFrom(const Registry& registry, const std::wstring& folder) {
     auto noted = CopiesMovedFrom(registry);
     if (std::none_of(noted.begin(), noted.end(),
                      [&folder](const auto& one) { return SamePathText(one, folder); })) {
-        std::wstring lines;
-        for (const auto& one : noted) {
-            lines += one + L"\n";
-        }
-        registry.Write(L"", ownKey, copiesMovedFrom, TextValue(lines + folder + L"\n"));
+        noted.push_back(folder);
+        registry.Write(L"", ownKey, copiesMovedFrom, LinesValue(noted));
     }
 }
 
@@ -131,11 +133,8 @@ void ForgetMovedFrom(const Registry& registry, const std::wstring& folder) {
     if (gone == noted.end()) {
         return;
     }
-    std::wstring lines;
-    for (auto one = noted.begin(); one != gone; ++one) {
-        lines += *one + L"\n";
-    }
-    registry.Write(L"", ownKey, copiesMovedFrom, lines.empty() ? ValueState{} : TextValue(lines));
+    noted.erase(gone, noted.end());
+    registry.Write(L"", ownKey, copiesMovedFrom, LinesValue(noted));
     RemoveCompanyKeys(registry);
 }
 
