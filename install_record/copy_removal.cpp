@@ -117,10 +117,12 @@ int TakeAway(const std::wstring& mode, const std::wstring& installed,
     std::vector<std::wstring> names = files;
     names.emplace_back(L"uninstall.exe");
     int status = 0;
-    for (const auto& folder : CopiesMovedFrom(registry)) {
-        const auto taken = SameIdentity(folder, installed) || SamePathText(folder, installed)
-                               ? std::nullopt
-                               : FolderRecordIn(folder);
+    for (const auto& copy : CopiesMovedFrom(registry)) {
+        const auto& folder = copy.path;
+        // Still the folder that was noted (not another one given its name since), and not this.
+        const bool same = !copy.identity.empty() && SamePathText(Identity(folder), copy.identity);
+        const auto taken =
+            !same || SameIdentity(folder, installed) ? std::nullopt : FolderRecordIn(folder);
         const auto inUse = std::find_if(names.begin(), names.end(), [&](const std::wstring& name) {
             return taken && StillOurs(folder, *taken, name) && !CanBeRemoved(PathIn(folder, name));
         });

@@ -25,9 +25,9 @@ void RemoveRecord(const std::wstring& folder);
 
 // Once a copy is installed in `installed`, each copy of the mode that an install elsewhere
 // moved from (see NoteMovedFrom): its files still as installed, then as RemoveRecord. One that
-// is this folder, or holds no record of this mode's install (its files are not provably ours),
-// is only forgotten. 32 while a file of one is in use: that copy then stays whole, with its
-// uninstaller, and the next install tries again.
+// is this folder, is no longer the folder noted, or holds no record of this mode's install (its
+// files are not provably ours), is only forgotten. 32 while a file of one is in use: that copy then
+// stays whole, with its uninstaller, and the next install tries again.
 int TakeAway(const std::wstring& mode, const std::wstring& installed,
              const std::vector<std::wstring>& files);
 

@@ -112,29 +112,50 @@ void ForgetFolders(const Registry& registry, const std::wstring& step) {
     }
 }
 
-std::vector<std::wstring> CopiesMovedFrom(const Registry& registry) {
-    return SplitAt(TextOf(registry.Read(L"", ownKey, copiesMovedFrom)), L'\n');
+std::vector<CreatedFolder> CopiesMovedFrom(const Registry& registry) {
+    std::vector<CreatedFolder> copies;
+    for (const auto& line : SplitAt(TextOf(registry.Read(L"", ownKey, copiesMovedFrom)), L'\n')) {
+        const auto first = line.find(L'\t');
+        const auto second = first == std::wstring::npos ? first : line.find(L'\t', first + 1);
+        if (second != std::wstring::npos) { // a line of any other shape is not one this wrote
+            copies.push_back({line.substr(second + 1), line.substr(0, first),
+                              line.substr(first + 1, second - first - 1)});
+        }
+    }
+    return copies;
 }
 
-void NoteMovedFrom(const Registry& registry, const std::wstring& folder) {
+namespace {
+
+void WriteMovedFrom(const Registry& registry, const std::vector<CreatedFolder>& copies) {
+    std::vector<std::wstring> lines(copies.size());
+    std::transform(copies.begin(), copies.end(), lines.begin(), [](const CreatedFolder& copy) {
+        return copy.identity + L"\t" + copy.id + L"\t" + copy.path;
+    });
+    registry.Write(L"", ownKey, copiesMovedFrom, LinesValue(lines));
+}
+
+} // namespace
+
+void NoteMovedFrom(const Registry& registry, const CreatedFolder& copy) {
     auto noted = CopiesMovedFrom(registry);
     if (std::none_of(noted.begin(), noted.end(),
-                     [&folder](const auto& one) { return SamePathText(one, folder); })) {
-        noted.push_back(folder);
-        registry.Write(L"", ownKey, copiesMovedFrom, LinesValue(noted));
+                     [&copy](const auto& one) { return SamePathText(one.path, copy.path); })) {
+        noted.push_back(copy);
+        WriteMovedFrom(registry, noted);
     }
 }
 
 void ForgetMovedFrom(const Registry& registry, const std::wstring& folder) {
     auto noted = CopiesMovedFrom(registry);
     const auto gone = std::remove_if(noted.begin(), noted.end(), [&folder](const auto& one) {
-        return folder.empty() || SamePathText(one, folder);
+        return folder.empty() || SamePathText(one.path, folder);
     });
     if (gone == noted.end()) {
         return;
     }
     noted.erase(gone, noted.end());
-    registry.Write(L"", ownKey, copiesMovedFrom, LinesValue(noted));
+    WriteMovedFrom(registry, noted);
     RemoveCompanyKeys(registry);
 }
 

@@ -31,11 +31,11 @@ void NoteFolders(const Registry& registry, const std::vector<std::wstring>& path
                  const std::wstring& step);
 void ForgetFolders(const Registry& registry, const std::wstring& step);
 
-// The folders of the mode's copies that installs elsewhere moved from and have not taken away
-// yet, noted before the Apps entry names the new copy; ForgetMovedFrom with no folder forgets
-// them all.
-std::vector<std::wstring> CopiesMovedFrom(const Registry& registry);
-void NoteMovedFrom(const Registry& registry, const std::wstring& folder);
+// The mode's copies that installs elsewhere moved from and have not taken away yet, each with
+// what its folder was when noted (before the Apps entry names the new copy); ForgetMovedFrom
+// with no folder forgets them all.
+std::vector<CreatedFolder> CopiesMovedFrom(const Registry& registry);
+void NoteMovedFrom(const Registry& registry, const CreatedFolder& copy);
 void ForgetMovedFrom(const Registry& registry, const std::wstring& folder);
 
 // Refuses (145) our company's keys when one is a link: the notes would go into another

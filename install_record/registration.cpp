@@ -305,20 +305,33 @@ void SetValues(const Registry& registry, const Plan& plan, const TakeOver& takin
     }
 }
 
+// The copy an install into `folder` moves from: the registration's, as it recorded it; without
+// one (an earlier build's copy), the one the Apps entry names, as it is now.
+std::optional<CreatedFolder> MovedFrom(const std::wstring& mode, const std::wstring& folder,
+                                       const std::optional<Record>& registration) {
+    if (registration && !registration->copy.path.empty()) {
+        return RegistersCopyIn(*registration, folder) ? std::nullopt
+                                                      : std::optional(registration->copy);
+    }
+    const auto installed = InstallLocation(mode);
+    if (installed.empty() || SamePathText(installed, folder) || SameIdentity(installed, folder)) {
+        return std::nullopt;
+    }
+    return CreatedFolder{installed, Identity(installed), FileIdOf(installed)};
+}
+
 } // namespace
 
 void Register(const std::wstring& mode, const std::wstring& folder, const Plan& plan,
               const std::optional<Record>& earlier) {
     const Registry registry(HiveOf(mode));
     RefuseLinks(mode, plan);
+    const auto remembered = RegistrationOf(mode, plan);
     // Before the Apps entry names this copy: the one it moves from, to be taken away.
-    if (const auto installed = InstallLocation(mode); !installed.empty() &&
-                                                      !SamePathText(installed, folder) &&
-                                                      !SameIdentity(installed, folder)) {
-        NoteMovedFrom(registry, installed);
+    if (const auto from = MovedFrom(mode, folder, remembered)) {
+        NoteMovedFrom(registry, *from);
         Changed(L"register:moved from noted");
     }
-    const auto remembered = RegistrationOf(mode, plan);
     std::optional<Record> prior = remembered;
     if (!prior && earlier && !earlier->values.empty()) {
         prior = earlier;

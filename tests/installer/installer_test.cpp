@@ -1430,6 +1430,7 @@ enum class Tamper {
     SchemeLinkedElsewhere,      // the scheme's key is a registry link to another program's key
     CompanyKeyLinkedElsewhere,  // our company's key is one, to a copy of it elsewhere
     NoteNamesAnotherFile,       // the note of a record being written names another program's file
+    InstallLocationNamesACopy,  // the Apps entry names a copy of the folder, then setup moves
 };
 
 // The registry's own name of a key, as a link names its target.
@@ -1614,6 +1615,13 @@ TEST_P(Tampered, RemovesOnlyWhatIsProvablyItsOwn) {
         std::ofstream(std::filesystem::path(beforeFolder) / "theirs.txt") << "theirs";
         SetText(hive, ownKey, L"FileBeingWritten", beforeFolder + L"\\theirs.txt");
         break;
+    case Tamper::InstallLocationNamesACopy:
+        // The copy, record and all, is the player's: only the copy registered is taken away.
+        std::filesystem::copy(folder, beforeFolder + L"\\Copy");
+        SetText(hive, uninstallKey, L"InstallLocation", beforeFolder + L"\\Copy");
+        uninstallIn = L"C:\\Games\\Quarrion Shell Moved";
+        RunSetup(L"/S " + SwitchOf(row.mode) + L" /D=" + uninstallIn);
+        break;
     case Tamper::UninstallerCopiedElsewhere:
         uninstallIn = beforeFolder + L"\\Tools";
         InstallStandInGame(uninstallIn + L"\\uninstall.exe");
@@ -1714,7 +1722,9 @@ INSTANTIATE_TEST_SUITE_P(
         TamperCase{"CompanyKeyLinkedToAnotherProgramsKey", InstallMode::CurrentUser,
                    Tamper::CompanyKeyLinkedElsewhere, L"", 145},
         TamperCase{"NoteOfARecordBeingWrittenNamesAnotherFile", InstallMode::AllUsers,
-                   Tamper::NoteNamesAnotherFile, L"", 0}),
+                   Tamper::NoteNamesAnotherFile, L"", 0},
+        TamperCase{"MovedWhileTheAppsEntryNamesACopy", InstallMode::CurrentUser,
+                   Tamper::InstallLocationNamesACopy, L"", 0}),
     CaseName<TamperCase>);
 
 // A key setup's plan names: where it is, and whether it is one of ours that the uninstall
