@@ -200,25 +200,27 @@ std::string Registration::Remove() {
             notes += UpdateDatabase();
         }
         // Folders made for the defaults and entries go while the lock is held; our own folder
-        // and those above it once the lock's file is gone. One who waited for the lock finds
-        // its file gone, and makes a new one. The record goes last, so that an uninstall
-        // killed before knows, when run again, what is left to take away.
-        const auto aboveOurs = [this](const std::string& folder) {
-            return shared_ == folder || shared_.starts_with(folder + "/");
-        };
-        for (std::size_t left = home.folders.size(); left > 0; --left) {
-            if (!aboveOurs(home.folders[left - 1])) {
-                files_.RemoveEmptyFolder(home.folders[left - 1]);
-            }
-        }
+        // and those above it once the lock's file is gone, and only those: one who waited for
+        // the lock finds its file gone, makes a new one, and may already have made the others
+        // again for itself. The record goes last, so that an uninstall killed before knows,
+        // when run again, what is left to take away.
+        RemoveEmptyFolders(home.folders, false);
         files_.RemoveLockFile(lock_);
         files_.RemoveFile(madeRecord_);
     }
     files_.RemoveEmptyFolder(shared_);
-    for (std::size_t left = home.folders.size(); left > 0; --left) {
-        files_.RemoveEmptyFolder(home.folders[left - 1]);
-    }
+    RemoveEmptyFolders(home.folders, true);
     return notes;
+}
+
+void Registration::RemoveEmptyFolders(const std::vector<std::string>& folders,
+                                      bool aboveOurs) const {
+    for (std::size_t left = folders.size(); left > 0; --left) {
+        const std::string& folder = folders[left - 1];
+        if ((shared_ == folder || shared_.starts_with(folder + "/")) == aboveOurs) {
+            files_.RemoveEmptyFolder(folder);
+        }
+    }
 }
 
 void Registration::TakeBack(const Made& made, const UniqueHandle& lock) const noexcept {

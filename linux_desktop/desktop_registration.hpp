@@ -97,12 +97,19 @@ class Registration {
 
     // Our folder, made whole with the record of the folders this run makes for it: those that
     // are missing are made under a temporary name beside the first of them, the record written
-    // in, and that renamed into place. A run killed before leaves only the temporary folder,
-    // which the next run removes.
+    // in, and that renamed into place. A run killed before leaves only the temporary folder (and
+    // its claim, when Wine's server went too), which the next run removes.
     void MakeShared(std::vector<std::string>& made) const;
 
-    // The temporary folders that MakeShared left beside `top`, the first folder it made.
+    // The folders of `folders` that are empty, innermost first: those that hold our folder, or
+    // the others.
+    void RemoveEmptyFolders(const std::vector<std::string>& folders, bool aboveOurs) const;
+
+    // The temporary folders that killed runs of MakeShared left beside `top`, the first folder
+    // it made; those that a run still going fills are kept.
     void RemoveTemporaryShared(const std::string& top) const;
+    // One of them, with what a run could have put in.
+    void RemoveTemporary(const std::string& temporary, const std::string& top) const;
 
     // Adds the folders in `more` that `folders` does not hold yet.
     static void Append(std::vector<std::string>& folders, const std::vector<std::string>& more);

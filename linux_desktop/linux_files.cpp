@@ -37,6 +37,15 @@ template <class Done> void WaitFor(Done done, const std::string& what, int tries
     throw Failure("timed out: " + what);
 }
 
+constexpr DWORD shareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+// Wine takes a lock as a POSIX lock on the Linux file too, seen by other Wine servers.
+bool LockFirstByte(HANDLE file) {
+    OVERLAPPED first{};
+    return ::LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0,
+                        &first) != FALSE;
+}
+
 } // namespace
 
 std::string FolderOf(const std::string& path) {
@@ -320,19 +329,40 @@ void LinuxFiles::CreateFolders(const std::string& path, std::vector<std::string>
     made.push_back(path);
 }
 
-std::string LinuxFiles::NewFolderBeside(const std::string& path) const {
+LinuxFiles::NewFolder LinuxFiles::NewFolderBeside(const std::string& path) const {
     const std::string name = path.substr(path.rfind('/') + 1);
     for (unsigned attempt = 0; attempt < 100; ++attempt) {
         std::string folder =
             FolderOf(path) + "/" + TemporaryName(name, ::GetCurrentProcessId(), attempt);
+        // Process ids are only a Wine server's own: another prefix's run may use the same name.
+        // The claim comes first, so that no run sees the folder without it while it is filled.
+        UniqueHandle claim(::CreateFileW(DosPath(ClaimOf(folder)).c_str(),
+                                         GENERIC_READ | GENERIC_WRITE, shareAll, nullptr,
+                                         CREATE_NEW, FILE_FLAG_DELETE_ON_CLOSE, nullptr));
+        if (!claim && ::GetLastError() != ERROR_FILE_EXISTS) {
+            break;
+        }
+        if (!claim || !LockFirstByte(claim.get())) {
+            continue;
+        }
         if (::CreateDirectoryW(DosPath(folder).c_str(), nullptr) != FALSE) {
-            return folder;
+            return {std::move(folder), std::move(claim)};
         }
         if (::GetLastError() != ERROR_ALREADY_EXISTS) {
             break;
         }
     }
     throw Failure("cannot create " + path);
+}
+
+UniqueHandle LinuxFiles::TakeClaim(const std::string& temporary) const {
+    const std::string claim = ClaimOf(temporary);
+    UniqueHandle file(::CreateFileW(DosPath(claim).c_str(), GENERIC_READ | GENERIC_WRITE, shareAll,
+                                    nullptr, OPEN_ALWAYS, 0, nullptr));
+    if (!file) {
+        throw Failure("cannot open " + claim);
+    }
+    return LockFirstByte(file.get()) ? std::move(file) : UniqueHandle();
 }
 
 bool LinuxFiles::Rename(const std::string& from, const std::string& to) const {
@@ -414,7 +444,6 @@ UniqueHandle LinuxFiles::Lock(const std::string& path, std::vector<std::string>&
     if (KindOf(path) == Kind::throughLink) {
         throw Failure(path + " is a symbolic link that this program did not make");
     }
-    constexpr DWORD shareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
     // A minute, in tenths of a second: another setup's registration takes a second or two.
     for (int tries = 0; tries < 600; ++tries) {
         // The last registration removed takes the folder with it once its lock's file is gone.
@@ -427,9 +456,7 @@ UniqueHandle LinuxFiles::Lock(const std::string& path, std::vector<std::string>&
             }
             throw Failure("cannot open " + path);
         }
-        OVERLAPPED whole{};
-        if (::LockFileEx(file.get(), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0,
-                         &whole) != FALSE) {
+        if (LockFirstByte(file.get())) {
             // The one who held it may have removed the file, with the last registration.
             const UniqueHandle now(::CreateFileW(DosPath(path).c_str(), 0, shareAll, nullptr,
                                                  OPEN_EXISTING, 0, nullptr));

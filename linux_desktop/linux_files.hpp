@@ -81,8 +81,18 @@ class LinuxFiles {
     // first, even when a later one fails. One made meanwhile by another is not added.
     void CreateFolders(const std::string& path, std::vector<std::string>& made) const;
 
-    // Makes a folder under a temporary name beside `path`, to be renamed to it once whole.
-    [[nodiscard]] std::string NewFolderBeside(const std::string& path) const;
+    // A folder made under a temporary name beside another, to be renamed to it once whole, and
+    // its claim: a file beside it, locked before the folder is made and held until the handle
+    // closes, when it goes. A temporary folder whose claim no run holds is one a killed run left.
+    struct NewFolder {
+        std::string path;
+        UniqueHandle claim;
+    };
+    [[nodiscard]] NewFolder NewFolderBeside(const std::string& path) const;
+    // Holds the claim on a temporary folder, its file made when missing (the run that made it is
+    // gone), until the handle closes; nothing while a run still going holds it. As Lock, across
+    // Wine servers.
+    [[nodiscard]] UniqueHandle TakeClaim(const std::string& temporary) const;
     // Renames a file or folder where nothing is; false when it cannot.
     [[nodiscard]] bool Rename(const std::string& from, const std::string& to) const;
 

@@ -38,6 +38,19 @@ bool IsTemporaryOf(std::string_view temporary, std::string_view name) {
            IsWritten<unsigned>(numbers.substr(dash + 1));
 }
 
+std::string ClaimOf(std::string_view temporary) {
+    return std::string(temporary).append(".claim");
+}
+
+std::optional<std::string_view> ClaimedTemporary(std::string_view file, std::string_view name) {
+    constexpr std::string_view suffix = ".claim";
+    if (!file.ends_with(suffix)) {
+        return std::nullopt;
+    }
+    file.remove_suffix(suffix.size());
+    return IsTemporaryOf(file, name) ? std::optional(file) : std::nullopt;
+}
+
 bool IsOurTemporary(std::string_view name) {
     const auto marker = name.rfind(".new-");
     if (!name.starts_with('.') || marker == std::string_view::npos) {

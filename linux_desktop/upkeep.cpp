@@ -24,37 +24,51 @@ void Registration::MakeShared(std::vector<std::string>& made) const {
     }
     const std::string& top = missing.front();
     RemoveTemporaryShared(top);
-    const std::string temporary = files_.NewFolderBeside(top);
-    const std::string inner = temporary + shared_.substr(top.size());
+    const auto temporary = files_.NewFolderBeside(top);
+    const std::string inner = temporary.path + shared_.substr(top.size());
     std::vector<std::string> inside;
     files_.CreateFolders(inner, inside);
     desktop::HomeRecord record;
     record.folders = missing;
     files_.Replace(inner + "/made", desktop::HomeRecordText(record));
-    if (files_.Rename(temporary, top)) {
+    if (files_.Rename(temporary.path, top)) {
         made = missing;
         return;
     }
-    RemoveTemporaryShared(top); // made meanwhile by another
+    RemoveTemporary(temporary.path, top); // made meanwhile by another
     files_.CreateFolders(shared_, made);
 }
 
 void Registration::RemoveTemporaryShared(const std::string& top) const {
     const std::string folder = FolderOf(top);
-    for (const auto& name : files_.Names(folder)) {
-        if (!desktop::IsTemporaryOf(name, top.substr(folder.size() + 1))) {
+    const std::string name = top.substr(folder.size() + 1);
+    for (const auto& listed : files_.Names(folder)) {
+        const auto claimed = desktop::ClaimedTemporary(listed, name);
+        // A claim without its folder: held by a run about to make it, or left by one killed
+        // once it renamed the folder into place and with it Wine's server.
+        if ((claimed && files_.Listed(Child(folder, std::string(*claimed)))) ||
+            (!claimed && !desktop::IsTemporaryOf(listed, name))) {
             continue;
         }
-        const std::string temporary = Child(folder, name);
-        std::string inner = temporary + shared_.substr(top.size());
-        for (const auto& file : files_.Names(inner)) {
-            if (file == "made" || desktop::IsOurTemporary(file)) {
-                files_.RemoveFile(Child(inner, file));
-            }
+        const std::string temporary = Child(folder, std::string(claimed.value_or(listed)));
+        const UniqueHandle claim = files_.TakeClaim(temporary);
+        if (!claim) {
+            continue; // another run, perhaps in another prefix, is filling it
         }
-        for (; inner.size() >= temporary.size(); inner = FolderOf(inner)) {
-            files_.RemoveEmptyFolder(inner);
+        RemoveTemporary(temporary, top);
+        files_.RemoveLockFile(desktop::ClaimOf(temporary));
+    }
+}
+
+void Registration::RemoveTemporary(const std::string& temporary, const std::string& top) const {
+    std::string inner = temporary + shared_.substr(top.size());
+    for (const auto& file : files_.Names(inner)) {
+        if (file == "made" || desktop::IsOurTemporary(file)) {
+            files_.RemoveFile(Child(inner, file));
         }
+    }
+    for (; inner.size() >= temporary.size(); inner = FolderOf(inner)) {
+        files_.RemoveEmptyFolder(inner);
     }
 }
 

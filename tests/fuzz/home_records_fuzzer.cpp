@@ -92,6 +92,11 @@ void CheckNames(const std::vector<std::string>& pieces) {
                 "a temporary name of a file of ours is ours, of another file's not");
         Require(!desktop::IsOurTemporary(name) || CouldBeOurs(name),
                 "no name is ours that we would not have written");
+        Require(desktop::ClaimedTemporary(desktop::ClaimOf(temporary), name) == temporary,
+                "a temporary folder's claim names it");
+        Require(!desktop::ClaimedTemporary(name, name) &&
+                    !desktop::ClaimedTemporary(temporary, name),
+                "nothing but a claim of its temporary names one");
     }
 }
 

@@ -903,14 +903,7 @@ copy_entry=""
 # The first round starts both while the lock is held (a POSIX lock, as Wine takes it): neither
 # may change the defaults until it is let go.
 mkdir -p "$XDG_DATA_HOME/quarrion-shell"
-python3 -c 'import fcntl, os, sys, time
-with open(sys.argv[1], "a") as lock:
-    fcntl.lockf(lock, fcntl.LOCK_EX, 1, 0, 0)
-    open(sys.argv[2], "w").close()
-    while os.path.exists(sys.argv[2]):
-        time.sleep(0.05)' "$XDG_DATA_HOME/quarrion-shell/lock" "$work/holding" &
-holder=$!
-wait_until 10 test -e "$work/holding" || fail "the test's lock was not taken"
+hold_lock "$XDG_DATA_HOME/quarrion-shell/lock" "$work/holding"
 for round in 1 2 3; do
 	status=0
 	(export WINEPREFIX="$copy" && wine_run "$bin/quarrion_shell_setup.exe" /S /CurrentUser) &

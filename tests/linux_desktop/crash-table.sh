@@ -27,7 +27,7 @@ mkdir -p "$WINEPREFIX/drive_c/qs-crash"
 cp "$bin/quarrion_shell.exe" "$WINEPREFIX/drive_c/qs-crash/"
 printf '\211PNG\r\n\032\n' >"$work.png"
 icon="Z:$(printf '%s' "$work.png" | tr / '\\')"
-trap 'rm -rf "$work" "$work.png" "$work.said" "$work.log" "$work.after"' EXIT
+trap 'rm -rf "$work" "$work.png" "$work.said" "$work.log" "$work.after" "$work.holding"' EXIT
 registrar() { # action, then strace's options to kill it, if any
 	action=$1
 	shift
@@ -101,4 +101,20 @@ unregister wait4 4 the last link of our folder being removed
 unregister clone 5 the lock's file being removed
 ROWS
 fi
-echo "$check: $rows steps killed, and run again: the home as it was ($(seconds "$start") s)"
+# Another run, in another prefix perhaps, filling the temporary folder of ours it made (its claim
+# held, as Wine holds it: a POSIX lock): setup and the uninstall here keep it. Let go, as a run
+# killed with its Wine server leaves it, the next run takes it away.
+seed
+mkdir -p "$XDG_DATA_HOME"
+before=$(snapshot "$work")
+filling="$XDG_DATA_HOME/.quarrion-shell.new-4-0"
+mkdir "$filling" && : >"$filling/made"
+hold_lock "$filling.claim" "$work.holding"
+succeeds register "another run's folder"
+succeeds unregister "another run's folder"
+[ -e "$filling/made" ] || fail "a temporary folder that another run fills was taken away"
+rm "$work.holding"
+wait "$holder"
+succeeds unregister "a temporary folder let go"
+[ "$(snapshot "$work")" = "$before" ] || fail "a temporary folder let go was left: $(snapshot "$work")"
+echo "$check: $rows steps killed, and run again: the home as it was; another run's temporary folder kept while its claim is held ($(seconds "$start") s)"

@@ -283,6 +283,13 @@ TEST(EntryId, NamesTheProgramThePrefixAndTheMode) {
           ".written.new-1-99999999999999999999999"}) {
         EXPECT_FALSE(desktop::IsOurTemporary(other)) << other;
     }
+    // The claim beside a temporary folder, which a run that was not killed holds.
+    EXPECT_EQ(desktop::ClaimedTemporary(".quarrion-shell.new-7-2.claim", "quarrion-shell"),
+              ".quarrion-shell.new-7-2");
+    for (const char* other : {".quarrion-shell.new-7-2", ".quarrion-shell.new-7-2.claim.claim",
+                              ".share.new-7-2.claim", ".quarrion-shell.new-7.claim"}) {
+        EXPECT_FALSE(desktop::ClaimedTemporary(other, "quarrion-shell")) << other;
+    }
 }
 
 struct GrantCase {
