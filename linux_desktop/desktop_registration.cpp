@@ -124,11 +124,7 @@ std::string Registration::Remove() {
                       side_.given + " wine uninstaller");
     }
     if (!registered && files_.KindOf(shared_) != Kind::itself) {
-        std::vector<std::string> missing;
-        Missing(shared_, missing);
-        if (!missing.empty()) {
-            RemoveTemporaryShared(missing.front());
-        }
+        RemoveTemporaryShared();
         return {}; // nothing registered in this home
     }
     RequirePassablePaths();
@@ -210,6 +206,8 @@ std::string Registration::Remove() {
     }
     files_.RemoveEmptyFolder(shared_);
     RemoveEmptyFolders(home.folders, true);
+    // With our folder, what runs killed with their Wine server left beside it.
+    RemoveTemporaryShared();
     return notes;
 }
 

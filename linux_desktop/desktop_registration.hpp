@@ -105,9 +105,9 @@ class Registration {
     // the others.
     void RemoveEmptyFolders(const std::vector<std::string>& folders, bool aboveOurs) const;
 
-    // The temporary folders that killed runs of MakeShared left beside `top`, the first folder
-    // it made; those that a run still going fills are kept.
-    void RemoveTemporaryShared(const std::string& top) const;
+    // The temporary folders that killed runs of MakeShared left beside the first of our folders
+    // that is missing; those that a run still going fills are kept.
+    void RemoveTemporaryShared() const;
     // One of them, with what a run could have put in.
     void RemoveTemporary(const std::string& temporary, const std::string& top) const;
 

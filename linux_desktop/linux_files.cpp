@@ -39,6 +39,22 @@ template <class Done> void WaitFor(Done done, const std::string& what, int tries
 
 constexpr DWORD shareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
+bool SameFile(HANDLE file, HANDLE other) {
+    BY_HANDLE_FILE_INFORMATION one{};
+    BY_HANDLE_FILE_INFORMATION two{};
+    return ::GetFileInformationByHandle(file, &one) != FALSE &&
+           ::GetFileInformationByHandle(other, &two) != FALSE &&
+           one.nFileIndexHigh == two.nFileIndexHigh && one.nFileIndexLow == two.nFileIndexLow &&
+           one.dwVolumeSerialNumber == two.dwVolumeSerialNumber;
+}
+
+// Whether creating a claim failed because another run has it: it exists, or (on Windows) it is
+// still being deleted as the run that held it lets go.
+bool IsTaken(DWORD error) {
+    return error == ERROR_FILE_EXISTS || error == ERROR_ACCESS_DENIED ||
+           error == ERROR_SHARING_VIOLATION;
+}
+
 // Wine takes a lock as a POSIX lock on the Linux file too, seen by other Wine servers.
 bool LockFirstByte(HANDLE file) {
     OVERLAPPED first{};
@@ -314,19 +330,37 @@ void LinuxFiles::RemoveEmptyFolder(const std::string& path) const {
 }
 
 void LinuxFiles::CreateFolders(const std::string& path, std::vector<std::string>& made) const {
-    if (KindOf(path) != Kind::absent) {
-        return;
+    // The last uninstall in another prefix removes the folders above ours once they are empty,
+    // perhaps one made here just now: made again, a few times at most.
+    for (int tries = 0; !MadeFolders(path, made); ++tries) {
+        if (tries == 3) {
+            throw Failure("cannot create " + path);
+        }
     }
-    CreateFolders(FolderOf(path), made);
+}
+
+bool LinuxFiles::MadeFolders(const std::string& path, std::vector<std::string>& made) const {
+    if (KindOf(path) != Kind::absent) {
+        return true;
+    }
+    if (!MadeFolders(FolderOf(path), made)) {
+        return false;
+    }
     if (::CreateDirectoryW(DosPath(path).c_str(), nullptr) == FALSE) {
+        const DWORD error = ::GetLastError();
         // Another registrar may have made it just now.
-        if (::GetLastError() == ERROR_ALREADY_EXISTS && KindOf(path) == Kind::itself &&
-            IsFolder(path)) {
-            return;
+        if (error == ERROR_ALREADY_EXISTS && KindOf(path) == Kind::itself && IsFolder(path)) {
+            return true;
+        }
+        if (error == ERROR_PATH_NOT_FOUND) {
+            return false;
         }
         throw Failure("cannot create " + path);
     }
-    made.push_back(path);
+    if (std::find(made.begin(), made.end(), path) == made.end()) {
+        made.push_back(path);
+    }
+    return true;
 }
 
 LinuxFiles::NewFolder LinuxFiles::NewFolderBeside(const std::string& path) const {
@@ -339,7 +373,7 @@ LinuxFiles::NewFolder LinuxFiles::NewFolderBeside(const std::string& path) const
         UniqueHandle claim(::CreateFileW(DosPath(ClaimOf(folder)).c_str(),
                                          GENERIC_READ | GENERIC_WRITE, shareAll, nullptr,
                                          CREATE_NEW, FILE_FLAG_DELETE_ON_CLOSE, nullptr));
-        if (!claim && ::GetLastError() != ERROR_FILE_EXISTS) {
+        if (!claim && !IsTaken(::GetLastError())) {
             break;
         }
         if (!claim || !LockFirstByte(claim.get())) {
@@ -355,14 +389,25 @@ LinuxFiles::NewFolder LinuxFiles::NewFolderBeside(const std::string& path) const
     throw Failure("cannot create " + path);
 }
 
-UniqueHandle LinuxFiles::TakeClaim(const std::string& temporary) const {
-    const std::string claim = ClaimOf(temporary);
-    UniqueHandle file(::CreateFileW(DosPath(claim).c_str(), GENERIC_READ | GENERIC_WRITE, shareAll,
-                                    nullptr, OPEN_ALWAYS, 0, nullptr));
+UniqueHandle LinuxFiles::TakeClaim(const std::string& temporary, bool makeIfMissing) const {
+    const std::wstring claim = DosPath(ClaimOf(temporary));
+    UniqueHandle file(::CreateFileW(claim.c_str(), GENERIC_READ | GENERIC_WRITE, shareAll, nullptr,
+                                    makeIfMissing ? OPEN_ALWAYS : OPEN_EXISTING, 0, nullptr));
     if (!file) {
-        throw Failure("cannot open " + claim);
+        const DWORD error = ::GetLastError();
+        if (IsTaken(error) || error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
+            return UniqueHandle(); // gone with its folder, or being deleted
+        }
+        throw Failure("cannot open " + ClaimOf(temporary));
     }
-    return LockFirstByte(file.get()) ? std::move(file) : UniqueHandle();
+    if (!LockFirstByte(file.get())) {
+        return UniqueHandle();
+    }
+    // The run that held it may let go as its file goes, and another make a new one under the
+    // name: the lock must be on the file that the name names.
+    const UniqueHandle now(
+        ::CreateFileW(claim.c_str(), 0, shareAll, nullptr, OPEN_EXISTING, 0, nullptr));
+    return now && SameFile(file.get(), now.get()) ? std::move(file) : UniqueHandle();
 }
 
 bool LinuxFiles::Rename(const std::string& from, const std::string& to) const {
@@ -426,19 +471,6 @@ bool LinuxFiles::IsUnlinked(const std::string& path) const {
     return file && ::GetFileInformationByHandle(file.get(), &information) != FALSE &&
            information.nNumberOfLinks == 0;
 }
-
-namespace {
-
-bool SameFile(HANDLE file, HANDLE other) {
-    BY_HANDLE_FILE_INFORMATION one{};
-    BY_HANDLE_FILE_INFORMATION two{};
-    return ::GetFileInformationByHandle(file, &one) != FALSE &&
-           ::GetFileInformationByHandle(other, &two) != FALSE &&
-           one.nFileIndexHigh == two.nFileIndexHigh && one.nFileIndexLow == two.nFileIndexLow &&
-           one.dwVolumeSerialNumber == two.dwVolumeSerialNumber;
-}
-
-} // namespace
 
 UniqueHandle LinuxFiles::Lock(const std::string& path, std::vector<std::string>& made) const {
     if (KindOf(path) == Kind::throughLink) {

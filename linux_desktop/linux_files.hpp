@@ -89,10 +89,10 @@ class LinuxFiles {
         UniqueHandle claim;
     };
     [[nodiscard]] NewFolder NewFolderBeside(const std::string& path) const;
-    // Holds the claim on a temporary folder, its file made when missing (the run that made it is
-    // gone), until the handle closes; nothing while a run still going holds it. As Lock, across
-    // Wine servers.
-    [[nodiscard]] UniqueHandle TakeClaim(const std::string& temporary) const;
+    // Holds the claim on a temporary folder until the handle closes, its file made when missing
+    // and asked for (the folder is there, the run that made it gone); nothing while a run still
+    // going holds it, or when there is none to take. As Lock, across Wine servers.
+    [[nodiscard]] UniqueHandle TakeClaim(const std::string& temporary, bool makeIfMissing) const;
     // Renames a file or folder where nothing is; false when it cannot.
     [[nodiscard]] bool Rename(const std::string& from, const std::string& to) const;
 
@@ -119,6 +119,8 @@ class LinuxFiles {
     [[nodiscard]] UniqueHandle Lock(const std::string& path, std::vector<std::string>& made) const;
 
   private:
+    // CreateFolders' one try: false when a folder above was removed meanwhile.
+    bool MadeFolders(const std::string& path, std::vector<std::string>& made) const;
     bool Swap(const std::string& path, const std::string& text,
               const std::optional<std::string>* was) const;
     [[nodiscard]] std::wstring DosPath(const std::string& path) const;

@@ -23,7 +23,7 @@ void Registration::MakeShared(std::vector<std::string>& made) const {
         return;
     }
     const std::string& top = missing.front();
-    RemoveTemporaryShared(top);
+    RemoveTemporaryShared();
     const auto temporary = files_.NewFolderBeside(top);
     const std::string inner = temporary.path + shared_.substr(top.size());
     std::vector<std::string> inside;
@@ -39,19 +39,27 @@ void Registration::MakeShared(std::vector<std::string>& made) const {
     files_.CreateFolders(shared_, made);
 }
 
-void Registration::RemoveTemporaryShared(const std::string& top) const {
+void Registration::RemoveTemporaryShared() const {
+    std::vector<std::string> missing;
+    Missing(shared_, missing);
+    if (missing.empty()) {
+        return;
+    }
+    const std::string& top = missing.front();
     const std::string folder = FolderOf(top);
     const std::string name = top.substr(folder.size() + 1);
     for (const auto& listed : files_.Names(folder)) {
         const auto claimed = desktop::ClaimedTemporary(listed, name);
-        // A claim without its folder: held by a run about to make it, or left by one killed
-        // once it renamed the folder into place and with it Wine's server.
-        if ((claimed && files_.Listed(Child(folder, std::string(*claimed)))) ||
-            (!claimed && !desktop::IsTemporaryOf(listed, name))) {
+        if (!claimed && !desktop::IsTemporaryOf(listed, name)) {
             continue;
         }
         const std::string temporary = Child(folder, std::string(claimed.value_or(listed)));
-        const UniqueHandle claim = files_.TakeClaim(temporary);
+        // A claim without its folder: held by a run about to make it, left by one killed with
+        // its Wine server as it ended, or taken away with its folder just now.
+        if (claimed && files_.Listed(temporary)) {
+            continue;
+        }
+        const UniqueHandle claim = files_.TakeClaim(temporary, !claimed);
         if (!claim) {
             continue; // another run, perhaps in another prefix, is filling it
         }
