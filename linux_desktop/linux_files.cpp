@@ -390,6 +390,10 @@ LinuxFiles::NewFolder LinuxFiles::NewFolderBeside(const std::string& path) const
 }
 
 UniqueHandle LinuxFiles::TakeClaim(const std::string& temporary, bool makeIfMissing) const {
+    // A link there is not ours, and opening it would make a file where it leads.
+    if (KindOf(ClaimOf(temporary)) == Kind::throughLink) {
+        return UniqueHandle();
+    }
     const std::wstring claim = DosPath(ClaimOf(temporary));
     UniqueHandle file(::CreateFileW(claim.c_str(), GENERIC_READ | GENERIC_WRITE, shareAll, nullptr,
                                     makeIfMissing ? OPEN_ALWAYS : OPEN_EXISTING, 0, nullptr));

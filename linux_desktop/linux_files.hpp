@@ -91,7 +91,8 @@ class LinuxFiles {
     [[nodiscard]] NewFolder NewFolderBeside(const std::string& path) const;
     // Holds the claim on a temporary folder until the handle closes, its file made when missing
     // and asked for (the folder is there, the run that made it gone); nothing while a run still
-    // going holds it, or when there is none to take. As Lock, across Wine servers.
+    // going holds it, when there is none to take, or when a link stands at its name. As Lock,
+    // across Wine servers.
     [[nodiscard]] UniqueHandle TakeClaim(const std::string& temporary, bool makeIfMissing) const;
     // Renames a file or folder where nothing is; false when it cannot.
     [[nodiscard]] bool Rename(const std::string& from, const std::string& to) const;

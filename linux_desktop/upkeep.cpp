@@ -56,7 +56,9 @@ void Registration::RemoveTemporaryShared() const {
         const std::string temporary = Child(folder, std::string(claimed.value_or(listed)));
         // A claim without its folder: held by a run about to make it, left by one killed with
         // its Wine server as it ended, or taken away with its folder just now.
-        if (claimed && files_.Listed(temporary)) {
+        // A link with a temporary's name leads to another program's folder.
+        if ((claimed && files_.Listed(temporary)) ||
+            files_.KindOf(temporary) == Kind::throughLink) {
             continue;
         }
         const UniqueHandle claim = files_.TakeClaim(temporary, !claimed);

@@ -103,10 +103,16 @@ ROWS
 fi
 # Another run, in another prefix perhaps, filling the temporary folder of ours it made (its claim
 # held, as Wine holds it: a POSIX lock): setup here keeps it. Let go, as a run killed with its
-# Wine server leaves it, the last uninstall takes it away with our folder.
+# Wine server leaves it, the last uninstall takes it away with our folder, and a claim alone that
+# such a run left. Links with the names of a temporary folder and of a claim are not ours: the
+# folder they lead to keeps its files, and nothing is made where they lead.
 seed
-mkdir -p "$XDG_DATA_HOME"
+mkdir -p "$XDG_DATA_HOME" "$work/theirs" "$XDG_DATA_HOME/.quarrion-shell.new-8-0"
+: >"$work/theirs/made"
+ln -s "$work/theirs" "$XDG_DATA_HOME/.quarrion-shell.new-12-0"
+ln -s "$work/nothing" "$XDG_DATA_HOME/.quarrion-shell.new-8-0.claim"
 before=$(snapshot "$work")
+: >"$XDG_DATA_HOME/.quarrion-shell.new-16-0.claim"
 filling="$XDG_DATA_HOME/.quarrion-shell.new-4-0"
 mkdir "$filling" && : >"$filling/made"
 hold_lock "$filling.claim" "$work.holding"
@@ -116,4 +122,4 @@ rm "$work.holding"
 wait "$holder"
 succeeds unregister "a temporary folder let go"
 [ "$(snapshot "$work")" = "$before" ] || fail "a temporary folder let go was left: $(snapshot "$work")"
-echo "$check: $rows steps killed, and run again: the home as it was; another run's temporary folder kept while its claim is held ($(seconds "$start") s)"
+echo "$check: $rows steps killed, and run again: the home as it was; another run's temporary folder kept while its claim is held, links at temporary names left ($(seconds "$start") s)"
